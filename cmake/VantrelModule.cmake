@@ -1,0 +1,53 @@
+# One module = one folder holding headers, sources and *_test.cpp files side by side.
+#
+#   vantrel_module(NAME [DEPS vt_other ...] [LIBS system-libs ...])
+#
+# builds the static library vt_NAME from the folder's sources (every *.cpp that is not a
+# *_test.cpp), and, when tests are enabled, the executable NAME_tests from its *_test.cpp
+# files, registered with CTest one test case at a time. Headers are included as
+# "NAME/Header.h" relative to common/base (or the folder's parent for other trees).
+# Every module library is folded into libvantrelClientAPI_dynamic.so unless NOT_IN_SHARED
+# is given (for example the reference server).
+set(VANTREL_INCLUDE_ROOTS ${CMAKE_SOURCE_DIR}/common/base ${CMAKE_SOURCE_DIR})
+
+function(vantrel_module name)
+  cmake_parse_arguments(M "NOT_IN_SHARED" "" "DEPS;LIBS;TEST_LIBS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  list(FILTER sources EXCLUDE REGEX "_test\\.cpp$")
+  file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+
+  if(sources)
+    add_library(vt_${name}_objects OBJECT ${sources})
+    target_include_directories(vt_${name}_objects PUBLIC ${VANTREL_INCLUDE_ROOTS})
+    target_link_libraries(vt_${name}_objects PUBLIC ${M_DEPS} ${M_LIBS} Threads::Threads)
+    add_library(vt_${name} STATIC $<TARGET_OBJECTS:vt_${name}_objects>)
+    target_link_libraries(vt_${name} PUBLIC vt_${name}_objects)
+    if(NOT M_NOT_IN_SHARED)
+      set_property(GLOBAL APPEND PROPERTY VANTREL_SHARED_OBJECTS $<TARGET_OBJECTS:vt_${name}_objects>)
+      set_property(GLOBAL APPEND PROPERTY VANTREL_SHARED_LIBS ${M_LIBS})
+    endif()
+  else()  # headers only, so far
+    add_library(vt_${name} INTERFACE)
+    target_include_directories(vt_${name} INTERFACE ${VANTREL_INCLUDE_ROOTS})
+    target_link_libraries(vt_${name} INTERFACE ${M_DEPS} ${M_LIBS} Threads::Threads)
+  endif()
+
+  if(VANTREL_TESTS AND tests)
+    add_executable(${name}_tests ${tests})
+    target_link_libraries(${name}_tests PRIVATE vt_${name} ${M_TEST_LIBS}
+                          GTest::gtest_main GTest::gmock)
+    gtest_discover_tests(${name}_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                         PROPERTIES TIMEOUT 300)
+  endif()
+endfunction()
+
+# The client library: every module that asked to be part of it, whole.
+function(vantrel_shared_library)
+  get_property(objects GLOBAL PROPERTY VANTREL_SHARED_OBJECTS)
+  get_property(libs GLOBAL PROPERTY VANTREL_SHARED_LIBS)
+  add_library(vantrelClientAPI_dynamic SHARED ${objects})
+  target_link_libraries(vantrelClientAPI_dynamic PUBLIC ${libs} Threads::Threads)
+  target_include_directories(vantrelClientAPI_dynamic PUBLIC ${VANTREL_INCLUDE_ROOTS})
+  set_target_properties(vantrelClientAPI_dynamic PROPERTIES
+                        VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
+endfunction()
