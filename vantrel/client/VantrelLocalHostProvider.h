@@ -1,7 +1,8 @@
 // Where the client learns the local host name, the addresses of the local interfaces and
 // the host's UUID.
 //
-// VantrelOS::getHostName() and VantrelOS::isLocalIP() ask the installed provider. The system
+// VantrelOS::getHostName() and VantrelOS::isLocalIP() ask the installed provider, and so do
+// the server-description rules that decide whether a server runs on this machine. The system
 // provider asks the operating system (gethostname, getifaddrs); the network layer, or a test,
 // installs its own in its place.
 //
