@@ -1,0 +1,148 @@
+#include "tcp/CoIoTcpServerDescriptor.h"
+
+#include <algorithm>
+#include <cerrno>
+
+#include "loggerBase/CoException.h"
+#include "loggerBase/CoMsg.h"
+#include "osal/CoEnvSettings.h"
+#include "tcp/CoOsError.h"
+
+namespace Vantrel {
+namespace {
+
+constexpr int FIRST_DYNAMIC_PORT = 49152;
+constexpr int LAST_PORT = 65535;
+constexpr int LISTEN_BACKLOG = 5;
+constexpr int SYSTEM_CHOSEN = 0;  // binding port 0 lets the system pick
+
+struct ProtocolSwitches {
+    bool ipv4Disabled;
+    bool ipv6Disabled;
+};
+
+ProtocolSwitches readProtocolSwitches() {
+    return {coEnvExists("ZR_TCP_DISABLE_IPV4"), coEnvExists("ZR_TCP_DISABLE_IPV6")};
+}
+
+// Set at load and by reloadEnvironment(), both before listening sockets are made.
+ProtocolSwitches protocolSwitches = readProtocolSwitches();
+
+}  // namespace
+
+CoIoTcpServerDescriptor::CoIoTcpServerDescriptor(int port, int sendBufSize, int rcvBufSize)
+    : port_(-1) {
+    initPort(port, sendBufSize, rcvBufSize, -1, -1);
+}
+
+CoIoTcpServerDescriptor::CoIoTcpServerDescriptor(int minPort, int maxPort, int sendBufSize,
+                                                 int rcvBufSize)
+    : port_(-1) {
+    if (minPort <= 0) {
+        fail(EINVAL);
+        return;
+    }
+    initPort(-1, sendBufSize, rcvBufSize, minPort, maxPort);
+}
+
+CoIoTcpServerDescriptor::~CoIoTcpServerDescriptor() { close(); }
+
+void CoIoTcpServerDescriptor::reloadEnvironment() {
+    protocolSwitches = readProtocolSwitches();
+    CoIoTcpDescriptor::reloadEnvironment();
+}
+
+bool CoIoTcpServerDescriptor::fail(int code) {
+    setLastError(coOsErrorText(code).c_str());
+    port_ = -1;
+    return false;
+}
+
+void CoIoTcpServerDescriptor::initPort(int port, int sendBufSize, int rcvBufSize, int minPort,
+                                       int maxPort) {
+    const ProtocolSwitches switches = protocolSwitches;
+    if (switches.ipv4Disabled && switches.ipv6Disabled) {
+        setLastError("No protocol available");
+        port_ = -1;
+    } else if (!switches.ipv4Disabled) {
+        initPort(port, sendBufSize, rcvBufSize, minPort, maxPort, false, !switches.ipv6Disabled);
+    } else {
+        initPort(port, sendBufSize, rcvBufSize, minPort, maxPort, true, false);
+    }
+}
+
+bool CoIoTcpServerDescriptor::initPort(int port, int sendBufSize, int rcvBufSize, int minPort,
+                                       int maxPort, bool ipv6, bool fallback) {
+    port_ = -1;
+    try {
+        init();
+    } catch (const CoException& e) {
+        setLastError(e.what());
+        return false;
+    }
+    const int rangeStart = minPort == -1 ? FIRST_DYNAMIC_PORT : minPort;
+    const int rangeEnd = std::min(maxPort == -1 ? LAST_PORT : maxPort, LAST_PORT);
+    const bool systemChosen = port == -1 && minPort == -1 && maxPort == -1;
+    const bool searching = systemChosen || (port < 0 && rangeEnd > rangeStart);
+    const int firstPort = systemChosen ? SYSTEM_CHOSEN
+                          : port < -1  ? -port
+                          : port == -1 ? rangeStart
+                                       : port;
+    // Port 0 asks for nothing; a port beyond 16 bits would be cut by the system to another one.
+    if (port == 0 || (!systemChosen && (firstPort < 1 || firstPort > LAST_PORT)))
+        return fail(EINVAL);
+
+    if (const int error = createSocket(ipv6)) {
+        CO_MSG_DEBUG("Could not create IPv%c socket on port '%d'", ipv6 ? '6' : '4', firstPort);
+        if (fallback)
+            return initPort(port, sendBufSize, rcvBufSize, minPort, maxPort, !ipv6, false);
+        return fail(error);
+    }
+    setReuseAddressSocketOption(!searching);
+    setNoDelaySocketOption(true);
+    if (!setNonBlocking(true)) {
+        closeKeepingError();
+        return false;
+    }
+    if (sendBufSize > 0) setSendBufferSizeSocketOption(sendBufSize);
+    if (rcvBufSize > 0) setReceiveBufferSizeSocketOption(rcvBufSize);
+
+    int tried = firstPort;
+    int error = bindTo(ipv6, tried);
+    while (error == EADDRINUSE && searching && !systemChosen && tried < rangeEnd)
+        error = bindTo(ipv6, ++tried);
+    if (error != 0) {
+        if (fallback && error == EADDRNOTAVAIL) {
+            close();
+            const int samePort = systemChosen ? -1 : tried;
+            return initPort(samePort, sendBufSize, rcvBufSize, minPort, maxPort, !ipv6, false);
+        }
+        setLastError(coOsErrorText(error).c_str());
+        CO_MSG_DEBUG("Could not bind to port '%d' [fd:%d]", tried, id());
+        closeKeepingError();
+        return false;
+    }
+
+    int bound = tried;
+    if (systemChosen) {
+        if (const int failure = readBoundPort(bound)) {
+            CO_MSG_DEBUG("Could not retrieve bound socket name");
+            setLastError(coOsErrorText(failure).c_str());
+            closeKeepingError();
+            return false;
+        }
+    }
+    if (const int failure = listenOn(LISTEN_BACKLOG)) {
+        CO_MSG_DEBUG("Could not listen on port '%d' [fd:%d]", bound, id());
+        setLastError(coOsErrorText(failure).c_str());
+        closeKeepingError();
+        return false;
+    }
+    port_ = bound;
+    const bool ipv4Enabled = !protocolSwitches.ipv4Disabled;
+    CO_MSG_DEBUG("Listening for%s%s%straffic on %d [fd:%d]", ipv4Enabled ? " IPv4" : " ",
+                 ipv4Enabled && ipv6 ? "/" : "", ipv6 ? "IPv6 " : " ", port_, id());
+    return true;
+}
+
+}  // namespace Vantrel

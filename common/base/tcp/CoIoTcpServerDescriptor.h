@@ -1,0 +1,60 @@
+// A listening TCP socket on a fixed port, the first free port of a range, or a port the
+// system picks.
+//
+// Port rules (the first constructor's `port`):
+//   port > 0   exactly that port;
+//   port < -1  the first free port from -port up to 65535 (-5000: from 5000 upwards);
+//   port == -1 a port chosen by the system;
+//   port == 0  nothing is opened.
+// The second constructor searches minPort..maxPort (maxPort -1: up to 65535); minPort must be
+// above 0. Address reuse is on for a fixed port and off while searching. The socket listens on
+// the wildcard address, non-blocking, with a backlog of 5.
+//
+// Family: IPv4 (falling back to IPv6 when the system has no IPv4), unless the environment says
+// otherwise: ZR_TCP_DISABLE_IPV4 gives IPv6 only, ZR_TCP_DISABLE_IPV6 IPv4 only, both give no
+// socket and the last error "No protocol available". Each variable counts by its mere presence;
+// they are read when the library is loaded.
+//
+// Failure: nothing is thrown. isValid() tells whether it listens, getPort() gives the bound port
+// (-1 when none) and lastError() the reason.
+// Ownership and threads: as CoIoTcpDescriptor; the socket is closed by the destructor.
+#pragma once
+
+#include "tcp/CoIoTcpDescriptor.h"
+
+namespace Vantrel {
+
+class CoIoTcpServerDescriptor : public CoIoTcpDescriptor {
+public:
+    CoIoTcpServerDescriptor(int port, int sendBufSize, int rcvBufSize);
+    CoIoTcpServerDescriptor(int minPort, int maxPort, int sendBufSize, int rcvBufSize);
+    ~CoIoTcpServerDescriptor() override;
+
+    // The bound port, or -1.
+    int getPort() const { return port_; }
+
+    // Reads ZR_TCP_DISABLE_IPV4, ZR_TCP_DISABLE_IPV6 and ZR_TCP_DEBUG again (for programs and
+    // tests that change their environment).
+    static void reloadEnvironment();
+
+private:
+    // Chooses the family from the environment, then one attempt.
+    void initPort(int port, int sendBufSize, int rcvBufSize, int minPort, int maxPort);
+    // One attempt in one family; with `fallback` a failure to create the socket or to find the
+    // address retries once in the other family.
+    bool initPort(int port, int sendBufSize, int rcvBufSize, int minPort, int maxPort, bool ipv6,
+                  bool fallback);
+    // Fails without a socket: last error from the system error `code`, port -1.
+    bool fail(int code);
+
+    // Operating-system steps (CoIoTcpServerDescriptor_posix.cpp). Each returns 0 or the
+    // system error (an errno value).
+    int createSocket(bool ipv6);
+    int bindTo(bool ipv6, int port);
+    int readBoundPort(int& port) const;
+    int listenOn(int backlog);
+
+    int port_;
+};
+
+}  // namespace Vantrel

@@ -1,0 +1,92 @@
+#include "tcp/CoIoTcpServerHandler.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+
+#include <atomic>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "osal/CoTime.h"
+#include "tcp/TcpTestSupport.h"
+
+namespace Vantrel {
+namespace {
+
+using testing::DebugCapture;
+
+// Keeps every connection it is handed.
+class RecordingServer : public CoIoTcpServerHandler {
+public:
+    RecordingServer() : CoIoTcpServerHandler(-1, 0, 0) {}
+
+    bool handleConnection(CoIoTcpDescriptor* io) override {
+        connections.emplace_back(io);
+        return true;
+    }
+
+    std::vector<std::unique_ptr<CoIoTcpDescriptor>> connections;
+};
+
+bool readable(const CoIoDescriptor& io, int timeoutMs) {
+    pollfd watched{io.id(), POLLIN, 0};
+    return poll(&watched, 1, timeoutMs) == 1;
+}
+
+TEST(CoIoTcpServerHandler, EachClientIsHandedOverOnceAsAValidNonBlockingConnection) {
+    DebugCapture messages;
+    RecordingServer server;
+    ASSERT_TRUE(server.descriptor()->isValid()) << server.descriptor()->lastError();
+    EXPECT_EQ(CoIoHandler::READ_EVENT | CoIoHandler::EXCEPTION_EVENT, server.getEventMask());
+    const int port = server.descriptor()->getPort();
+    const int clientCount = 3;
+
+    // The event loop's thread: accept whenever the listening socket is readable.
+    std::atomic<bool> failed{false};
+    std::thread loop([&] {
+        const uint64_t start = CoTime::monotonicMs();
+        while (server.connections.size() < clientCount && CoTime::monotonicMs() - start < 10000)
+            if (readable(*server.descriptor(), 100) && !server.handleRead()) failed = true;
+    });
+    std::vector<std::unique_ptr<CoIoTcpDescriptor>> clients;
+    for (int i = 0; i < clientCount; ++i) {
+        clients.emplace_back(new CoIoTcpDescriptor("127.0.0.1", port, 0, 0, 5));
+        ASSERT_TRUE(clients.back()->isValid()) << clients.back()->lastError();
+        EXPECT_TRUE(clients.back()->writeStr(("client " + std::to_string(i) + "\n").c_str()));
+    }
+    loop.join();
+    EXPECT_FALSE(failed);
+    ASSERT_EQ(static_cast<size_t>(clientCount), server.connections.size());
+
+    std::set<std::string> lines;
+    for (const auto& connection : server.connections) {
+        ASSERT_TRUE(connection->isValid());
+        EXPECT_TRUE(fcntl(connection->id(), F_GETFL) & O_NONBLOCK);
+        char line[32];
+        EXPECT_GT(connection->readLine(line, sizeof line), 0) << connection->lastError();
+        lines.insert(line);
+    }
+    EXPECT_EQ((std::set<std::string>{"client 0", "client 1", "client 2"}), lines);
+    int successes = 0;
+    for (const std::string& text : messages.texts()) successes += text == "Connection successful.";
+    EXPECT_EQ(clientCount, successes);
+}
+
+TEST(CoIoTcpServerHandler, AFailedAcceptIsPostedAndAnsweredFalse) {
+    RecordingServer server;
+    ASSERT_TRUE(server.descriptor()->isValid()) << server.descriptor()->lastError();
+    DebugCapture messages;
+    EXPECT_FALSE(server.handleRead());  // nobody is waiting to be accepted
+    EXPECT_TRUE(server.connections.empty());
+    const std::string expected =
+        "Can't accept client connection: Resource temporarily unavailable.";
+    EXPECT_EQ(std::vector<std::string>{expected}, messages.texts());
+}
+
+}  // namespace
+}  // namespace Vantrel
