@@ -1,0 +1,143 @@
+#include "network/CoAddressChangeWatch.h"
+
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "tcp/CoOsError.h"
+
+namespace Vantrel {
+namespace {
+
+const unsigned SUBSCRIBED_GROUPS = RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV6_IFADDR |
+                                   RTMGRP_IPV4_ROUTE | RTMGRP_IPV6_ROUTE;
+
+void closeIfOpen(int& fd) {
+    if (fd >= 0) close(fd);
+    fd = -1;
+}
+
+// Route messages come for every route the kernel adds or drops; only the main table's default
+// routes decide the gateway attribute.
+bool isDefaultRouteChange(const char* payload, std::size_t length) {
+    if (length < sizeof(rtmsg)) return false;
+    rtmsg route;
+    std::memcpy(&route, payload, sizeof route);
+    return route.rtm_dst_len == 0 && route.rtm_table == RT_TABLE_MAIN;
+}
+
+bool isInterfaceChange(const nlmsghdr& header, const char* payload, std::size_t length) {
+    switch (header.nlmsg_type) {
+    case RTM_NEWADDR:
+    case RTM_DELADDR:
+    case RTM_NEWLINK:
+    case RTM_DELLINK:
+        return true;
+    case RTM_NEWROUTE:
+    case RTM_DELROUTE:
+        return isDefaultRouteChange(payload, length);
+    default:
+        return false;
+    }
+}
+
+}  // namespace
+
+bool CoAddressChangeWatch::containsInterfaceChange(const char* datagram, std::size_t length) {
+    std::size_t offset = 0;
+    while (length - offset >= NLMSG_HDRLEN) {
+        nlmsghdr header;
+        std::memcpy(&header, datagram + offset, sizeof header);
+        if (header.nlmsg_len < NLMSG_HDRLEN || header.nlmsg_len > length - offset) return false;
+        if (isInterfaceChange(header, datagram + offset + NLMSG_HDRLEN,
+                              header.nlmsg_len - NLMSG_HDRLEN))
+            return true;
+        const std::size_t step = NLMSG_ALIGN(header.nlmsg_len);
+        if (step >= length - offset) return false;
+        offset += step;
+    }
+    return false;
+}
+
+CoAddressChangeWatch::CoAddressChangeWatch() : netlink_(-1), wakeEvent_(-1) {}
+
+CoAddressChangeWatch::~CoAddressChangeWatch() {
+    closeIfOpen(netlink_);
+    closeIfOpen(wakeEvent_);
+}
+
+bool CoAddressChangeWatch::open(std::string& error) {
+    sockaddr_nl local{};
+    local.nl_family = AF_NETLINK;
+    local.nl_groups = SUBSCRIBED_GROUPS;
+    wakeEvent_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeEvent_ >= 0)
+        netlink_ = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE);
+    if (netlink_ >= 0 &&
+        bind(netlink_, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0)
+        return true;
+    error = coCurrentOsErrorText();
+    closeIfOpen(netlink_);
+    closeIfOpen(wakeEvent_);
+    return false;
+}
+
+CoAddressChangeWatch::Result CoAddressChangeWatch::wait(std::string& error) {
+    for (;;) {
+        pollfd fds[2] = {{wakeEvent_, POLLIN, 0}, {netlink_, POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            error = coCurrentOsErrorText();
+            return FAILED;
+        }
+        if (fds[0].revents != 0) return WOKEN;
+        if (fds[1].revents == 0) continue;
+        bool failed = false;
+        const bool changed = drainChanges(error, failed);
+        if (failed) return FAILED;
+        if (changed) return CHANGED;
+    }
+}
+
+bool CoAddressChangeWatch::drainChanges(std::string& error, bool& failed) {
+    char buffer[16384];
+    bool changed = false;
+    for (;;) {
+        sockaddr_nl sender{};
+        socklen_t senderLength = sizeof sender;
+        const ssize_t length = recvfrom(netlink_, buffer, sizeof buffer, MSG_DONTWAIT,
+                                        reinterpret_cast<sockaddr*>(&sender), &senderLength);
+        if (length < 0 && errno == EINTR) continue;
+        if (length < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return changed;
+        // The kernel dropped messages for want of room: some change went unseen.
+        if (length < 0 && errno == ENOBUFS) {
+            changed = true;
+            continue;
+        }
+        if (length < 0) {
+            error = coCurrentOsErrorText();
+            failed = true;
+            return changed;
+        }
+        // Only the kernel (port 0) speaks for the interfaces.
+        const std::size_t received = static_cast<std::size_t>(length);
+        if (sender.nl_pid == 0 && containsInterfaceChange(buffer, received)) changed = true;
+    }
+}
+
+void CoAddressChangeWatch::wake() {
+    if (wakeEvent_ < 0) return;
+    const uint64_t one = 1;
+    // A full counter already wakes the waiter, so a failed write loses nothing.
+    [[maybe_unused]] const ssize_t written = write(wakeEvent_, &one, sizeof one);
+}
+
+}  // namespace Vantrel
