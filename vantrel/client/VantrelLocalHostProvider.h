@@ -3,8 +3,8 @@
 //
 // VantrelOS::getHostName() and VantrelOS::isLocalIP() ask the installed provider, and so do
 // the server-description rules that decide whether a server runs on this machine. The system
-// provider asks the operating system (gethostname, getifaddrs); the network layer, or a test,
-// installs its own in its place.
+// provider asks the network layer (the name resolver, the interface dispatcher and the
+// network configuration's host UUID); a test installs its own in its place.
 //
 // Threads: current() and install() may be called from any thread; a provider's operations
 // may run on several threads at once and must allow it.
@@ -23,8 +23,7 @@ public:
     // system's order. Empty, after an error message, when they cannot be listed.
     virtual std::vector<std::string> interfaceAddresses() const = 0;
     // This machine's UUID into `uuid`; false, leaving `uuid` alone, when it is not known.
-    // The base answers false: the system provider knows no UUID until the network layer
-    // supplies one.
+    // The base answers false; the system provider answers the configured host UUID.
     virtual bool hostUUID(std::string& uuid) const;
 
     // The installed provider, or the system provider when none is installed.
