@@ -1,0 +1,188 @@
+#include "rcApi/rcServerContext.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "rcApi/rcAPI.h"
+#include "rcApi/rcTestSupport.h"
+#include "testing/MessageCapture.h"
+
+namespace Vantrel {
+namespace {
+
+using testing::loginLine;
+using testing::LoopThread;
+using testing::RawSocket;
+using testing::requestLine;
+using testing::TestServer;
+
+class ServerContext : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CoMsg::setFilterLevel(CoMsg::NOTICE_LEVEL);
+        ASSERT_TRUE(server.isValid());
+        ASSERT_GT(server.getPort(), 0);
+        loop.reset(new LoopThread(server));
+    }
+    void TearDown() override { loop.reset(); }
+
+    RawSocket loggedIn() {
+        RawSocket socket = RawSocket::connectTo(server.getPort());
+        EXPECT_TRUE(socket.send(loginLine()));
+        EXPECT_EQ("ok \n", socket.readLine());
+        return socket;
+    }
+
+    testing::MessageCapture capture;
+    TestServer server;
+    std::unique_ptr<LoopThread> loop;
+};
+
+TEST_F(ServerContext, AnswersPingAfterLoginWithOkAndASpace) {
+    RawSocket client = loggedIn();
+    ASSERT_TRUE(client.send("sync 0 _ping \n"));
+    EXPECT_EQ("ok \n", client.readLine());
+    ASSERT_TRUE(client.send("sync 0 Add 40 2\n"));
+    EXPECT_EQ("ok 42\n", client.readLine());
+    EXPECT_TRUE(capture.contains("Connection ["));  // the login is logged
+}
+
+TEST_F(ServerContext, AnswersAFirstRequestThatIsNotALoginThenDisconnects) {
+    RawSocket client = RawSocket::connectTo(server.getPort());
+    ASSERT_TRUE(client.send("sync 0 _ping \n"));
+    EXPECT_EQ("ok \n", client.readLine());
+    EXPECT_TRUE(client.closedByPeer());
+}
+
+TEST_F(ServerContext, RefusesALoginWithAWrongChecksumAndDisconnects) {
+    rcConnectionInfo record;
+    record.fillInfo(nullptr);
+    rcAttrStream tampered(record.toAttrStream());
+    tampered.addStringValue("StrIpAddr", "10.1.2.3");
+    RawSocket client = RawSocket::connectTo(server.getPort());
+    ASSERT_TRUE(client.send(requestLine("sync", 0, "_login", tampered.getStream())));
+    EXPECT_EQ("error Authentication failed for client's login information\n", client.readLine());
+    EXPECT_TRUE(client.closedByPeer());
+}
+
+TEST_F(ServerContext, ReportsUnknownMethodsAndObjectsOnlyToSynchronousRequests) {
+    RawSocket client = loggedIn();
+    ASSERT_TRUE(client.send("async 0 Nope \nsync 0 Nope x\nsync 7 Echo hi\n"));
+    EXPECT_EQ("error Unknown method: Nope\n", client.readLine());
+    EXPECT_EQ("error Invalid Object: 7\n", client.readLine());
+
+    static char name[] = "reel-7";
+    EXPECT_TRUE(server.registerObject(7, name));
+    ASSERT_TRUE(client.send("sync 7 Whoami \nsync 0 Whoami \n"));
+    EXPECT_EQ("ok reel-7\n", client.readLine());
+    EXPECT_EQ("ok nobody\n", client.readLine());
+    EXPECT_TRUE(server.unregisterObject(7));
+    EXPECT_FALSE(server.unregisterObject(7));
+}
+
+TEST_F(ServerContext, AnswersPipelinedRequestsInOrderAndAsyncOnesNever) {
+    RawSocket client = loggedIn();
+    ASSERT_TRUE(client.send("sync 0 Add 1 2\nasync 0 Count \nsync 0 Echo a\\tb c\n"
+                            "sync 0 Fail \nsync 0 Throw \nasync 0 Fail \nsync 0 _ping \n"));
+    EXPECT_EQ("ok 3\n", client.readLine());
+    EXPECT_EQ("ok a\\tb c\n", client.readLine());
+    EXPECT_EQ("error no such clip\n", client.readLine());
+    EXPECT_EQ("error disk full\n", client.readLine());
+    EXPECT_EQ("ok \n", client.readLine());
+    EXPECT_EQ(1, server.calls.load());
+}
+
+TEST_F(ServerContext, DelayedMethodIsAnsweredOnceByReturnFromDelayedCommand) {
+    RawSocket client = loggedIn();
+    ASSERT_TRUE(client.send("sync 0 Later \n"));
+    ASSERT_TRUE(testing::eventually([&] { return server.waitingClient != 0; }));
+    EXPECT_TRUE(client.silentFor(100));
+
+    const unsigned int id = server.waitingClient;
+    loop->runOnLoop([&] {
+        EXPECT_TRUE(server.isIdValid(id));
+        server.returnFromDelayedCommand(id, true, "done\tnow");
+        server.returnFromDelayedCommand(id, false, "again");
+        server.returnFromDelayedCommand(id + 1000, true, "nobody");
+    });
+    EXPECT_EQ("ok done\\tnow\n", client.readLine());
+    EXPECT_TRUE(client.silentFor(100));
+    EXPECT_TRUE(capture.contains("Trying to do a delayed return for a client that isn't waiting for it."));
+}
+
+TEST_F(ServerContext, LoginHookCanRefuseAClient) {
+    server.acceptLogins = false;
+    RawSocket client = RawSocket::connectTo(server.getPort());
+    ASSERT_TRUE(client.send(loginLine()));
+    EXPECT_EQ("error Authentication failed\n", client.readLine());
+    EXPECT_TRUE(client.closedByPeer());
+    std::string user;
+    loop->runOnLoop([&] { user = server.lastLogin; });
+    EXPECT_FALSE(user.empty());
+}
+
+// A peer that streams bytes without a line feed is cut off at the line limit, without the
+// server holding more than that, while another client is served.
+TEST_F(ServerContext, LineWithoutEndIsCutOffWhileOthersAreServed) {
+    const size_t baseline = testing::residentBytes();
+    RawSocket hostile = RawSocket::connectTo(server.getPort());
+    ASSERT_TRUE(hostile.send(loginLine()));
+    ASSERT_EQ("ok \n", hostile.readLine());
+    ASSERT_TRUE(hostile.send("sync 0 Echo "));
+
+    rcAPI other;
+    ASSERT_TRUE(other.connect("127.0.0.1", server.getPort(), 5000)) << other.lastError();
+
+    const size_t gigabyte = size_t{1} << 30;
+    const std::vector<char> chunk(1 << 20, 'x');
+    size_t sent = 0, peak = 0, pings = 0;
+    std::string reply;
+    while (sent < gigabyte && hostile.send(chunk.data(), chunk.size())) {
+        sent += chunk.size();
+        peak = std::max(peak, testing::residentBytes());
+        if (sent % (8 << 20) == 0) pings += other.call(0, "_ping", "", true, reply, 5000);
+    }
+    EXPECT_LT(sent, gigabyte) << "the server must drop the connection";
+    EXPECT_GE(sent, CoIoTcpDescriptor::MAX_LINE_LENGTH / 2);
+    EXPECT_GT(pings, 0u);
+    EXPECT_LT(peak - std::min(peak, baseline), testing::lineCapMemoryBound());
+
+    EXPECT_TRUE(other.call(0, "Echo", "still here", true, reply, 5000)) << reply;
+    EXPECT_EQ("still here", reply);
+    size_t held = 0;
+    loop->runOnLoop([&] { held = server.requestBufferBytes(); });
+    EXPECT_LT(held, CoIoTcpDescriptor::MAX_LINE_LENGTH / 8) << "the cut-off client's parser is freed";
+    EXPECT_TRUE(capture.contains("Request line longer than"));
+}
+
+TEST(ServerContextSetUp, RegistrationConflictsAreRefused) {
+    testing::MessageCapture capture;
+    TestServer server;
+    EXPECT_FALSE(server.registerObject(0, &server));
+    EXPECT_TRUE(server.registerObject(3, &server));
+    EXPECT_FALSE(server.registerObject(3, &server));
+    const rcMethod::Function succeed = [](void*, const rcMethod&, const rcParam::Array&,
+                                          rcParam&) { return true; };
+    EXPECT_FALSE(server.registerMethod(rcMethod(server, "_ping", succeed, rcParamVoid::TYPE, nullptr)));
+    EXPECT_EQ((std::vector<std::string>{"Reserved object Id", "Object '3' already registered",
+                                        "Method '_ping' already registered"}),
+              capture.texts());
+}
+
+TEST(ServerContextSetUp, APortInUseLeavesTheContextNotValid) {
+    testing::MessageCapture capture;
+    TestServer first;
+    rcServerContext second(first.getPort());
+    EXPECT_FALSE(second.isValid());
+    EXPECT_EQ(0u, second.getNbHandlers());
+    ASSERT_EQ(1u, capture.texts().size());
+    EXPECT_EQ(0u, capture.texts()[0].find("Unable to set-up port " + std::to_string(first.getPort()) +
+                                          " to accept connections: "));
+}
+
+}  // namespace
+}  // namespace Vantrel
