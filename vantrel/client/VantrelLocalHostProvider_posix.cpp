@@ -1,8 +1,5 @@
-#include "loggerBase/CoMsg.h"
-#include "network/CoNetwork.h"
 #include "network/CoNetworkDispatcher.h"
 #include "network/CoNetworkLocal.h"
-#include "tcp/CoNameResolver.h"
 #include "vantrel/client/VantrelLocalHostProvider.h"
 
 namespace {
@@ -12,17 +9,7 @@ class SystemLocalHost : public VantrelLocalHostProvider {
 public:
     std::string hostName() const override {
         std::string name;
-        if (Vantrel::CoNetwork::isInitialized()) {
-            Vantrel::CoNetworkLocal::getHostName(name);
-            return name;
-        }
-        // Value types may be used before the library is initialised: ask the resolver the
-        // network layer asks, with the same fallback.
-        std::string error;
-        if (!Vantrel::CoNameResolver::current().localHostName(name, error)) {
-            CO_MSG_ERROR("Could not retrieve host name: %s", error.c_str());
-            return "localhost";
-        }
+        Vantrel::CoNetworkLocal::lookUpHostName(name);
         return name;
     }
 

@@ -10,6 +10,10 @@ namespace Vantrel {
 
 bool CoNetworkLocal::getHostName(std::string& name) {
     CO_ASSERT(CoNetwork::isInitialized());
+    return lookUpHostName(name);
+}
+
+bool CoNetworkLocal::lookUpHostName(std::string& name) {
     std::string error;
     if (!CoNameResolver::current().localHostName(name, error)) {
         CO_MSG_ERROR("Could not retrieve host name: %s", error.c_str());

@@ -13,6 +13,9 @@ public:
     // tell, posts the error "Could not retrieve host name: <reason>" and answers "localhost".
     // Returns true. The network layer must be initialised (CoNetwork; assertion).
     static bool getHostName(std::string& name);
+    // The same answer without the initialisation check, for callers that may run before the
+    // network layer is started (value types, connection records made by hand).
+    static bool lookUpHostName(std::string& name);
     // The display name of the network configuration when it is not empty, else the host name
     // as getHostName() gives it. Returns true.
     static bool getDisplayName(std::string& name);

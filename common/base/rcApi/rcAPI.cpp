@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "network/CoNetwork.h"
 #include "osal/CoAssert.h"
 #include "osal/CoTime.h"
 #include "rcApi/rcConnectionInfo.h"
@@ -35,12 +36,16 @@ bool isMissingLogin(const std::string& reply) {
 
 rcAPI::rcAPI()
     : request_(new rcCommand()), reply_(new rcResult()), timedOut_(false), stopped_(false) {
-    // The socket layer is all a connection needs; it is started once per process and stopped
-    // by the library's shutdown, not by each client.
+    // Every client holds a reference on the network layer (counted; the first one starts it).
+    // The socket layer is started once per process and stopped by the library's shutdown.
+    CoNetwork::init();
     CoIoTcpDescriptor::init();
 }
 
-rcAPI::~rcAPI() { disconnect(); }
+rcAPI::~rcAPI() {
+    disconnect();
+    CoNetwork::uninit();
+}
 
 bool rcAPI::connect(const char* host, int port, unsigned int timeout) {
     CO_ASSERT(host != nullptr);

@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "network/CoNetworkConfig.h"
+#include "network/CoNetworkLocal.h"
 #include "osal/CoIdentity.h"
 #include "osal/CoProcess.h"
 
@@ -20,9 +20,7 @@ bool rcLocalFacts::getUserName(std::string& out) const { return CoIdentity::getU
 
 bool rcLocalFacts::getGroupName(std::string& out) const { return CoIdentity::getGroupName(out); }
 
-bool rcLocalFacts::getHostUUID(std::string& out) const {
-    return CoNetworkConfig::getInstance().getUUID(out);
-}
+bool rcLocalFacts::getHostUUID(std::string& out) const { return CoNetworkLocal::getUUID(out); }
 
 bool rcLocalFacts::getProcessName(std::string& out) const { return CoProcess::getName(out); }
 

@@ -1,22 +1,8 @@
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-
-#include "loggerBase/CoMsg.h"
+#include "network/CoNetworkLocal.h"
 #include "rcApi/rcLocalFacts.h"
 
 namespace Vantrel {
 
-bool rcLocalFacts::getHostName(std::string& out) const {
-    char name[128] = {};
-    if (gethostname(name, sizeof name - 1) != 0) {
-        CO_MSG_ERROR("Could not retrieve host name: %s", std::strerror(errno));
-        out = "localhost";
-        return true;
-    }
-    out = name;
-    return true;
-}
+bool rcLocalFacts::getHostName(std::string& out) const { return CoNetworkLocal::lookUpHostName(out); }
 
 }  // namespace Vantrel
