@@ -1,0 +1,45 @@
+#include "ipc/CoMutex.h"
+
+#include <cerrno>
+
+#include "ipc/CoIpcFailure.h"
+
+namespace Vantrel {
+
+CoMutex::CoMutex() {
+    pthread_mutexattr_t attributes;
+    int rc = pthread_mutexattr_init(&attributes);
+    if (rc == 0) {
+        rc = pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
+        if (rc == 0) rc = pthread_mutex_init(&mutex_, &attributes);
+        pthread_mutexattr_destroy(&attributes);
+    }
+    if (rc != 0) CO_IPC_SYSTEM_CALL_FAILED(postShell, "Can't open mutex: %d", rc);
+}
+
+CoMutex::~CoMutex() {
+    // Refused (EBUSY) while some thread still holds the mutex: that holder would be left
+    // with a destroyed lock.
+    if (int rc = pthread_mutex_destroy(&mutex_))
+        CO_IPC_SYSTEM_CALL_FAILED(postShell, "Can't close mutex: %d", rc);
+}
+
+void CoMutex::lock() {
+    if (int rc = pthread_mutex_lock(&mutex_))
+        CO_IPC_SYSTEM_CALL_FAILED(postShell, "Can't lock mutex: %d", rc);
+}
+
+bool CoMutex::tryLock() {
+    const int rc = pthread_mutex_trylock(&mutex_);
+    if (rc == EBUSY) return false;
+    if (rc != 0) CO_IPC_SYSTEM_CALL_FAILED(postShell, "Can't lock mutex: %d", rc);
+    return true;
+}
+
+void CoMutex::unlock() {
+    // A recursive mutex reports EPERM when the caller is not its holder.
+    if (int rc = pthread_mutex_unlock(&mutex_))
+        CO_IPC_SYSTEM_CALL_FAILED(postShell, "Can't release mutex: %d", rc);
+}
+
+}  // namespace Vantrel
