@@ -1,0 +1,106 @@
+#include "vantrel/server/CommandLine.h"
+
+#include "vantrel/server/WireText.h"
+
+namespace vantreld {
+
+const char* CommandLine::usage() {
+    return "Usage: vantreld [OPTIONS] DIR\n"
+           "       vantreld --init-sample DIR\n"
+           "\n"
+           "Serves the node tree kept in the directory DIR over the remote-call protocol.\n"
+           "A missing or empty DIR gets a tree holding only its root (a HOST node).\n"
+           "\n"
+           "Options:\n"
+           "  --port N                  node port to listen on (default 7549; 0 lets the\n"
+           "                            system choose a free port)\n"
+           "  --address ADDR[,ADDR...]  addresses announced in the server record, at most 5\n"
+           "                            (default 127.0.0.1)\n"
+           "  --protocol-version A.B.C.D\n"
+           "                            play a server of that protocol version (default\n"
+           "                            2015.0.0.5858): methods an older generation did not\n"
+           "                            know are answered with \"Unknown method: NAME\"\n"
+           "  --config FILE             display name, database, read-aheads and path\n"
+           "                            translation tables (sections [Server],\n"
+           "                            [HostTranslation N], [OsTypeTranslation N],\n"
+           "                            [TranslationGroup N]; see README)\n"
+           "  --trace FILE              append one line per request received to FILE: the\n"
+           "                            method and its argument text\n"
+           "  --no-sync                 do not flush changes to disk before answering (faster;\n"
+           "                            a crash of the machine, not of vantreld, may lose\n"
+           "                            the latest changes)\n"
+           "  --init-sample             fill DIR (new or empty) with a sample tree of volumes,\n"
+           "                            projects, libraries, reels, folders and clips with\n"
+           "                            frames and metadata, then exit\n"
+           "  --help                    show this text and exit\n"
+           "\n"
+           "Once it listens, vantreld prints one line on standard output:\n"
+           "  vantreld ready: node_port=N\n"
+           "It stops on SIGINT or SIGTERM, or on a \"Shutdown\" request from this host.\n";
+}
+
+CommandLine CommandLine::parse(const std::vector<std::string>& args) {
+    CommandLine line;
+    std::vector<std::string> positional;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= args.size()) {
+                line.error = "Option " + arg + " needs a value";
+                return false;
+            }
+            out = args[++i];
+            return true;
+        };
+        std::string text;
+        if (arg == "--help" || arg == "-h") {
+            line.help = true;
+        } else if (arg == "--init-sample") {
+            line.initSample = true;
+        } else if (arg == "--no-sync") {
+            line.options.sync = ServerFiles::Sync::FAST;
+        } else if (arg == "--port") {
+            if (!value(text)) return line;
+            try {
+                line.options.port = parseInt(text);
+            } catch (const std::exception&) {
+                line.options.port = -1;
+            }
+            if (line.options.port < 0 || line.options.port > 65535) {
+                line.error = "Invalid port '" + text + "'";
+                return line;
+            }
+        } else if (arg == "--address") {
+            if (!value(text)) return line;
+            line.options.addresses = splitComma(text);
+            if (line.options.addresses.empty() || line.options.addresses.size() > 5) {
+                line.error = "Give 1 to 5 addresses, not '" + text + "'";
+                return line;
+            }
+        } else if (arg == "--protocol-version") {
+            if (!value(text)) return line;
+            if (!ProtocolVersion::parse(text, line.options.version)) {
+                line.error = "Invalid protocol version '" + text + "' (expected A.B.C.D)";
+                return line;
+            }
+        } else if (arg == "--config") {
+            if (!value(line.options.configFile)) return line;
+        } else if (arg == "--trace") {
+            if (!value(line.options.traceFile)) return line;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            line.error = "Unknown option '" + arg + "'";
+            return line;
+        } else {
+            positional.push_back(arg);
+        }
+    }
+    if (line.help) return line;
+    if (positional.size() != 1) {
+        line.error = positional.empty() ? "No tree directory given" : "Give one tree directory";
+        return line;
+    }
+    line.options.directory = positional[0];
+    return line;
+}
+
+}  // namespace vantreld

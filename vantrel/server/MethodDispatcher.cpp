@@ -1,0 +1,32 @@
+#include "vantrel/server/MethodDispatcher.h"
+
+#include "vantrel/server/RequestLog.h"
+
+namespace vantreld {
+
+MethodDispatcher::MethodDispatcher(const ProtocolVersion& version, RequestLog* log)
+    : version_(version), log_(log) {}
+
+void MethodDispatcher::add(const std::string& method, Handler handler) {
+    handlers_[method] = std::move(handler);
+}
+
+Reply MethodDispatcher::dispatch(const Request& request) const {
+    if (log_ != nullptr) log_->record(request.method, request.args);
+    const auto handler = handlers_.find(request.method);
+    if (handler == handlers_.end() || !version_.knows(request.method))
+        return Reply{false, "Unknown method: " + request.method};
+    try {
+        return Reply{true, handler->second(request)};
+    } catch (const std::exception& error) {
+        return Reply{false, error.what()};
+    }
+}
+
+std::vector<std::string> MethodDispatcher::methods() const {
+    std::vector<std::string> names;
+    for (const auto& entry : handlers_) names.push_back(entry.first);
+    return names;
+}
+
+}  // namespace vantreld

@@ -1,0 +1,473 @@
+#include "vantrel/server/NodeStore.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+
+#include "loggerBase/CoMsg.h"
+#include "osal/CoUUID.h"
+#include "rcApi/rcAttrStream.h"
+#include "vantrel/server/ClipFormatText.h"
+#include "vantrel/server/NodeTypes.h"
+#include "vantrel/server/WireText.h"
+
+namespace vantreld {
+
+namespace {
+
+const char IDENTITY_FILE[] = "vantreld.attr";
+const char NODES_DIR[] = "nodes";
+const char MANIFEST[] = "node.attr";
+const char META_DIR[] = "meta";
+const char FRAMES_DIR[] = "frames";
+const char DEAD_SUFFIX[] = ".dead";
+// Serials reserved on disk at a time, so that a new node costs one write, not two.
+const uint64_t SERIAL_BLOCK = 256;
+// Frames one node may hold: bounds what one request can make the server allocate.
+const int MAX_FRAMES = 1000000;
+
+bool endsWith(const std::string& text, const std::string& suffix) {
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+bool allDigits(const std::string& text) {
+    if (text.empty() || text.size() > 19) return false;
+    for (char c : text)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+uint64_t toUnsigned(const std::string& text) { return std::strtoull(text.c_str(), nullptr, 10); }
+
+std::string lowerCase(const std::string& text) {
+    std::string lower = text;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower;
+}
+
+std::string readString(const Vantrel::rcAttrStream& stream, const char* key) {
+    std::string value;
+    stream.getStringValue(key, value);
+    return value;
+}
+
+bool isLeftover(const std::string& name) {
+    return endsWith(name, ServerFiles::TEMP_SUFFIX) || endsWith(name, DEAD_SUFFIX);
+}
+
+// Removes what an interrupted change left inside `directory`; the other names, sorted.
+std::vector<std::string> listWithoutLeftovers(const std::string& directory) {
+    std::vector<std::string> names;
+    for (const std::string& name : ServerFiles::list(directory)) {
+        if (isLeftover(name))
+            ServerFiles::removeTree(directory + "/" + name);
+        else
+            names.push_back(name);
+    }
+    return names;
+}
+
+bool isPlainStreamByte(char c, bool first) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' ||
+           (c == '.' && !first);
+}
+
+}  // namespace
+
+std::string encodeStreamName(const std::string& name) {
+    std::string encoded;
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (isPlainStreamByte(name[i], i == 0)) {
+            encoded += name[i];
+        } else {
+            char escape[4];
+            std::snprintf(escape, sizeof escape, "%%%02X", static_cast<unsigned char>(name[i]));
+            encoded += escape;
+        }
+    }
+    return encoded;
+}
+
+std::string decodeStreamName(const std::string& fileName) {
+    std::string name;
+    for (size_t i = 0; i < fileName.size(); ++i) {
+        if (fileName[i] == '%' && i + 2 < fileName.size() &&
+            std::isxdigit(static_cast<unsigned char>(fileName[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(fileName[i + 2]))) {
+            name += static_cast<char>(std::strtol(fileName.substr(i + 1, 2).c_str(), nullptr, 16));
+            i += 2;
+        } else {
+            name += fileName[i];
+        }
+    }
+    return name;
+}
+
+// ------------------------------------------------------------------------- opening
+
+NodeStore::NodeStore(const std::string& directory, ServerFiles::Sync sync,
+                     const std::string& rootName)
+    : directory_(directory), sync_(sync), nextSerial_(1), serialLimit_(1), root_(nullptr) {
+    openDirectory(rootName);
+}
+
+NodeStore::~NodeStore() = default;
+
+void NodeStore::openDirectory(const std::string& rootName) {
+    ServerFiles::makeDirectory(directory_);
+    ServerFiles::makeDirectory(directory_ + "/" + NODES_DIR);
+    listWithoutLeftovers(directory_);
+    if (ServerFiles::exists(directory_ + "/" + IDENTITY_FILE)) {
+        loadIdentity();
+    } else {
+        storageId_ = Vantrel::CoUUID::create();
+        hostUUID_ = Vantrel::CoUUID::create();
+        saveIdentity(serialLimit_);
+    }
+    loadNodes();
+    if (root_ == nullptr) createRoot(rootName);
+}
+
+void NodeStore::loadIdentity() {
+    const Vantrel::rcAttrStream stream(ServerFiles::readFile(directory_ + "/" + IDENTITY_FILE));
+    storageId_ = readString(stream, "StorageId");
+    hostUUID_ = readString(stream, "HostUUID");
+    serialLimit_ = std::max<uint64_t>(1, toUnsigned(readString(stream, "SerialLimit")));
+    if (storageId_.empty() || hostUUID_.empty())
+        throw ServerError("Invalid store identity in '" + directory_ + "'");
+}
+
+void NodeStore::saveIdentity(uint64_t serialLimit) {
+    AttrStreamWriter out;
+    out.add("StorageId", storageId_);
+    out.add("HostUUID", hostUUID_);
+    out.add("SerialLimit", std::to_string(serialLimit));
+    ServerFiles::writeFileAtomically(directory_ + "/" + IDENTITY_FILE, out.text(), sync_);
+}
+
+void NodeStore::loadNodes() {
+    const std::string nodesDir = directory_ + "/" + NODES_DIR;
+    std::vector<LoadedNode> loaded;
+    for (const std::string& name : listWithoutLeftovers(nodesDir)) {
+        if (!allDigits(name)) continue;
+        try {
+            loaded.push_back(loadNode(name));
+        } catch (const ServerError& error) {
+            CO_MSG_WARNING("Skipping node folder '%s': %s", name.c_str(), error.what());
+        }
+    }
+    linkNodes(loaded);
+}
+
+NodeStore::LoadedNode NodeStore::loadNode(const std::string& folder) const {
+    const std::string path = directory_ + "/" + NODES_DIR + "/" + folder;
+    listWithoutLeftovers(path);
+    const Vantrel::rcAttrStream stream(ServerFiles::readFile(path + "/" + MANIFEST));
+    LoadedNode loaded{std::unique_ptr<Node>(new Node), readString(stream, "Parent")};
+    Node& node = *loaded.node;
+    node.serial = toUnsigned(folder);
+    node.id = readString(stream, "Id");
+    node.type = readString(stream, "Type");
+    if (node.id.empty() || NodeTypes::byName(node.type) == nullptr)
+        throw ServerError("invalid manifest");
+    node.name = readString(stream, "Displ");
+    node.format = ClipFormatText::fromStream(readString(stream, "Fmt"));
+    node.frames = decodeCountedList(readString(stream, "Frames"));
+    node.nextFrame = toUnsigned(readString(stream, "NextFrame"));
+    node.framePaths = decodeCountedList(readString(stream, "Paths"));
+    node.pathsHost = readString(stream, "PathsHost");
+    node.pathsOsType = std::atoi(readString(stream, "PathsOSType").c_str());
+    node.pathsOsVersion = readString(stream, "PathsOSVersion");
+    if (ServerFiles::isDirectory(path + "/" + FRAMES_DIR))
+        listWithoutLeftovers(path + "/" + FRAMES_DIR);
+    if (ServerFiles::isDirectory(path + "/" + META_DIR))
+        for (const std::string& file : listWithoutLeftovers(path + "/" + META_DIR))
+            node.metadataStreams.push_back(decodeStreamName(file));
+    std::sort(node.metadataStreams.begin(), node.metadataStreams.end());
+    return loaded;
+}
+
+// Links the loaded nodes from the root down; a node that cannot be reached from the root (its
+// parent is gone: an interrupted removal) has its folder removed.
+void NodeStore::linkNodes(std::vector<LoadedNode>& loaded) {
+    uint64_t maxSerial = 0;
+    std::unordered_map<std::string, std::vector<LoadedNode*>> byParent;
+    LoadedNode* root = nullptr;
+    for (LoadedNode& entry : loaded) {
+        maxSerial = std::max(maxSerial, entry.node->serial);
+        if (entry.node->id == ROOT_ID && entry.parentId.empty())
+            root = &entry;
+        else
+            byParent[entry.parentId].push_back(&entry);
+    }
+    nextSerial_ = std::max(serialLimit_, maxSerial + 1);
+    if (root == nullptr) {
+        if (!loaded.empty()) CO_MSG_WARNING("No root node in '%s'", directory_.c_str());
+    } else {
+        // Breadth first, children in serial order (their folders were listed sorted by name,
+        // which is not numeric order).
+        std::vector<LoadedNode*> pending{root};
+        for (size_t i = 0; i < pending.size(); ++i) {
+            LoadedNode* entry = pending[i];
+            const std::string id = entry->node->id;
+            if (find(id) != nullptr) continue;  // a second folder claiming the same id
+            Node* parent = entry == root ? nullptr : &mutableNode(entry->parentId);
+            adopt(std::move(entry->node), parent);
+            auto children = byParent.find(id);
+            if (children == byParent.end()) continue;
+            std::sort(children->second.begin(), children->second.end(),
+                      [](const LoadedNode* a, const LoadedNode* b) {
+                          return a->node->serial < b->node->serial;
+                      });
+            pending.insert(pending.end(), children->second.begin(), children->second.end());
+            byParent.erase(children);
+        }
+    }
+    for (LoadedNode& entry : loaded) {
+        if (entry.node == nullptr) continue;  // adopted
+        CO_MSG_WARNING("Removing node '%s' whose parent '%s' is gone", entry.node->id.c_str(),
+                       entry.parentId.c_str());
+        ServerFiles::removeTree(nodeFolder(entry.node->serial));
+    }
+}
+
+void NodeStore::adopt(std::unique_ptr<Node> node, Node* parent) {
+    Node* raw = node.get();
+    raw->parent = parent;
+    if (parent == nullptr) {
+        root_ = raw;
+    } else {
+        parent->children.push_back(raw);
+        childNames_[parent->serial][raw->name] = raw;
+    }
+    nodes_[raw->id] = std::move(node);
+}
+
+void NodeStore::createRoot(const std::string& rootName) {
+    std::unique_ptr<Node> root(new Node);
+    root->serial = takeSerial();
+    root->id = ROOT_ID;
+    root->type = "HOST";
+    root->name = rootName;
+    commitNewNode(*root);
+    adopt(std::move(root), nullptr);
+}
+
+uint64_t NodeStore::takeSerial() {
+    if (nextSerial_ >= serialLimit_) {
+        saveIdentity(nextSerial_ + SERIAL_BLOCK);
+        serialLimit_ = nextSerial_ + SERIAL_BLOCK;
+    }
+    return nextSerial_++;
+}
+
+// ------------------------------------------------------------------------- lookups
+
+const Node* NodeStore::find(const std::string& id) const {
+    const auto it = nodes_.find(id);
+    return it == nodes_.end() ? nullptr : it->second.get();
+}
+
+const Node& NodeStore::get(const std::string& id) const {
+    const Node* node = find(id);
+    if (node == nullptr) throw ServerError("Unknown node id: '" + id + "'");
+    return *node;
+}
+
+Node& NodeStore::mutableNode(const std::string& id) { return const_cast<Node&>(get(id)); }
+
+std::string NodeStore::nodeFolder(uint64_t serial) const {
+    return directory_ + "/" + NODES_DIR + "/" + std::to_string(serial);
+}
+
+std::string NodeStore::nodeFolder(const Node& node) const { return nodeFolder(node.serial); }
+
+// ------------------------------------------------------------------------- changes
+
+void NodeStore::checkNameFree(const Node& parent, const std::string& name, const Node* self) const {
+    if (name.empty()) throw ServerError("A node name must not be empty");
+    const auto names = childNames_.find(parent.serial);
+    if (names == childNames_.end()) return;
+    const auto clash = names->second.find(name);
+    if (clash != names->second.end() && clash->second != self)
+        throw ServerError("A node named '" + name + "' already exists under '" + parent.id + "'");
+}
+
+const Node& NodeStore::createNode(const std::string& parentId, const std::string& name,
+                                  const std::string& type, const VantrelClipFormat& format) {
+    Node& parent = mutableNode(parentId);
+    if (NodeTypes::byName(type) == nullptr) throw ServerError("Unknown node type '" + type + "'");
+    checkNameFree(parent, name, nullptr);
+    std::unique_ptr<Node> node(new Node);
+    node->serial = takeSerial();
+    node->id = lowerCase(type) + " " + std::to_string(node->serial);
+    node->type = type;
+    node->name = name;
+    node->parent = &parent;
+    node->format = format;
+    commitNewNode(*node);
+    const Node& created = *node;
+    adopt(std::move(node), &parent);
+    return created;
+}
+
+void NodeStore::commitNewNode(const Node& node) {
+    const std::string folder = nodeFolder(node);
+    const std::string temp = folder + ServerFiles::TEMP_SUFFIX;
+    ServerFiles::removeTree(temp);
+    ServerFiles::makeDirectory(temp);
+    ServerFiles::writeFileAtomically(temp + "/" + MANIFEST, manifestText(node), sync_);
+    ServerFiles::rename(temp, folder, sync_);
+}
+
+std::string NodeStore::manifestText(const Node& node) const {
+    AttrStreamWriter out;
+    out.add("Id", node.id);
+    out.add("Parent", node.parent != nullptr ? node.parent->id : std::string());
+    out.add("Type", node.type);
+    out.add("Displ", node.name);
+    out.add("Fmt", ClipFormatText::toStream(node.format));
+    out.add("Frames", encodeCountedList(node.frames));
+    out.add("NextFrame", std::to_string(node.nextFrame));
+    out.add("Paths", encodeCountedList(node.framePaths));
+    out.add("PathsHost", node.pathsHost);
+    out.addInt("PathsOSType", node.pathsOsType);
+    out.add("PathsOSVersion", node.pathsOsVersion);
+    return out.take();
+}
+
+void NodeStore::saveManifest(const Node& node) {
+    ServerFiles::writeFileAtomically(nodeFolder(node) + "/" + MANIFEST, manifestText(node), sync_);
+}
+
+const Node& NodeStore::renameNode(const std::string& id, const std::string& name) {
+    Node& node = mutableNode(id);
+    if (node.parent != nullptr) checkNameFree(*node.parent, name, &node);
+    if (name.empty()) throw ServerError("A node name must not be empty");
+    const std::string old = node.name;
+    node.name = name;
+    try {
+        saveManifest(node);
+    } catch (...) {
+        node.name = old;
+        throw;
+    }
+    if (node.parent != nullptr) {
+        auto& names = childNames_[node.parent->serial];
+        names.erase(old);
+        names[name] = &node;
+    }
+    return node;
+}
+
+void NodeStore::destroyNode(const std::string& id) {
+    Node& node = mutableNode(id);
+    if (node.parent == nullptr) throw ServerError("The root node cannot be destroyed");
+    const std::string dead = nodeFolder(node) + DEAD_SUFFIX;
+    ServerFiles::rename(nodeFolder(node), dead, sync_);  // the commit
+    std::vector<Node*> below;
+    for (Node* child : node.children) below.push_back(child);
+    for (size_t i = 0; i < below.size(); ++i)
+        below.insert(below.end(), below[i]->children.begin(), below[i]->children.end());
+    try {
+        for (const Node* descendant : below) ServerFiles::removeTree(nodeFolder(*descendant));
+        ServerFiles::removeTree(dead);
+    } catch (const ServerError& error) {
+        // Committed already: what is left is removed when the store is next opened.
+        CO_MSG_WARNING("%s", error.what());
+    }
+    Node& parent = *node.parent;
+    parent.children.erase(std::find(parent.children.begin(), parent.children.end(), &node));
+    childNames_[parent.serial].erase(node.name);
+    below.push_back(&node);
+    for (Node* gone : below) forget(*gone);
+}
+
+void NodeStore::forget(Node& node) {
+    childNames_.erase(node.serial);
+    nodes_.erase(node.id);  // deletes the node
+}
+
+std::string NodeStore::newFrameId(Node& node) {
+    return std::to_string(node.serial) + "." + std::to_string(node.nextFrame++);
+}
+
+const Node& NodeStore::allocateFrames(const std::string& id, int count,
+                                      const VantrelClipFormat* format) {
+    Node& node = mutableNode(id);
+    if (count < 0 || count > MAX_FRAMES)
+        throw ServerError("Invalid number of frames: " + std::to_string(count));
+    const Node before = node;
+    node.frames.resize(std::min<size_t>(node.frames.size(), static_cast<size_t>(count)));
+    while (node.frames.size() < static_cast<size_t>(count)) node.frames.push_back(newFrameId(node));
+    node.framePaths.clear();
+    if (format != nullptr) node.format = *format;
+    try {
+        saveManifest(node);
+    } catch (...) {
+        node = before;
+        throw;
+    }
+    return node;
+}
+
+const Node& NodeStore::setFramePaths(const std::string& id, const std::vector<std::string>& paths,
+                                     const std::string& host, int osType,
+                                     const std::string& osVersion,
+                                     const VantrelClipFormat* format) {
+    Node& node = mutableNode(id);
+    if (paths.size() > static_cast<size_t>(MAX_FRAMES))
+        throw ServerError("Invalid number of frames: " + std::to_string(paths.size()));
+    const Node before = node;
+    node.frames.clear();
+    for (size_t i = 0; i < paths.size(); ++i) node.frames.push_back(newFrameId(node));
+    node.framePaths = paths;
+    node.pathsHost = host;
+    node.pathsOsType = osType;
+    node.pathsOsVersion = osVersion;
+    if (format != nullptr) node.format = *format;
+    try {
+        saveManifest(node);
+    } catch (...) {
+        node = before;
+        throw;
+    }
+    return node;
+}
+
+void NodeStore::writeFrameData(const std::string& id, const std::string& frameId,
+                               const std::string& bytes) {
+    const Node& node = get(id);
+    if (std::find(node.frames.begin(), node.frames.end(), frameId) == node.frames.end())
+        throw ServerError("Unknown frame id: '" + frameId + "'");
+    const std::string frames = nodeFolder(node) + "/" + FRAMES_DIR;
+    ServerFiles::makeDirectory(frames);
+    ServerFiles::writeFileAtomically(frames + "/" + frameId, bytes, sync_);
+}
+
+// ------------------------------------------------------------------------- metadata
+
+std::string NodeStore::getMetaData(const std::string& id, const std::string& stream) const {
+    const Node& node = get(id);
+    if (!std::binary_search(node.metadataStreams.begin(), node.metadataStreams.end(), stream))
+        throw ServerError("Unknown metadata stream '" + stream + "' on '" + id + "'");
+    return ServerFiles::readFile(nodeFolder(node) + "/" + META_DIR + "/" +
+                                 encodeStreamName(stream));
+}
+
+void NodeStore::setMetaData(const std::string& id, const std::string& stream,
+                            const std::string& data) {
+    Node& node = mutableNode(id);
+    if (stream.empty() || stream.size() > MAX_STREAM_NAME)
+        throw ServerError("Invalid metadata stream name '" + stream + "'");
+    const std::string meta = nodeFolder(node) + "/" + META_DIR;
+    ServerFiles::makeDirectory(meta);
+    ServerFiles::writeFileAtomically(meta + "/" + encodeStreamName(stream), data, sync_);
+    auto& names = node.metadataStreams;
+    const auto at = std::lower_bound(names.begin(), names.end(), stream);
+    if (at == names.end() || *at != stream) names.insert(at, stream);
+}
+
+}  // namespace vantreld

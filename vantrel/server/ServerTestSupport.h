@@ -1,0 +1,34 @@
+// Test helpers of the server module: a temporary directory removed with its contents.
+#pragma once
+
+#include <cstdlib>
+#include <string>
+
+#include "vantrel/server/ServerFiles.h"
+
+namespace vantreld {
+namespace testing {
+
+class TempDir {
+public:
+    // A new directory under `base`, which must exist.
+    explicit TempDir(const std::string& base = "/tmp") {
+        std::string pattern = base + "/vantreld-test-XXXXXX";
+        const char* made = ::mkdtemp(&pattern[0]);
+        path_ = made != nullptr ? made : "";
+    }
+    ~TempDir() {
+        if (!path_.empty()) ServerFiles::removeTree(path_);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+}  // namespace testing
+}  // namespace vantreld

@@ -1,0 +1,128 @@
+#include "vantrel/server/VantreldServer.h"
+
+#include <chrono>
+
+#include "loggerBase/CoMsg.h"
+#include "rcApi/rcMethod.h"
+#include "rcApi/rcServerContext.h"
+#include "tcp/CoIoDescriptor.h"
+#include "vantrel/client/VantrelOS.h"
+#include "vantrel/server/ServerError.h"
+
+namespace vantreld {
+
+namespace {
+
+// Every method takes its whole argument text as one string, unsplit.
+const Vantrel::rcParam::Info WHOLE_TEXT[] = {{&Vantrel::rcParamString::TYPE, "args"},
+                                             {nullptr, nullptr}};
+
+bool isLoopbackAddress(const std::string& address) {
+    return address.compare(0, 4, "127.") == 0 || address == "::1" ||
+           address.compare(0, 11, "::ffff:127.") == 0;
+}
+
+}  // namespace
+
+// The remote-call server context: hands every request to the dispatcher, telling it which
+// client asked and whether that client is on this host's loopback.
+class VantreldServer::Context : public Vantrel::rcServerContext {
+public:
+    Context(int port, const MethodDispatcher& dispatcher)
+        : rcServerContext(port), dispatcher_(dispatcher) {}
+
+    static bool serve(void*, const Vantrel::rcMethod& method, const Vantrel::rcParam::Array& params,
+                      Vantrel::rcParam& result) {
+        Context& self = static_cast<Context&>(method.getServerContext());
+        Request request;
+        request.method = method.getName();
+        request.args = params.size() > 0 ? params[0]->stringValue() : std::string();
+        request.clientId = self.getCurrentClientId();
+        request.fromLoopback = self.currentPeerIsLoopback();
+        const Reply reply = self.dispatcher_.dispatch(request);
+        if (!reply.ok) {
+            method.setLastError(reply.text.c_str());
+            return false;
+        }
+        result.setStringValue(reply.text);
+        return true;
+    }
+
+private:
+    bool currentPeerIsLoopback() const {
+        const Client* client = getCurrentClient();
+        if (client == nullptr || client->descriptor() == nullptr) return false;
+        std::string peer;
+        client->descriptor()->getPeerIP(peer);
+        return isLoopbackAddress(peer);
+    }
+
+    const MethodDispatcher& dispatcher_;
+};
+
+ServerSettings VantreldServer::loadSettings(const Options& options) {
+    ServerSettings settings;
+    if (!options.configFile.empty()) settings.readFile(options.configFile);
+    return settings;
+}
+
+VantreldServer::VantreldServer(const Options& options)
+    : settings_(loadSettings(options)),
+      store_(options.directory, options.sync, VantrelOS::getHostName().c_str()),
+      dispatcher_(options.version, &log_),
+      nodeMethods_(store_, settings_),
+      serverMethods_(store_, settings_, options.version, [this] { requestStop(); }),
+      stop_(false) {
+    if (!options.traceFile.empty()) log_.openTraceFile(options.traceFile);
+    if (options.port < 0) throw ServerError("Invalid node port " + std::to_string(options.port));
+    context_.reset(new Context(options.port == 0 ? -1 : options.port, dispatcher_));
+    if (!context_->isValid())
+        throw ServerError("Cannot listen on node port " + std::to_string(options.port));
+    nodeMethods_.registerWith(dispatcher_);
+    serverMethods_.registerWith(dispatcher_);
+    serverMethods_.setEndpoint(options.addresses, nodePort());
+    bindMethods();
+}
+
+VantreldServer::~VantreldServer() = default;
+
+void VantreldServer::bindMethods() {
+    for (const std::string& name : dispatcher_.methods()) {
+        const char* stableName = methodNames_.insert(name).first->c_str();
+        context_->registerMethod(Vantrel::rcMethod(*context_, stableName, &Context::serve,
+                                                   Vantrel::rcParamString::TYPE, WHOLE_TEXT));
+    }
+}
+
+int VantreldServer::nodePort() const { return context_->getPort(); }
+
+void VantreldServer::run() {
+    while (!stop_) {
+        struct timeval pass = {0, STOP_LATENCY_MS * 1000};
+        context_->callIOHandlers(false, pass);
+    }
+}
+
+// ------------------------------------------------------------------------------ VantreldThread
+
+VantreldThread::VantreldThread(const VantreldServer::Options& options)
+    : server_(new VantreldServer(options)), finished_(false), thread_([this] {
+          server_->run();
+          finished_ = true;
+      }) {}
+
+VantreldThread::~VantreldThread() {
+    server_->requestStop();
+    thread_.join();
+}
+
+bool VantreldThread::waitUntilStopped(int timeoutMs) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!finished_) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+}  // namespace vantreld

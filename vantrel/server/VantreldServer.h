@@ -1,0 +1,101 @@
+// The reference server: a node tree kept in a directory, served over the remote-call protocol
+// with the node and server-level methods (NodeMethods, ServerMethods), playing a configurable
+// protocol version.
+//
+// Usable in a test process: construct it (it opens the store and listens), then run() it on a
+// thread of its own, or use VantreldThread. The port may be chosen by the system (port 0);
+// nodePort() tells which.
+//
+// Failure: the constructor throws ServerError when the store cannot be opened, the
+// configuration or trace file cannot be read, or the port cannot be listened on. Requests
+// never stop the server: a failing one gets an error reply and leaves the tree as it was.
+//
+// Threads: run() serves on the calling thread until a "Shutdown" request or requestStop()
+// (any thread; takes effect within STOP_LATENCY_MS). requestLog() may be read from any
+// thread; store() and events() only while run() is not running.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "vantrel/server/MethodDispatcher.h"
+#include "vantrel/server/NodeMethods.h"
+#include "vantrel/server/NodeStore.h"
+#include "vantrel/server/ProtocolVersion.h"
+#include "vantrel/server/RequestLog.h"
+#include "vantrel/server/ServerMethods.h"
+#include "vantrel/server/ServerSettings.h"
+
+namespace vantreld {
+
+class VantreldServer {
+public:
+    static constexpr int DEFAULT_NODE_PORT = 7549;
+    static constexpr int STOP_LATENCY_MS = 200;
+
+    struct Options {
+        std::string directory;
+        int port = DEFAULT_NODE_PORT;                     // 0: chosen by the system
+        std::vector<std::string> addresses{"127.0.0.1"};  // announced in the record
+        ProtocolVersion version;
+        std::string configFile;  // optional
+        std::string traceFile;   // optional
+        ServerFiles::Sync sync = ServerFiles::Sync::DURABLE;
+    };
+
+    explicit VantreldServer(const Options& options);
+    VantreldServer(const VantreldServer&) = delete;
+    VantreldServer& operator=(const VantreldServer&) = delete;
+    ~VantreldServer();
+
+    int nodePort() const;
+    void run();
+    void requestStop() { stop_ = true; }
+    bool stopRequested() const { return stop_; }
+
+    RequestLog& requestLog() { return log_; }
+    const NodeStore& store() const { return store_; }
+    const EventRegistry& events() const { return serverMethods_.events(); }
+    const ProtocolVersion& version() const { return dispatcher_.version(); }
+
+private:
+    class Context;
+    static ServerSettings loadSettings(const Options& options);
+    void bindMethods();
+
+    ServerSettings settings_;
+    RequestLog log_;
+    NodeStore store_;
+    MethodDispatcher dispatcher_;
+    NodeMethods nodeMethods_;
+    ServerMethods serverMethods_;
+    std::set<std::string> methodNames_;  // outlive the context, which keeps pointers to them
+    std::unique_ptr<Context> context_;
+    std::atomic<bool> stop_;
+};
+
+// Runs a VantreldServer on a thread of its own from construction to destruction.
+class VantreldThread {
+public:
+    explicit VantreldThread(const VantreldServer::Options& options);
+    VantreldThread(const VantreldThread&) = delete;
+    VantreldThread& operator=(const VantreldThread&) = delete;
+    // Stops the server and waits for its thread.
+    ~VantreldThread();
+
+    VantreldServer& server() { return *server_; }
+    int nodePort() const { return server_->nodePort(); }
+    // Waits until the server's loop has ended (after a "Shutdown"); false after `timeoutMs`.
+    bool waitUntilStopped(int timeoutMs);
+
+private:
+    std::unique_ptr<VantreldServer> server_;
+    std::atomic<bool> finished_;
+    std::thread thread_;
+};
+
+}  // namespace vantreld
