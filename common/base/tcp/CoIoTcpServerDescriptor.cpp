@@ -6,6 +6,7 @@
 #include "loggerBase/CoException.h"
 #include "loggerBase/CoMsg.h"
 #include "osal/CoEnvSettings.h"
+#include "tcp/CoNameResolver.h"
 #include "tcp/CoOsError.h"
 
 namespace Vantrel {
@@ -28,16 +29,27 @@ ProtocolSwitches readProtocolSwitches() {
 // Set at load and by reloadEnvironment(), both before listening sockets are made.
 ProtocolSwitches protocolSwitches = readProtocolSwitches();
 
+// The families a bind address allows: a numeric address only its own; the wildcard (empty)
+// both. A text that is no numeric address allows both too, so that it reaches bind() and fails
+// there like any other address the system cannot bind.
+ProtocolSwitches familiesRuledOutBy(const std::string& bindAddress) {
+    CoSocketAddress numeric;
+    if (bindAddress.empty() || !CoSocketAddress::fromNumeric(bindAddress.c_str(), 0, numeric))
+        return {false, false};
+    return {numeric.isIPv6(), !numeric.isIPv6()};
+}
+
 }  // namespace
 
-CoIoTcpServerDescriptor::CoIoTcpServerDescriptor(int port, int sendBufSize, int rcvBufSize)
-    : port_(-1) {
+CoIoTcpServerDescriptor::CoIoTcpServerDescriptor(int port, int sendBufSize, int rcvBufSize,
+                                                 const std::string& bindAddress)
+    : port_(-1), bindAddress_(bindAddress) {
     initPort(port, sendBufSize, rcvBufSize, -1, -1);
 }
 
 CoIoTcpServerDescriptor::CoIoTcpServerDescriptor(int minPort, int maxPort, int sendBufSize,
-                                                 int rcvBufSize)
-    : port_(-1) {
+                                                 int rcvBufSize, const std::string& bindAddress)
+    : port_(-1), bindAddress_(bindAddress) {
     if (minPort <= 0) {
         fail(EINVAL);
         return;
@@ -60,12 +72,14 @@ bool CoIoTcpServerDescriptor::fail(int code) {
 
 void CoIoTcpServerDescriptor::initPort(int port, int sendBufSize, int rcvBufSize, int minPort,
                                        int maxPort) {
-    const ProtocolSwitches switches = protocolSwitches;
-    if (switches.ipv4Disabled && switches.ipv6Disabled) {
+    const ProtocolSwitches byAddress = familiesRuledOutBy(bindAddress_);
+    const bool ipv4 = !protocolSwitches.ipv4Disabled && !byAddress.ipv4Disabled;
+    const bool ipv6 = !protocolSwitches.ipv6Disabled && !byAddress.ipv6Disabled;
+    if (!ipv4 && !ipv6) {
         setLastError("No protocol available");
         port_ = -1;
-    } else if (!switches.ipv4Disabled) {
-        initPort(port, sendBufSize, rcvBufSize, minPort, maxPort, false, !switches.ipv6Disabled);
+    } else if (ipv4) {
+        initPort(port, sendBufSize, rcvBufSize, minPort, maxPort, false, ipv6);
     } else {
         initPort(port, sendBufSize, rcvBufSize, minPort, maxPort, true, false);
     }

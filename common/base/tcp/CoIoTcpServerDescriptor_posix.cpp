@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+#include "tcp/CoNameResolver.h"
+
 namespace Vantrel {
 
 int CoIoTcpServerDescriptor::createSocket(bool ipv6) {
@@ -16,20 +18,15 @@ int CoIoTcpServerDescriptor::createSocket(bool ipv6) {
 }
 
 int CoIoTcpServerDescriptor::bindTo(bool ipv6, int port) {
-    int result = 0;
-    if (ipv6) {
-        sockaddr_in6 address{};
-        address.sin6_family = AF_INET6;
-        address.sin6_addr = in6addr_any;
-        address.sin6_port = htons(static_cast<uint16_t>(port));
-        result = bind(id(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    } else {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_ANY);
-        address.sin_port = htons(static_cast<uint16_t>(port));
-        result = bind(id(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    CoSocketAddress address;
+    if (bindAddress_.empty()) {
+        const char* wildcard = ipv6 ? "::" : "0.0.0.0";
+        CoSocketAddress::fromNumeric(wildcard, port, address);
+    } else if (!CoSocketAddress::fromNumeric(bindAddress_.c_str(), port, address) ||
+               address.isIPv6() != ipv6) {
+        return EINVAL;
     }
+    const int result = bind(id(), address.get(), static_cast<socklen_t>(address.length()));
     return result == 0 ? 0 : errno;
 }
 

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tcp/TcpTestSupport.h"
 
@@ -167,6 +168,101 @@ TEST(CoIoTcpServerDescriptorFamilies, WithoutIpv6NothingListensOnIpv6) {
     CoIoTcpDescriptor client("::1", server.getPort(), 0, 0, 5);
     EXPECT_FALSE(client.isValid());
     EXPECT_EQ("Connection refused", client.lastError());
+}
+
+// A bound address narrows what the socket accepts: 127.0.0.2 is loopback too, so only a socket
+// bound to 127.0.0.1 itself refuses it, and an address of one family never falls back to the
+// other.
+TEST(CoIoTcpServerDescriptorAddress, ListensOnTheGivenAddressOnly) {
+    const struct {
+        const char* bindAddress;
+        const char* local;  // the socket's own address once listening
+        const char* families;
+        std::vector<const char*> reachable;
+        std::vector<const char*> refused;
+    } cases[] = {
+        {"127.0.0.1", "127.0.0.1", "IPv4", {"127.0.0.1"}, {"127.0.0.2", "::1"}},
+        {"::1", "::1", "IPv4/IPv6", {"::1"}, {"127.0.0.1"}},
+        {"0.0.0.0", "0.0.0.0", "IPv4", {"127.0.0.1", "127.0.0.2"}, {"::1"}},
+        {"::", "::", "IPv4/IPv6", {"::1"}, {}},
+        {"", "0.0.0.0", "IPv4", {"127.0.0.1", "127.0.0.2"}, {"::1"}},
+    };
+    for (const auto& c : cases) {
+        DebugCapture messages;
+        CoIoTcpServerDescriptor server(-1, 0, 0, c.bindAddress);
+        ASSERT_TRUE(server.isValid()) << c.bindAddress << ": " << server.lastError();
+        EXPECT_GT(server.getPort(), 0) << c.bindAddress;
+        EXPECT_EQ(c.bindAddress, server.getBindAddress());
+        EXPECT_EQ(c.local, localAddress(server)) << c.bindAddress;
+        EXPECT_TRUE(messages.containsExactly(listeningMessage(c.families, server)))
+            << c.bindAddress;
+        for (const char* host : c.reachable)
+            EXPECT_TRUE(canConnect(host, server.getPort())) << c.bindAddress << " from " << host;
+        for (const char* host : c.refused)
+            EXPECT_FALSE(canConnect(host, server.getPort())) << c.bindAddress << " from " << host;
+    }
+}
+
+TEST(CoIoTcpServerDescriptorAddress, FixedPortsAndRangesTakeTheAddressToo) {
+    const int port = testing::closedLoopbackPort();
+    CoIoTcpServerDescriptor fixed(port, 0, 0, "127.0.0.1");
+    ASSERT_TRUE(fixed.isValid()) << fixed.lastError();
+    EXPECT_EQ(port, fixed.getPort());
+    EXPECT_TRUE(canConnect("127.0.0.1", port));
+
+    // The same port on another address of the host is a different socket address: free.
+    CoIoTcpServerDescriptor beside(port, 0, 0, "127.0.0.2");
+    ASSERT_TRUE(beside.isValid()) << beside.lastError();
+    EXPECT_EQ("127.0.0.2", localAddress(beside));
+
+    CoIoTcpServerDescriptor inRange(port, port + 50, 0, 0, "::1");
+    ASSERT_TRUE(inRange.isValid()) << inRange.lastError();
+    EXPECT_EQ("::1", localAddress(inRange));
+    EXPECT_TRUE(canConnect("::1", inRange.getPort()));
+}
+
+TEST(CoIoTcpServerDescriptorAddress, AnAddressThatCannotBeBoundFailsCleanly) {
+    const struct {
+        const char* bindAddress;
+        const char* error;
+    } cases[] = {
+        {"localhost", "Invalid argument"},  // names are not looked up
+        {"127.0.0.1:80", "Invalid argument"},
+        {"256.1.1.1", "Invalid argument"},
+        {" 127.0.0.1", "Invalid argument"},
+        {"192.0.2.1", "Cannot assign requested address"},  // not an address of this host
+        {"2001:db8::1", "Cannot assign requested address"},
+    };
+    for (const auto& c : cases) {
+        DebugCapture messages;
+        CoIoTcpServerDescriptor server(-1, 0, 0, c.bindAddress);
+        EXPECT_FALSE(server.isValid()) << c.bindAddress;
+        EXPECT_EQ(-1, server.getPort()) << c.bindAddress;
+        EXPECT_EQ(c.error, server.lastError()) << c.bindAddress;
+        int bindFailures = 0;
+        for (const std::string& text : messages.texts())
+            bindFailures += text.rfind("Could not bind to port '0' [fd:", 0) == 0;
+        EXPECT_EQ(1, bindFailures) << c.bindAddress;
+    }
+}
+
+TEST(CoIoTcpServerDescriptorAddress, TheEnvironmentCanRuleOutTheAddressFamily) {
+    const struct {
+        const char* disabled;
+        const char* bindAddress;
+        bool listens;
+    } cases[] = {
+        {"ZR_TCP_DISABLE_IPV4", "127.0.0.1", false},
+        {"ZR_TCP_DISABLE_IPV6", "::1", false},
+        {"ZR_TCP_DISABLE_IPV4", "::1", true},
+        {"ZR_TCP_DISABLE_IPV6", "127.0.0.1", true},
+    };
+    for (const auto& c : cases) {
+        ScopedEnv disabled(c.disabled, "1");
+        CoIoTcpServerDescriptor server(-1, 0, 0, c.bindAddress);
+        EXPECT_EQ(c.listens, server.isValid()) << c.disabled << " " << c.bindAddress;
+        if (!c.listens) EXPECT_EQ("No protocol available", server.lastError());
+    }
 }
 
 }  // namespace

@@ -5,13 +5,15 @@
 
 namespace Vantrel {
 
-CoIoTcpServerHandler::CoIoTcpServerHandler(int port, int sendBufSize, int rcvBufSize)
-    : CoIoHandler(READ_EVENT | EXCEPTION_EVENT), listener_(port, sendBufSize, rcvBufSize) {}
+CoIoTcpServerHandler::CoIoTcpServerHandler(int port, int sendBufSize, int rcvBufSize,
+                                           const std::string& bindAddress)
+    : CoIoHandler(READ_EVENT | EXCEPTION_EVENT),
+      listener_(port, sendBufSize, rcvBufSize, bindAddress) {}
 
 CoIoTcpServerHandler::CoIoTcpServerHandler(int minPort, int maxPort, int sendBufSize,
-                                           int rcvBufSize)
+                                           int rcvBufSize, const std::string& bindAddress)
     : CoIoHandler(READ_EVENT | EXCEPTION_EVENT),
-      listener_(minPort, maxPort, sendBufSize, rcvBufSize) {}
+      listener_(minPort, maxPort, sendBufSize, rcvBufSize, bindAddress) {}
 
 CoIoTcpServerHandler::~CoIoTcpServerHandler() = default;
 

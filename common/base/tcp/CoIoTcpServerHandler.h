@@ -40,9 +40,11 @@ public:
 
 protected:
     // Event mask: readable and exceptional. The listening descriptor is built with the same
-    // arguments (see CoIoTcpServerDescriptor for the port rules).
-    CoIoTcpServerHandler(int port, int sendBufSize, int rcvBufSize);
-    CoIoTcpServerHandler(int minPort, int maxPort, int sendBufSize, int rcvBufSize);
+    // arguments (see CoIoTcpServerDescriptor for the port rules and the bind address).
+    CoIoTcpServerHandler(int port, int sendBufSize, int rcvBufSize,
+                         const std::string& bindAddress = std::string());
+    CoIoTcpServerHandler(int minPort, int maxPort, int sendBufSize, int rcvBufSize,
+                         const std::string& bindAddress = std::string());
 
 private:
     // Accepts one pending connection: the new socket, or -1 with the system's text in `error`.

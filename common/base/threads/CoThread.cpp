@@ -23,6 +23,7 @@ struct PriorityTables {
 PriorityTables& tables() {
     static PriorityTables* instance = [] {
         auto* t = new PriorityTables;   // lives until the process ends
+        CoMutexGuard guard(t->mutex);
         for (int level = 0; level < CoThread::NUM_PRIO_LEVELS; ++level)
             t->table[CoThread::TIME_SHARING][level] = t->table[CoThread::ROUND_ROBIN][level] =
                 kInitialTable[level];
