@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "rcApi/rcAPI.h"
+#include "rcApi/rcAttrStream.h"
 #include "rcApi/rcTestSupport.h"
+#include "tcp/CoIoTcpDescriptor.h"
+#include "vantrel/client/VantrelDaemonInfo.h"
 #include "vantrel/server/CommandLine.h"
 #include "vantrel/server/ServerError.h"
 #include "vantrel/server/ServerTestSupport.h"
@@ -19,6 +22,10 @@ VantreldServer::Options inProcess(const std::string& directory) {
     options.port = 0;
     options.sync = ServerFiles::Sync::FAST;
     return options;
+}
+
+bool accepts(const char* host, int port) {
+    return Vantrel::CoIoTcpDescriptor(host, port, 0, 0, 5).isValid();
 }
 
 }  // namespace
@@ -47,7 +54,7 @@ TEST(VantreldServer, ServesOnItsOwnThreadAndLogsRequestsInProcess) {
 TEST(VantreldServer, GarbageFromOnePeerDoesNotDisturbTheOthers) {
     TempDir dir;
     VantreldThread thread(inProcess(dir / "tree"));
-    Vantrel::testing::RawSocket hostile = Vantrel::testing::RawSocket::connectTo(thread.nodePort());
+    Vantrel::testing::PeerSocket hostile = Vantrel::testing::PeerSocket::connectTo(thread.nodePort());
     ASSERT_TRUE(hostile.send("sync 0 GetChildren \"host\\\n"));
     EXPECT_FALSE(hostile.readLine().empty());
     EXPECT_TRUE(hostile.closedByPeer());
@@ -68,14 +75,69 @@ TEST(VantreldServer, ConstructionFailsClearly) {
     VantreldServer::Options taken = inProcess(dir / "two");
     taken.port = first.nodePort();
     EXPECT_THROW(VantreldServer{taken}, ServerError);
+
+    VantreldServer::Options elsewhere = inProcess(dir / "three");
+    elsewhere.listenAddress = "192.0.2.1";  // not an address of this host
+    try {
+        VantreldServer server(elsewhere);
+        ADD_FAILURE() << "listens on an address the host does not have";
+    } catch (const ServerError& error) {
+        EXPECT_STREQ("Cannot listen on node port 0 at 192.0.2.1: Cannot assign requested address",
+                     error.what());
+    }
+}
+
+// The node port listens on loopback unless told otherwise, and the record announces where it
+// listens unless the addresses to announce are given.
+TEST(VantreldServer, ListensWhereItIsToldAndAnnouncesIt) {
+    struct Case {
+        const char* listen;  // null: the default
+        std::vector<std::string> announce;
+        const char* bound;
+        const char* clientHost;
+        std::vector<const char*> refused;
+        const char* ip0;
+    } cases[] = {
+        {nullptr, {}, "127.0.0.1", "127.0.0.1", {"127.0.0.2", "::1"}, "127.0.0.1"},
+        {"::1", {}, "::1", "::1", {"127.0.0.1"}, "::1"},
+        {"0.0.0.0", {}, "0.0.0.0", "127.0.0.2", {"::1"}, "127.0.0.1"},
+        {"::1", {"10.1.1.1"}, "::1", "::1", {}, "10.1.1.1"},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        const std::string label = c.listen != nullptr ? c.listen : "default";
+        VantreldServer::Options options = inProcess(dir / "tree");
+        if (c.listen != nullptr) options.listenAddress = c.listen;
+        options.addresses = c.announce;
+        VantreldThread thread(options);
+        EXPECT_EQ(c.bound, thread.server().listenAddress()) << label;
+        for (const char* host : c.refused)
+            EXPECT_FALSE(accepts(host, thread.nodePort())) << label << " from " << host;
+
+        Vantrel::rcAPI client;
+        ASSERT_TRUE(client.connect(c.clientHost, thread.nodePort(), 5000))
+            << label << ": " << client.lastError();
+        std::string record;
+        ASSERT_TRUE(client.call(0, "GetDaemonInfo", "\"\"", true, record, 5000)) << record;
+        const VantrelDaemonInfo info{Vantrel::rcAttrStream(record)};
+        EXPECT_EQ(1, info.getNumIPAddrs()) << label;
+        EXPECT_STREQ(c.ip0, info.getIPAddr(0)) << label;
+        EXPECT_STREQ(c.ip0, info.getFrameIPAddr(0)) << label;
+    }
 }
 
 TEST(CommandLine, ReadsEveryOption) {
-    const CommandLine line = CommandLine::parse({"--port", "0", "--address", "10.1.1.1,127.0.0.1",
+    const CommandLine defaults = CommandLine::parse({"tree"});
+    EXPECT_EQ(defaults.options.listenAddress, "127.0.0.1");
+    EXPECT_TRUE(defaults.options.addresses.empty());
+
+    const CommandLine line = CommandLine::parse({"--port", "0", "--listen", "::1", "--address",
+                                                 "10.1.1.1,127.0.0.1",
                                                  "--protocol-version", "2012.0.0.5133", "--config",
                                                  "a.cfg", "--trace", "t.log", "--no-sync", "tree"});
     EXPECT_EQ(line.error, "");
     EXPECT_EQ(line.options.port, 0);
+    EXPECT_EQ(line.options.listenAddress, "::1");
     EXPECT_EQ(line.options.addresses, (std::vector<std::string>{"10.1.1.1", "127.0.0.1"}));
     EXPECT_EQ(line.options.version.text(), "2012.0.0.5133");
     EXPECT_EQ(line.options.configFile, "a.cfg");
@@ -100,11 +162,14 @@ TEST(CommandLine, ExplainsWhatIsWrong) {
         {{"--protocol-version", "2012.0", "t"},
          "Invalid protocol version '2012.0' (expected A.B.C.D)"},
         {{"--address", "", "t"}, "Give 1 to 5 addresses, not ''"},
+        {{"--listen", "localhost", "t"},
+         "Invalid listen address 'localhost' (expected a numeric IPv4 or IPv6 address)"},
+        {{"--listen"}, "Option --listen needs a value"},
         {{"--frobnicate", "t"}, "Unknown option '--frobnicate'"},
     };
     for (const Case& c : cases) EXPECT_EQ(CommandLine::parse(c.args).error, c.error);
     // Every option is explained.
-    for (const char* option : {"--port", "--address", "--protocol-version", "--config", "--trace",
+    for (const char* option : {"--port", "--listen", "--address", "--protocol-version", "--config", "--trace",
                                "--no-sync", "--init-sample", "--help"})
         EXPECT_NE(std::string(CommandLine::usage()).find(option), std::string::npos) << option;
 }

@@ -15,8 +15,8 @@ namespace Vantrel {
 namespace {
 
 using testing::LoopThread;
-using testing::RawListener;
-using testing::RawSocket;
+using testing::PeerListener;
+using testing::PeerSocket;
 using testing::TestServer;
 
 const char NOT_CONNECTED[] = "Connection not established.";
@@ -161,21 +161,21 @@ protected:
         if (peer.joinable()) peer.join();
     }
 
-    void start(std::function<void(RawSocket&)> script) {
+    void start(std::function<void(PeerSocket&)> script) {
         peer = std::thread([this, script] {
-            RawSocket socket = listener.accept();
+            PeerSocket socket = listener.accept();
             script(socket);
         });
     }
 
-    RawListener listener;
+    PeerListener listener;
     std::thread peer;
     rcAPI api;
 };
 
 TEST_F(ClientAgainstRawPeer, SendsThePinnedRequestBytes) {
     std::promise<std::vector<std::string>> seen;
-    start([&](RawSocket& socket) {
+    start([&](PeerSocket& socket) {
         std::vector<std::string> lines;
         for (int i = 0; i < 4; ++i) {
             lines.push_back(socket.readLine());
@@ -199,7 +199,7 @@ TEST_F(ClientAgainstRawPeer, SendsThePinnedRequestBytes) {
 TEST_F(ClientAgainstRawPeer, AcceptsAServerWithoutLogin) {
     const char* answers[] = {"error Unknown method: _login\n", "error Unknown method: '_login'.\n"};
     for (const char* answer : answers) {
-        start([answer](RawSocket& socket) {
+        start([answer](PeerSocket& socket) {
             socket.readLine();
             socket.send(answer);
             socket.readLine();
@@ -211,7 +211,7 @@ TEST_F(ClientAgainstRawPeer, AcceptsAServerWithoutLogin) {
 }
 
 TEST_F(ClientAgainstRawPeer, ServerClosingMidCallFailsTheCall) {
-    start([](RawSocket& socket) {
+    start([](PeerSocket& socket) {
         socket.readLine();
         socket.send("ok \n");
         socket.readLine();
@@ -228,7 +228,7 @@ TEST_F(ClientAgainstRawPeer, ServerClosingMidCallFailsTheCall) {
 // A reply that never ends is given up at the line limit, without holding more than that.
 TEST_F(ClientAgainstRawPeer, ReplyWithoutEndIsCutOffAtTheLineLimit) {
     std::atomic<size_t> sent{0};
-    start([&sent](RawSocket& socket) {
+    start([&sent](PeerSocket& socket) {
         socket.readLine();
         socket.send("ok \n");
         socket.readLine();
@@ -251,7 +251,7 @@ TEST_F(ClientAgainstRawPeer, ReplyWithoutEndIsCutOffAtTheLineLimit) {
 
 TEST(ClientConnect, FailsWithTheSocketTextWhenNobodyListens) {
     int port = 0;
-    { RawListener closed; port = closed.port(); }
+    { PeerListener closed; port = closed.port(); }
     rcAPI api;
     EXPECT_FALSE(api.connect("127.0.0.1", port, 1000));
     EXPECT_EQ(ioText(CoIoDescriptor::IO_ERR_CONNECTION_REFUSED), api.lastError());

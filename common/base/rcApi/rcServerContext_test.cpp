@@ -16,7 +16,7 @@ namespace {
 
 using testing::loginLine;
 using testing::LoopThread;
-using testing::RawSocket;
+using testing::PeerSocket;
 using testing::requestLine;
 using testing::TestServer;
 
@@ -30,8 +30,8 @@ protected:
     }
     void TearDown() override { loop.reset(); }
 
-    RawSocket loggedIn() {
-        RawSocket socket = RawSocket::connectTo(server.getPort());
+    PeerSocket loggedIn() {
+        PeerSocket socket = PeerSocket::connectTo(server.getPort());
         EXPECT_TRUE(socket.send(loginLine()));
         EXPECT_EQ("ok \n", socket.readLine());
         return socket;
@@ -43,7 +43,7 @@ protected:
 };
 
 TEST_F(ServerContext, AnswersPingAfterLoginWithOkAndASpace) {
-    RawSocket client = loggedIn();
+    PeerSocket client = loggedIn();
     ASSERT_TRUE(client.send("sync 0 _ping \n"));
     EXPECT_EQ("ok \n", client.readLine());
     ASSERT_TRUE(client.send("sync 0 Add 40 2\n"));
@@ -52,7 +52,7 @@ TEST_F(ServerContext, AnswersPingAfterLoginWithOkAndASpace) {
 }
 
 TEST_F(ServerContext, AnswersAFirstRequestThatIsNotALoginThenDisconnects) {
-    RawSocket client = RawSocket::connectTo(server.getPort());
+    PeerSocket client = PeerSocket::connectTo(server.getPort());
     ASSERT_TRUE(client.send("sync 0 _ping \n"));
     EXPECT_EQ("ok \n", client.readLine());
     EXPECT_TRUE(client.closedByPeer());
@@ -63,14 +63,14 @@ TEST_F(ServerContext, RefusesALoginWithAWrongChecksumAndDisconnects) {
     record.fillInfo(nullptr);
     rcAttrStream tampered(record.toAttrStream());
     tampered.addStringValue("StrIpAddr", "10.1.2.3");
-    RawSocket client = RawSocket::connectTo(server.getPort());
+    PeerSocket client = PeerSocket::connectTo(server.getPort());
     ASSERT_TRUE(client.send(requestLine("sync", 0, "_login", tampered.getStream())));
     EXPECT_EQ("error Authentication failed for client's login information\n", client.readLine());
     EXPECT_TRUE(client.closedByPeer());
 }
 
 TEST_F(ServerContext, ReportsUnknownMethodsAndObjectsOnlyToSynchronousRequests) {
-    RawSocket client = loggedIn();
+    PeerSocket client = loggedIn();
     ASSERT_TRUE(client.send("async 0 Nope \nsync 0 Nope x\nsync 7 Echo hi\n"));
     EXPECT_EQ("error Unknown method: Nope\n", client.readLine());
     EXPECT_EQ("error Invalid Object: 7\n", client.readLine());
@@ -85,7 +85,7 @@ TEST_F(ServerContext, ReportsUnknownMethodsAndObjectsOnlyToSynchronousRequests) 
 }
 
 TEST_F(ServerContext, AnswersPipelinedRequestsInOrderAndAsyncOnesNever) {
-    RawSocket client = loggedIn();
+    PeerSocket client = loggedIn();
     ASSERT_TRUE(client.send("sync 0 Add 1 2\nasync 0 Count \nsync 0 Echo a\\tb c\n"
                             "sync 0 Fail \nsync 0 Throw \nasync 0 Fail \nsync 0 _ping \n"));
     EXPECT_EQ("ok 3\n", client.readLine());
@@ -97,7 +97,7 @@ TEST_F(ServerContext, AnswersPipelinedRequestsInOrderAndAsyncOnesNever) {
 }
 
 TEST_F(ServerContext, DelayedMethodIsAnsweredOnceByReturnFromDelayedCommand) {
-    RawSocket client = loggedIn();
+    PeerSocket client = loggedIn();
     ASSERT_TRUE(client.send("sync 0 Later \n"));
     ASSERT_TRUE(testing::eventually([&] { return server.waitingClient != 0; }));
     EXPECT_TRUE(client.silentFor(100));
@@ -116,7 +116,7 @@ TEST_F(ServerContext, DelayedMethodIsAnsweredOnceByReturnFromDelayedCommand) {
 
 TEST_F(ServerContext, LoginHookCanRefuseAClient) {
     server.acceptLogins = false;
-    RawSocket client = RawSocket::connectTo(server.getPort());
+    PeerSocket client = PeerSocket::connectTo(server.getPort());
     ASSERT_TRUE(client.send(loginLine()));
     EXPECT_EQ("error Authentication failed\n", client.readLine());
     EXPECT_TRUE(client.closedByPeer());
@@ -129,7 +129,7 @@ TEST_F(ServerContext, LoginHookCanRefuseAClient) {
 // server holding more than that, while another client is served.
 TEST_F(ServerContext, LineWithoutEndIsCutOffWhileOthersAreServed) {
     const size_t baseline = testing::residentBytes();
-    RawSocket hostile = RawSocket::connectTo(server.getPort());
+    PeerSocket hostile = PeerSocket::connectTo(server.getPort());
     ASSERT_TRUE(hostile.send(loginLine()));
     ASSERT_EQ("ok \n", hostile.readLine());
     ASSERT_TRUE(hostile.send("sync 0 Echo "));
@@ -182,6 +182,25 @@ TEST(ServerContextSetUp, APortInUseLeavesTheContextNotValid) {
     ASSERT_EQ(1u, capture.texts().size());
     EXPECT_EQ(0u, capture.texts()[0].find("Unable to set-up port " + std::to_string(first.getPort()) +
                                           " to accept connections: "));
+}
+
+TEST(ServerContextSetUp, ListensOnTheAddressItIsGiven) {
+    testing::MessageCapture capture;
+    rcServerContext fixed(-1, "127.0.0.1");
+    rcServerContext inRange(49152, -1, "::1");
+    std::string address;
+    ASSERT_TRUE(fixed.isValid());
+    fixed.descriptor()->getSocketIP(address);
+    EXPECT_EQ("127.0.0.1", address);
+    ASSERT_TRUE(inRange.isValid());
+    inRange.descriptor()->getSocketIP(address);
+    EXPECT_EQ("::1", address);
+
+    rcServerContext elsewhere(-1, "192.0.2.1");  // not an address of this host
+    EXPECT_FALSE(elsewhere.isValid());
+    EXPECT_EQ((std::vector<std::string>{
+                  "Unable to set-up port -1 to accept connections: Cannot assign requested address"}),
+              capture.texts());
 }
 
 }  // namespace

@@ -87,23 +87,23 @@ inline bool eventually(const std::function<bool()>& condition, int seconds = 5) 
     return true;
 }
 
-// A connected loopback TCP socket, owned.
-class RawSocket {
+// A connected loopback TCP socket, owned (the peer side of a connection under test).
+class PeerSocket {
 public:
-    explicit RawSocket(int fd = -1) : fd_(fd) {}
-    RawSocket(RawSocket&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-    ~RawSocket() { close(); }
-    RawSocket(const RawSocket&) = delete;
-    RawSocket& operator=(const RawSocket&) = delete;
+    explicit PeerSocket(int fd = -1) : fd_(fd) {}
+    PeerSocket(PeerSocket&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    ~PeerSocket() { close(); }
+    PeerSocket(const PeerSocket&) = delete;
+    PeerSocket& operator=(const PeerSocket&) = delete;
 
-    static RawSocket connectTo(int port) {
+    static PeerSocket connectTo(int port) {
         const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address = loopback(port);
         if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
             ::close(fd);
-            return RawSocket();
+            return PeerSocket();
         }
-        return RawSocket(fd);
+        return PeerSocket(fd);
     }
 
     static sockaddr_in loopback(int port) {
@@ -189,22 +189,22 @@ private:
 };
 
 // A listening loopback socket on a port the system picks.
-class RawListener {
+class PeerListener {
 public:
-    RawListener() : fd_(::socket(AF_INET, SOCK_STREAM, 0)), port_(0) {
-        sockaddr_in address = RawSocket::loopback(0);
+    PeerListener() : fd_(::socket(AF_INET, SOCK_STREAM, 0)), port_(0) {
+        sockaddr_in address = PeerSocket::loopback(0);
         ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
         ::listen(fd_, 5);
         socklen_t length = sizeof address;
         ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
         port_ = ntohs(address.sin_port);
     }
-    ~RawListener() { ::close(fd_); }
-    RawListener(const RawListener&) = delete;
-    RawListener& operator=(const RawListener&) = delete;
+    ~PeerListener() { ::close(fd_); }
+    PeerListener(const PeerListener&) = delete;
+    PeerListener& operator=(const PeerListener&) = delete;
 
     int port() const { return port_; }
-    RawSocket accept() { return RawSocket(::accept(fd_, nullptr, nullptr)); }
+    PeerSocket accept() { return PeerSocket(::accept(fd_, nullptr, nullptr)); }
 
 private:
     int fd_;
