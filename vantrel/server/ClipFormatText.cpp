@@ -7,13 +7,22 @@
 
 namespace vantreld {
 
+namespace {
+
+// Readers split the text form at white space, so an empty tag would shift every later field:
+// it goes out as the word clients already know for "no tag".
+const char* tagWord(const char* tag) { return *tag != '\0' ? tag : "none"; }
+
+}  // namespace
+
 std::string ClipFormatText::toReplyText(const VantrelClipFormat& f) {
     // Tags are single words of at most 255 bytes for readers; the buffer holds both.
     char numbers[1024];
     std::snprintf(numbers, sizeof numbers, "%d %d %d %d %d %g %g %.255s %d %.255s ", f.width(),
                   f.height(), f.bitsPerPixel(), f.numChannels(), f.frameBufferSize(),
                   static_cast<double>(f.pixelRatio()), static_cast<double>(f.frameRate()),
-                  f.formatTag(), static_cast<int>(f.scanFormat()), f.metaDataTag());
+                  tagWord(f.formatTag()), static_cast<int>(f.scanFormat()),
+                  tagWord(f.metaDataTag()));
     return std::string(numbers) + f.metaData();
 }
 

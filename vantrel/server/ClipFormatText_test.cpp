@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "vantrel/client/VantrelNodeWire.h"
+
 #include "rcApi/rcParam.h"
 #include "vantrel/server/ServerError.h"
 #include "vantrel/server/WireText.h"
@@ -45,6 +47,18 @@ void expectSame(const VantrelClipFormat& a, const VantrelClipFormat& b) {
 TEST(ClipFormatText, ReplyPutsTheMetadataLastAndUnquoted) {
     EXPECT_EQ(ClipFormatText::toReplyText(hdFormat()),
               "1920 1080 30 3 8294400 1 29.97 dpx 1 xml <a b=\"1\"/>");
+}
+
+TEST(ClipFormatText, ReplyWritesEmptyTagsAsAWordSoReadersKeepTheirPlace) {
+    VantrelClipFormat folder;
+    folder.setFormatTag("");
+    folder.setMetaDataTag("");
+    const std::string reply = ClipFormatText::toReplyText(folder);
+    EXPECT_NE(reply.find(" none 0 none "), std::string::npos) << reply;
+    VantrelClipFormat read;
+    ASSERT_TRUE(VantrelNodeWire::parseClipFormatText(reply, read)) << reply;
+    EXPECT_EQ(read.width(), folder.width());
+    EXPECT_STREQ(read.formatTag(), "none");
 }
 
 TEST(ClipFormatText, ReadsTheRequestFormIncludingEmptyTagsAndSpacedMetadata) {
