@@ -1,5 +1,6 @@
 #include "vantrel/server/CommandLine.h"
 
+#include "tcp/CoNameResolver.h"
 #include "vantrel/server/WireText.h"
 
 namespace vantreld {
@@ -14,8 +15,12 @@ const char* CommandLine::usage() {
            "Options:\n"
            "  --port N                  node port to listen on (default 7549; 0 lets the\n"
            "                            system choose a free port)\n"
+           "  --listen ADDRESS          numeric IPv4 or IPv6 address to listen on (default\n"
+           "                            127.0.0.1, this host only; 0.0.0.0 or :: listens on\n"
+           "                            every address of the host)\n"
            "  --address ADDR[,ADDR...]  addresses announced in the server record, at most 5\n"
-           "                            (default 127.0.0.1)\n"
+           "                            (default: the listen address, or 127.0.0.1 when\n"
+           "                            listening on every address)\n"
            "  --protocol-version A.B.C.D\n"
            "                            play a server of that protocol version (default\n"
            "                            2015.0.0.5858): methods an older generation did not\n"
@@ -70,6 +75,15 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args) {
                 line.error = "Invalid port '" + text + "'";
                 return line;
             }
+        } else if (arg == "--listen") {
+            if (!value(text)) return line;
+            Vantrel::CoSocketAddress numeric;
+            if (!Vantrel::CoSocketAddress::fromNumeric(text.c_str(), 0, numeric)) {
+                line.error = "Invalid listen address '" + text +
+                             "' (expected a numeric IPv4 or IPv6 address)";
+                return line;
+            }
+            line.options.listenAddress = text;
         } else if (arg == "--address") {
             if (!value(text)) return line;
             line.options.addresses = splitComma(text);

@@ -147,7 +147,7 @@ TEST_F(NodeMethodsTest, ClipFormatTravelsInBothRequestForms) {
     spaced.setFrameRate(29.97f);
     const std::string old = createOld("library 5", "Old form", "CLIP", spaced);
     EXPECT_EQ(ok("GetClipFormat", quoted(old)), "4 2 24 3 24 1 29.97 rgb 4 text x=\"1\" y\\2");
-    EXPECT_EQ(ok("GetClipFormat", "host"), "1 1 24 3 1 1 30  0  ");
+    EXPECT_EQ(ok("GetClipFormat", "host"), "1 1 24 3 1 1 30 none 0 none ");
 }
 
 TEST_F(NodeMethodsTest, FramesInBothForms) {

@@ -17,6 +17,13 @@ namespace {
 const Vantrel::rcParam::Info WHOLE_TEXT[] = {{&Vantrel::rcParamString::TYPE, "args"},
                                              {nullptr, nullptr}};
 
+// Announced when the server listens on every address, as a client on this host reaches it.
+const char LOCAL_ANNOUNCEMENT[] = "127.0.0.1";
+
+bool isWildcardAddress(const std::string& numericAddress) {
+    return numericAddress == "0.0.0.0" || numericAddress == "::";
+}
+
 bool isLoopbackAddress(const std::string& address) {
     return address.compare(0, 4, "127.") == 0 || address == "::1" ||
            address.compare(0, 11, "::ffff:127.") == 0;
@@ -28,8 +35,8 @@ bool isLoopbackAddress(const std::string& address) {
 // client asked and whether that client is on this host's loopback.
 class VantreldServer::Context : public Vantrel::rcServerContext {
 public:
-    Context(int port, const MethodDispatcher& dispatcher)
-        : rcServerContext(port), dispatcher_(dispatcher) {}
+    Context(int port, const std::string& listenAddress, const MethodDispatcher& dispatcher)
+        : rcServerContext(port, listenAddress), dispatcher_(dispatcher) {}
 
     static bool serve(void*, const Vantrel::rcMethod& method, const Vantrel::rcParam::Array& params,
                       Vantrel::rcParam& result) {
@@ -75,12 +82,17 @@ VantreldServer::VantreldServer(const Options& options)
       stop_(false) {
     if (!options.traceFile.empty()) log_.openTraceFile(options.traceFile);
     if (options.port < 0) throw ServerError("Invalid node port " + std::to_string(options.port));
-    context_.reset(new Context(options.port == 0 ? -1 : options.port, dispatcher_));
-    if (!context_->isValid())
-        throw ServerError("Cannot listen on node port " + std::to_string(options.port));
+    context_.reset(
+        new Context(options.port == 0 ? -1 : options.port, options.listenAddress, dispatcher_));
+    if (!context_->isValid()) {
+        const std::string where =
+            options.listenAddress.empty() ? std::string() : " at " + options.listenAddress;
+        throw ServerError("Cannot listen on node port " + std::to_string(options.port) + where +
+                          ": " + context_->descriptor()->lastError());
+    }
     nodeMethods_.registerWith(dispatcher_);
     serverMethods_.registerWith(dispatcher_);
-    serverMethods_.setEndpoint(options.addresses, nodePort());
+    serverMethods_.setEndpoint(announcedAddresses(options), nodePort());
     bindMethods();
 }
 
@@ -95,6 +107,18 @@ void VantreldServer::bindMethods() {
 }
 
 int VantreldServer::nodePort() const { return context_->getPort(); }
+
+std::string VantreldServer::listenAddress() const {
+    std::string address;
+    context_->descriptor()->getSocketIP(address);
+    return address;
+}
+
+std::vector<std::string> VantreldServer::announcedAddresses(const Options& options) const {
+    if (!options.addresses.empty()) return options.addresses;
+    const std::string bound = listenAddress();
+    return {bound.empty() || isWildcardAddress(bound) ? LOCAL_ANNOUNCEMENT : bound};
+}
 
 void VantreldServer::run() {
     while (!stop_) {

@@ -7,8 +7,9 @@
 // nodePort() tells which.
 //
 // Failure: the constructor throws ServerError when the store cannot be opened, the
-// configuration or trace file cannot be read, or the port cannot be listened on. Requests
-// never stop the server: a failing one gets an error reply and leaves the tree as it was.
+// configuration or trace file cannot be read, or the port cannot be listened on at the listen
+// address (by default loopback only). Requests never stop the server: a failing one gets an
+// error reply and leaves the tree as it was.
 //
 // Threads: run() serves on the calling thread until a "Shutdown" request or requestStop()
 // (any thread; takes effect within STOP_LATENCY_MS). requestLog() may be read from any
@@ -35,12 +36,18 @@ namespace vantreld {
 class VantreldServer {
 public:
     static constexpr int DEFAULT_NODE_PORT = 7549;
+    static constexpr const char* DEFAULT_LISTEN_ADDRESS = "127.0.0.1";
     static constexpr int STOP_LATENCY_MS = 200;
 
     struct Options {
         std::string directory;
-        int port = DEFAULT_NODE_PORT;                     // 0: chosen by the system
-        std::vector<std::string> addresses{"127.0.0.1"};  // announced in the record
+        int port = DEFAULT_NODE_PORT;  // 0: chosen by the system
+        // The numeric address the node port listens on; "0.0.0.0" or "::" (or empty) listen
+        // on every address of the host.
+        std::string listenAddress = DEFAULT_LISTEN_ADDRESS;
+        // Announced in the record (at most 5). Empty: the listen address, or 127.0.0.1 when
+        // listening on every address.
+        std::vector<std::string> addresses;
         ProtocolVersion version;
         std::string configFile;  // optional
         std::string traceFile;   // optional
@@ -53,6 +60,8 @@ public:
     ~VantreldServer();
 
     int nodePort() const;
+    // The numeric address the node port is bound to ("0.0.0.0" or "::" for every address).
+    std::string listenAddress() const;
     void run();
     void requestStop() { stop_ = true; }
     bool stopRequested() const { return stop_; }
@@ -65,6 +74,8 @@ public:
 private:
     class Context;
     static ServerSettings loadSettings(const Options& options);
+    // What the record announces: the addresses asked for, else where the node port listens.
+    std::vector<std::string> announcedAddresses(const Options& options) const;
     void bindMethods();
 
     ServerSettings settings_;

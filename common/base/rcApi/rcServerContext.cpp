@@ -102,8 +102,8 @@ bool rcServerContext::Client::sendLine(const std::string& line) {
 
 // --------------------------------------------------------------------------- rcServerContext
 
-rcServerContext::rcServerContext(int port)
-    : CoIoTcpServerHandler(port, 0, 0), currentClient_(nullptr), valid_(false) {
+rcServerContext::rcServerContext(int port, const std::string& bindAddress)
+    : CoIoTcpServerHandler(port, 0, 0, bindAddress), currentClient_(nullptr), valid_(false) {
     if (!descriptor()->isValid()) {
         CO_MSG_ERROR("Unable to set-up port %d to accept connections: %s", port,
                      descriptor()->lastError().c_str());
@@ -112,8 +112,10 @@ rcServerContext::rcServerContext(int port)
     setUp();
 }
 
-rcServerContext::rcServerContext(int minPort, int maxPort)
-    : CoIoTcpServerHandler(minPort, maxPort, 0, 0), currentClient_(nullptr), valid_(false) {
+rcServerContext::rcServerContext(int minPort, int maxPort, const std::string& bindAddress)
+    : CoIoTcpServerHandler(minPort, maxPort, 0, 0, bindAddress),
+      currentClient_(nullptr),
+      valid_(false) {
     if (!descriptor()->isValid()) {
         CO_MSG_ERROR("Unable to find port in range %d to %d accept connections: %s", minPort,
                      maxPort, descriptor()->lastError().c_str());

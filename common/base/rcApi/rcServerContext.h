@@ -84,13 +84,14 @@ public:
         const rcMethod* currentMethod_;  // of the request being answered, or null
     };
 
-    // Listens on `port` (port rules of CoIoTcpServerDescriptor: -1 lets the system choose).
-    // When that fails, posts "Unable to set-up port %d to accept connections: %s" and stays not
-    // valid (no methods, nothing served).
-    explicit rcServerContext(int port);
-    // Listens on the first free port from `minPort` to `maxPort`; the failure message is
-    // "Unable to find port in range %d to %d accept connections: %s".
-    rcServerContext(int minPort, int maxPort);
+    // Listens on `port` (port rules of CoIoTcpServerDescriptor: -1 lets the system choose) at
+    // `bindAddress`, a numeric IPv4 or IPv6 address of this host; empty (the default) listens on
+    // every address. When that fails, posts "Unable to set-up port %d to accept connections: %s"
+    // and stays not valid (no methods, nothing served).
+    explicit rcServerContext(int port, const std::string& bindAddress = std::string());
+    // Listens on the first free port from `minPort` to `maxPort` at `bindAddress`; the failure
+    // message is "Unable to find port in range %d to %d accept connections: %s".
+    rcServerContext(int minPort, int maxPort, const std::string& bindAddress = std::string());
     rcServerContext(const rcServerContext&) = delete;
     rcServerContext& operator=(const rcServerContext&) = delete;
     ~rcServerContext() override;

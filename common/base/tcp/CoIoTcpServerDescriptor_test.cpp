@@ -261,7 +261,9 @@ TEST(CoIoTcpServerDescriptorAddress, TheEnvironmentCanRuleOutTheAddressFamily) {
         ScopedEnv disabled(c.disabled, "1");
         CoIoTcpServerDescriptor server(-1, 0, 0, c.bindAddress);
         EXPECT_EQ(c.listens, server.isValid()) << c.disabled << " " << c.bindAddress;
-        if (!c.listens) EXPECT_EQ("No protocol available", server.lastError());
+        if (!c.listens) {
+            EXPECT_EQ("No protocol available", server.lastError());
+        }
     }
 }
 
