@@ -1,0 +1,156 @@
+// Helpers of the client's integration tests: a vantreld on a fresh tree directory on loopback,
+// and a counter for the disconnect callback.
+#pragma once
+
+#include <arpa/inet.h>
+#include <ftw.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "VantreldProcess.h"
+#include "vantrel/client/VantrelClientAPI.h"
+
+namespace client_testing {
+
+// A loopback port that nobody listens on: bound once by the system's choice, then released.
+inline int freeLoopbackPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    int port = -1;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    ::close(fd);
+    return port;
+}
+
+// A temporary directory, removed with its contents.
+class TempDir {
+public:
+    TempDir() {
+        char pattern[] = "/tmp/vantrel-client-test-XXXXXX";
+        const char* made = ::mkdtemp(pattern);
+        path_ = made != nullptr ? made : "";
+    }
+    ~TempDir() {
+        if (path_.empty()) return;
+        ::nftw(
+            path_.c_str(),
+            [](const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); },
+            16, FTW_DEPTH | FTW_PHYS);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// vantreld serving a tree of its own on 127.0.0.1. The port is chosen by the system on the
+// first start and kept on restart().
+class TestServer {
+public:
+    // `extraArgs` are passed before the tree directory; `config`, when not empty, becomes the
+    // server's configuration file.
+    explicit TestServer(std::vector<std::string> extraArgs = {}, const std::string& config = "")
+        : extraArgs_(std::move(extraArgs)) {
+        if (!config.empty()) {
+            std::ofstream(dir_ / "server.cfg") << config;
+            extraArgs_.insert(extraArgs_.end(), {"--config", dir_ / "server.cfg"});
+        }
+        // A port of its own rather than 0: a server that listens on a port it was given
+        // reuses the address, so that restart() can take the port again at once.
+        start(freeLoopbackPort());
+    }
+
+    int port() const { return port_; }
+    bool running() const { return process_ && port_ > 0; }
+    // "127.0.0.1:PORT"
+    std::string id() const { return "127.0.0.1:" + std::to_string(port_); }
+
+    // Kills the server (SIGKILL: no goodbye to its clients) and waits for its end.
+    void kill() {
+        if (!process_) return;
+        process_->kill(SIGKILL);
+        process_->waitForExit(5000);
+        process_.reset();
+    }
+    // A new server process on the same port and tree.
+    bool restart() {
+        kill();
+        return start(port_);
+    }
+
+private:
+    bool start(int port) {
+        std::vector<std::string> args{"--port", std::to_string(port), "--no-sync"};
+        args.insert(args.end(), extraArgs_.begin(), extraArgs_.end());
+        args.push_back(dir_ / "tree");
+        // A port just given up may still be held for a moment: try a few times.
+        for (int attempt = 0; attempt < 50; ++attempt) {
+            process_.reset(new vantreld::testing::VantreldProcess(args));
+            const int ready = process_->waitUntilReady();
+            if (ready > 0) {
+                port_ = ready;
+                return true;
+            }
+            process_.reset();
+            ::usleep(100000);
+        }
+        return false;
+    }
+
+    TempDir dir_;
+    std::vector<std::string> extraArgs_;
+    std::unique_ptr<vantreld::testing::VantreldProcess> process_;
+    int port_ = 0;
+};
+
+// Records the calls of the process-wide disconnect callback while installed.
+class DisconnectRecorder {
+public:
+    DisconnectRecorder() {
+        std::lock_guard<std::mutex> lock(mutex());
+        ids_().clear();
+        VantrelRegisterDisconnectCallBack(&DisconnectRecorder::record);
+    }
+    ~DisconnectRecorder() { VantrelRegisterDisconnectCallBack(nullptr); }
+    DisconnectRecorder(const DisconnectRecorder&) = delete;
+    DisconnectRecorder& operator=(const DisconnectRecorder&) = delete;
+
+    std::vector<std::string> ids() const {
+        std::lock_guard<std::mutex> lock(mutex());
+        return ids_();
+    }
+
+private:
+    static void record(const VantrelServerId& id) {
+        std::lock_guard<std::mutex> lock(mutex());
+        ids_().push_back(id.getId());
+    }
+    static std::mutex& mutex() {
+        static std::mutex m;
+        return m;
+    }
+    static std::vector<std::string>& ids_() {
+        static std::vector<std::string> v;
+        return v;
+    }
+};
+
+}  // namespace client_testing

@@ -1,0 +1,52 @@
+// The client API of the Vantrel library: include this header.
+//
+//     VantrelClient client;
+//     if (!client.init()) return 1;
+//     VantrelServerHandle server("studio:7549");
+//     VantrelNodeHandle root;
+//     if (!server.getRootNode(root)) printf("%s\n", server.lastError());
+//
+// VantrelClientInit must be called before any other use of the library and
+// VantrelClientUninit after the last; both from one thread, while no other thread uses the
+// library. Their calls are counted: only the first init and the matching last uninit act.
+#pragma once
+
+#include "vantrel/client/VantrelNodeHandle.h"
+#include "vantrel/client/VantrelServerHandle.h"
+#include "vantrel/client/VantrelServerInfo.h"
+#include "vantrel/client/VantrelTypes.h"
+
+// Initialises the library (network and TCP layers, the shared-connection cache) on the first
+// call and lowers the message filter to the user level. False when a layer cannot start; the
+// failed call does not count.
+bool VantrelClientInit();
+// Undoes VantrelClientInit when the count returns to zero: every cached connection is closed.
+// No server handle may be left. A call without a matching init does nothing.
+void VantrelClientUninit();
+// The library's version: 2015, 0, 0.
+void VantrelClientGetVersion(int& major, int& minor, int& maint);
+// Drops cached connections that no handle uses: with `all`, every one; otherwise those idle
+// for at least the idle time (VANTREL_SHARED_CONNECTIONS seconds, 30 when unset).
+void VantrelClientReleaseUnusedConnections(bool all);
+// `callback` (null clears it) is called with the server's id when a remote call fails and
+// leaves the server's link closed, on the calling thread. Set it once, before making calls.
+void VantrelRegisterDisconnectCallBack(void (*callback)(const VantrelServerId&));
+
+// Initialisation for a scope: init() initialises the library; the destructor uninitialises
+// it when that init() succeeded.
+class VantrelClient {
+public:
+    VantrelClient() : initialized_(false) {}
+    // Copies take the other's flag.
+    VantrelClient(const VantrelClient&) = default;
+    VantrelClient& operator=(const VantrelClient& other) {
+        initialized_ = other.initialized_;
+        return *this;
+    }
+    ~VantrelClient();
+
+    bool init();
+
+private:
+    bool initialized_;
+};

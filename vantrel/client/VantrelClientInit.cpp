@@ -1,0 +1,74 @@
+// The library's entry points: counted start and stop, version, connection release.
+#include <exception>
+
+#include "loggerBase/CoMsg.h"
+#include "network/CoNetwork.h"
+#include "tcp/CoIoTcpDescriptor.h"
+#include "vantrel/client/VantrelClientAPI.h"
+#include "vantrel/client/VantrelClientConnection.h"
+
+namespace {
+
+// Init and uninit run on one thread, before and after every other use of the library.
+int initCount = 0;
+
+void startEventMonitor() {
+    // Node events are not served by this version of the library: nothing to start.
+}
+
+}  // namespace
+
+bool VantrelClientInit() {
+    if (initCount++ > 0) return true;
+    Vantrel::CoMsg::setDefaultFilterLevel(Vantrel::CoMsg::USER_LEVEL);
+    if (!Vantrel::CoNetwork::init()) {
+        --initCount;
+        return false;
+    }
+    try {
+        Vantrel::CoIoTcpDescriptor::init();
+    } catch (const std::exception& e) {
+        CO_MSG_ERROR("%s", e.what());
+        Vantrel::CoNetwork::uninit();
+        --initCount;
+        return false;
+    }
+    startEventMonitor();
+    VantrelClientConnection::createCache();
+    return true;
+}
+
+void VantrelClientUninit() {
+    if (initCount == 0) return;
+    if (--initCount > 0) return;
+    VantrelClientConnection::destroyCache();
+    try {
+        Vantrel::CoIoTcpDescriptor::uninit();
+    } catch (const std::exception& e) {
+        CO_MSG_DEBUG("%s", e.what());
+    }
+    Vantrel::CoNetwork::uninit();
+}
+
+void VantrelClientGetVersion(int& major, int& minor, int& maint) {
+    major = 2015;
+    minor = 0;
+    maint = 0;
+}
+
+void VantrelClientReleaseUnusedConnections(bool all) {
+    VantrelClientConnection::releaseUnused(all);
+}
+
+void VantrelRegisterDisconnectCallBack(void (*callback)(const VantrelServerId&)) {
+    VantrelClientConnection::setDisconnectCallback(callback);
+}
+
+VantrelClient::~VantrelClient() {
+    if (initialized_) VantrelClientUninit();
+}
+
+bool VantrelClient::init() {
+    initialized_ = VantrelClientInit();
+    return initialized_;
+}

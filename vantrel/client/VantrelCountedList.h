@@ -1,0 +1,27 @@
+// The counted string list: how the attribute-stream forms of node requests carry a list of
+// texts (frame ids, file paths) inside one value.
+//
+// Form: the number of items in decimal and a space, then for each item its length in bytes in
+// decimal, a space and exactly that many bytes. The items "ab" and "c" give "2 2 ab1 c".
+// Items may hold any byte (spaces and commas included); the list carries no escaping.
+//
+// Threads: plain functions.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class VantrelCountedList {
+public:
+    static std::string encode(const std::vector<std::string>& items);
+    // Appends the form of `items` to `out`.
+    static void append(std::string& out, const std::vector<std::string>& items);
+
+    // Reads a list into `items` (replaced). The count must start the text and be followed by
+    // a space; white space before each length is skipped; the text must end exactly after the
+    // announced items. "0 " is the empty list. False, with `items` emptied, for anything else:
+    // an empty text, a missing space, a sign or other byte where a number belongs, a length
+    // running past the end, more or fewer items than announced. Never reads outside `text`;
+    // memory is bounded by the text's size.
+    static bool decode(const std::string& text, std::vector<std::string>& items);
+};

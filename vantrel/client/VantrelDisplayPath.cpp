@@ -1,0 +1,68 @@
+#include "vantrel/client/VantrelDisplayPath.h"
+
+#include <cstring>
+
+#include "vantrel/client/VantrelNodeHandle.h"
+#include "vantrel/client/VantrelNodeImp.h"
+#include "vantrel/client/VantrelServerHandle.h"
+#include "vantrel/client/VantrelServerImp.h"
+
+std::string VantrelCleanDisplayPath(const char* path) {
+    if (path == nullptr) return std::string();
+    std::string generic(path);
+    for (char& c : generic)
+        if (c == '\\') c = '/';
+    std::string clean;
+    if (!generic.empty() && generic.front() == '/') clean += '/';
+    bool first = true;
+    for (const std::string& part : VantrelDisplayPathComponents(generic)) {
+        if (part == ".") continue;
+        if (!first) clean += '/';
+        clean += part;
+        first = false;
+    }
+    if (!first && generic.back() == '/') clean += '/';
+    return clean;
+}
+
+std::vector<std::string> VantrelDisplayPathComponents(const std::string& path) {
+    std::vector<std::string> components;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t slash = path.find('/', start);
+        if (slash == std::string::npos) slash = path.size();
+        if (slash > start) components.push_back(path.substr(start, slash - start));
+        start = slash + 1;
+    }
+    return components;
+}
+
+bool VantrelFindChild(const VantrelNodeHandle& parent, const char* name, VantrelNodeHandle& child) {
+    VantrelServerImp* server = parent.getServer().imp();
+    if (name == nullptr) {
+        server->setLastError("No child name given");
+        return false;
+    }
+    // A private copy: `parent` keeps its caches as they are, and `child` may be `parent`.
+    VantrelNodeHandle searched(parent);
+    int count = 0;
+    if (!searched.getNumChildren(count)) return false;
+    for (int i = 0; i < count; ++i) {
+        VantrelStr displayName;
+        if (!searched.getChild(i, child) || !child.getDisplayName(displayName)) return false;
+        if (std::strcmp(displayName.c_str(), name) == 0) return true;
+    }
+    server->setLastError("No child named '" + std::string(name) + "'");
+    return false;
+}
+
+bool VantrelResolveDisplayPath(const VantrelServerHandle& server, const char* path,
+                               VantrelNodeHandle& node) {
+    const std::string clean = VantrelCleanDisplayPath(path);
+    // Without the root there is nothing to resolve from: that is a failure, with the server
+    // handle's reason.
+    if (!server.getRootNode(node)) return false;
+    for (const std::string& component : VantrelDisplayPathComponents(clean))
+        if (!VantrelFindChild(node, component.c_str(), node)) return false;
+    return true;
+}

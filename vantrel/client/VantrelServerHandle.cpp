@@ -1,0 +1,256 @@
+#include "vantrel/client/VantrelServerHandle.h"
+
+#include <string>
+
+#include "osal/CoAssert.h"
+#include "vantrel/client/VantrelBaseClientAPI.h"
+#include "vantrel/client/VantrelClientConnection.h"
+#include "vantrel/client/VantrelNodeClientAPI.h"
+#include "vantrel/client/VantrelNodeHandle.h"
+#include "vantrel/client/VantrelServerImp.h"
+#include "vantrel/client/VantrelServerInfo.h"
+
+namespace {
+
+const char FRAMES_NOT_AVAILABLE[] =
+    "Frame transfer is not available in this version of the library.";
+const char EVENTS_NOT_AVAILABLE[] =
+    "Node events are not available in this version of the library.";
+
+}  // namespace
+
+VantrelServerHandle::VantrelServerHandle(const char* id)
+    : imp_(new VantrelServerImp(VantrelServerId(id))) {}
+
+VantrelServerHandle::VantrelServerHandle(const VantrelServerId& id)
+    : imp_(new VantrelServerImp(id)) {}
+
+VantrelServerHandle::VantrelServerHandle(const VantrelServerHandle& other) : imp_(nullptr) {
+    CO_ASSERT_TEXT(other.imp_ != nullptr, "imp_ != 0");
+    other.imp_->bind();
+    imp_ = new VantrelServerImp(other.imp_->serverId());
+}
+
+VantrelServerHandle::~VantrelServerHandle() { delete imp_; }
+
+VantrelServerImp* VantrelServerHandle::imp() const {
+    CO_ASSERT_TEXT(imp_ != nullptr, "imp_ != 0");
+    return imp_;
+}
+
+const char* VantrelServerHandle::lastError() const { return imp()->lastError(); }
+
+const VantrelServerId& VantrelServerHandle::getId() const {
+    imp()->bind();
+    return imp_->serverId();
+}
+
+const char* VantrelServerHandle::getIdStr() const { return getId().getId(); }
+
+bool VantrelServerHandle::getInfo(VantrelServerInfo& info) const {
+    const VantrelDaemonInfo* record = imp()->getDaemonInfo();
+    if (record == nullptr) return false;
+    info = *record;
+    return true;
+}
+
+bool VantrelServerHandle::getDisplayName(VantrelStr& name) const {
+    const VantrelDaemonInfo* record = imp()->getDaemonInfo();
+    if (record == nullptr) return false;
+    name = record->getDisplayName();
+    return true;
+}
+
+bool VantrelServerHandle::getStorageId(VantrelStr& id) const {
+    const VantrelDaemonInfo* record = imp()->getDaemonInfo();
+    if (record == nullptr) return false;
+    id = record->getStorageId();
+    return true;
+}
+
+const char* VantrelServerHandle::getHostName() const {
+    const VantrelDaemonInfo* record = imp()->getDaemonInfo();
+    return record != nullptr ? record->getHostName() : nullptr;
+}
+
+const char* VantrelServerHandle::getHostUUID() const {
+    const VantrelDaemonInfo* record = imp()->getDaemonInfo();
+    return record != nullptr ? record->getHostUUID() : nullptr;
+}
+
+bool VantrelServerHandle::getProtocolVersion(int& major, int& minor) const {
+    const VantrelDaemonInfo* record = imp()->getDaemonInfo();
+    if (record == nullptr) return false;
+    major = record->getVersionMajor();
+    minor = record->getVersionMinor();
+    return true;
+}
+
+bool VantrelServerHandle::getVendor(VantrelStr& vendor) const {
+    VantrelNodeClientAPI* client = imp()->nodeClient();
+    if (client == nullptr) return false;
+    std::string text;
+    if (!client->getVendor(text)) {
+        imp_->setLastError(client->lastError());
+        return false;
+    }
+    vendor = text.c_str();
+    return true;
+}
+
+bool VantrelServerHandle::getProduct(VantrelStr& product) const {
+    VantrelNodeClientAPI* client = imp()->nodeClient();
+    if (client == nullptr) return false;
+    std::string text;
+    if (!client->getProduct(text)) {
+        imp_->setLastError(client->lastError());
+        return false;
+    }
+    product = text.c_str();
+    return true;
+}
+
+bool VantrelServerHandle::getVersion(int& major, int& minor) const {
+    VantrelNodeClientAPI* client = imp()->nodeClient();
+    if (client == nullptr) return false;
+    if (!client->getVersion(major, minor)) {
+        imp_->setLastError(client->lastError());
+        return false;
+    }
+    return true;
+}
+
+bool VantrelServerHandle::ping(unsigned int timeout) const {
+    VantrelBaseClientAPI* client = imp()->baseClient();
+    if (client == nullptr) return false;
+    if (!client->ping(timeout)) {
+        imp_->setLastError(client->lastError());
+        return false;
+    }
+    return true;
+}
+
+bool VantrelServerHandle::isConnected() const {
+    VantrelClientConnection* connection = imp()->boundConnection();
+    return connection != nullptr && connection->isConnected();
+}
+
+void VantrelServerHandle::stop(const char* msg) const {
+    // Runs on another thread than the handle's: it must not bind, and only a bound handle can
+    // have a call in progress.
+    VantrelClientConnection* connection = imp()->boundConnection();
+    if (connection != nullptr) connection->stop(msg);
+}
+
+void VantrelServerHandle::disconnect() {
+    // Binding makes no traffic, and the link may be open for other handles of the server.
+    VantrelClientConnection* connection = imp()->connection();
+    if (connection != nullptr) connection->forcedDisconnect();
+}
+
+bool VantrelServerHandle::translatePaths(const VantrelStrList& in, VantrelStrList& out,
+                                         const char* srcHost, const char* dstHost,
+                                         VantrelOS::OsType srcType, VantrelOS::OsType dstType) {
+    return imp()->translatePaths(in, out, srcHost, dstHost, srcType, dstType);
+}
+
+bool VantrelServerHandle::translatePath(const VantrelStr& in, VantrelStr& out,
+                                        const char* srcHost, const char* dstHost,
+                                        VantrelOS::OsType srcType, VantrelOS::OsType dstType) {
+    VantrelStrList paths;
+    paths.push_back(in);
+    VantrelStrList translated;
+    if (!translatePaths(paths, translated, srcHost, dstHost, srcType, dstType)) return false;
+    out = translated.size() > 0 ? translated[0] : "";
+    return true;
+}
+
+bool VantrelServerHandle::getNumHostTranslations(int& count) {
+    return imp()->getNumHostTranslations(count);
+}
+
+bool VantrelServerHandle::getHostTranslation(int index, HostTranslation& translation) {
+    return imp()->getHostTranslation(index, translation);
+}
+
+bool VantrelServerHandle::getNumOsTypeTranslations(int& count) {
+    return imp()->getNumOsTypeTranslations(count);
+}
+
+bool VantrelServerHandle::getOsTypeTranslation(int index, OsTypeTranslation& translation) {
+    return imp()->getOsTypeTranslation(index, translation);
+}
+
+bool VantrelServerHandle::getNumTranslationGroups(int& count) {
+    return imp()->getNumTranslationGroups(count);
+}
+
+bool VantrelServerHandle::getTranslationGroup(int index, TranslationGroup& group) {
+    return imp()->getTranslationGroup(index, group);
+}
+
+bool VantrelServerHandle::getRootNode(VantrelNodeHandle& node) const {
+    VantrelNodeClientAPI* client = imp()->nodeClient();
+    if (client == nullptr) return false;
+    VantrelNodeId root;
+    if (!client->getRootNode(root)) {
+        imp_->setLastError(client->lastError());
+        return false;
+    }
+    node.setServer(*this);
+    node.setNodeId(root);
+    return true;
+}
+
+bool VantrelServerHandle::registerEventHandler(const VantrelNodeId&,
+                                               VantrelNodeEvent::Handler* handler) {
+    CO_ASSERT_TEXT(handler != nullptr, "handler != 0");
+    if (!imp()->bind()) return false;
+    imp_->setLastError(EVENTS_NOT_AVAILABLE);
+    return false;
+}
+
+bool VantrelServerHandle::unregisterEventHandler(const VantrelNodeId&,
+                                                 VantrelNodeEvent::Handler*) {
+    imp();
+    return true;  // nothing was registered: there is no event connection
+}
+
+// Frames and streams travel on the frame port, which this version of the library does not use.
+
+bool VantrelServerHandle::readFrame(const char*, void*, unsigned int, const char*,
+                                    const char*) const {
+    imp()->setLastError(FRAMES_NOT_AVAILABLE);
+    return false;
+}
+
+bool VantrelServerHandle::readFrame(const char*, const void*, unsigned int, void*, unsigned int,
+                                    const char*, const char*) const {
+    imp()->setLastError(FRAMES_NOT_AVAILABLE);
+    return false;
+}
+
+bool VantrelServerHandle::writeFrame(const char*, const void*, unsigned int) const {
+    imp()->setLastError(FRAMES_NOT_AVAILABLE);
+    return false;
+}
+
+bool VantrelServerHandle::readStream(const char*, void*, unsigned int, int, int, int&) const {
+    imp()->setLastError(FRAMES_NOT_AVAILABLE);
+    return false;
+}
+
+bool VantrelServerHandle::pushStream(const char*, const char*) const {
+    imp()->setLastError(FRAMES_NOT_AVAILABLE);
+    return false;
+}
+
+bool VantrelServerHandle::pullStream(const char*, const char*) const {
+    imp()->setLastError(FRAMES_NOT_AVAILABLE);
+    return false;
+}
+
+bool VantrelServerHandle::invalidateCache() const {
+    imp()->setLastError(FRAMES_NOT_AVAILABLE);
+    return false;
+}

@@ -1,0 +1,147 @@
+#include "vantrel/client/VantrelServerImp.h"
+
+#include <exception>
+
+#include "vantrel/client/VantrelBaseClientAPI.h"
+#include "vantrel/client/VantrelNodeClientAPI.h"
+
+VantrelServerImp::VantrelServerImp(const VantrelServerId& id) : serverId_(id) {}
+
+// The clients refer to the connection: they go before the reference on it.
+VantrelServerImp::~VantrelServerImp() {
+    connection_ = nullptr;
+    nodeClient_.reset();
+    baseClient_.reset();
+    shared_.release();
+}
+
+bool VantrelServerImp::bind() {
+    if (!shared_.isEmpty()) return true;
+    try {
+        shared_.acquire(serverId_);
+    } catch (const std::exception& e) {
+        setLastError(e.what());
+        return false;
+    }
+    VantrelClientConnection* connection = shared_.get();
+    baseClient_.reset(new VantrelBaseClientAPI(connection));
+    nodeClient_.reset(new VantrelNodeClientAPI(connection));
+    connection_ = connection;
+    return true;
+}
+
+VantrelNodeClientAPI* VantrelServerImp::nodeClient() {
+    return bind() ? nodeClient_.get() : nullptr;
+}
+
+VantrelBaseClientAPI* VantrelServerImp::baseClient() {
+    return bind() ? baseClient_.get() : nullptr;
+}
+
+VantrelClientConnection* VantrelServerImp::connection() {
+    return bind() ? connection_.load() : nullptr;
+}
+
+const VantrelDaemonInfo* VantrelServerImp::getDaemonInfo() {
+    if (!bind()) return nullptr;
+    const VantrelDaemonInfo* info = baseClient_->daemonInfo();
+    if (info == nullptr) {
+        setLastError(baseClient_->lastError());
+        recordSuspect_ = true;
+        return nullptr;
+    }
+    recordSuspect_ = false;
+    return info;
+}
+
+void VantrelServerImp::invalidateDaemonInfo() { recordSuspect_ = true; }
+
+template <class Record>
+bool VantrelServerImp::refreshTable(std::vector<Record>& table, bool& stale,
+                                    bool (VantrelBaseClientAPI::*fetch)(std::vector<Record>&)) {
+    if (!stale) return true;
+    if (!bind()) return false;
+    table.clear();
+    if (!(baseClient_.get()->*fetch)(table)) {
+        setLastError(baseClient_->lastError());
+        return false;
+    }
+    stale = false;
+    return true;
+}
+
+template <class Record>
+bool VantrelServerImp::copyRecord(const std::vector<Record>& table, int index, Record& out,
+                                  const char* rangeError) {
+    if (index < 0 || index >= static_cast<int>(table.size())) {
+        setLastError(rangeError);
+        return false;
+    }
+    out = table[static_cast<size_t>(index)];
+    return true;
+}
+
+bool VantrelServerImp::getNumHostTranslations(int& count) {
+    if (!refreshTable(hostTranslations_, hostTranslationsStale_,
+                      &VantrelBaseClientAPI::getHostTranslations))
+        return false;
+    count = static_cast<int>(hostTranslations_.size());
+    return true;
+}
+
+bool VantrelServerImp::getHostTranslation(int index,
+                                          VantrelServerHandle::HostTranslation& translation) {
+    return refreshTable(hostTranslations_, hostTranslationsStale_,
+                        &VantrelBaseClientAPI::getHostTranslations) &&
+           copyRecord(hostTranslations_, index, translation, "Host Translation index out of range");
+}
+
+bool VantrelServerImp::getNumOsTypeTranslations(int& count) {
+    if (!refreshTable(osTypeTranslations_, osTypeTranslationsStale_,
+                      &VantrelBaseClientAPI::getOsTypeTranslations))
+        return false;
+    count = static_cast<int>(osTypeTranslations_.size());
+    return true;
+}
+
+bool VantrelServerImp::getOsTypeTranslation(int index,
+                                            VantrelServerHandle::OsTypeTranslation& translation) {
+    return refreshTable(osTypeTranslations_, osTypeTranslationsStale_,
+                        &VantrelBaseClientAPI::getOsTypeTranslations) &&
+           copyRecord(osTypeTranslations_, index, translation,
+                      "OS Type Translation index out of range");
+}
+
+bool VantrelServerImp::getNumTranslationGroups(int& count) {
+    if (!refreshTable(translationGroups_, translationGroupsStale_,
+                      &VantrelBaseClientAPI::getTranslationGroups))
+        return false;
+    count = static_cast<int>(translationGroups_.size());
+    return true;
+}
+
+bool VantrelServerImp::getTranslationGroup(int index, VantrelServerHandle::TranslationGroup& group) {
+    return refreshTable(translationGroups_, translationGroupsStale_,
+                        &VantrelBaseClientAPI::getTranslationGroups) &&
+           copyRecord(translationGroups_, index, group, "Translation group index out of range");
+}
+
+bool VantrelServerImp::translatePaths(const VantrelStrList& in, VantrelStrList& out,
+                                      const char* srcHost, const char* dstHost,
+                                      VantrelOS::OsType srcType, VantrelOS::OsType dstType) {
+    if (!bind()) return false;
+    if (srcHost == nullptr || dstHost == nullptr) {
+        const VantrelDaemonInfo* info = getDaemonInfo();
+        if (info != nullptr) {
+            if (srcHost == nullptr) srcHost = info->getDisplayName();
+            if (dstHost == nullptr) dstHost = info->getHostName();
+        } else if (srcHost == nullptr) {
+            return false;  // the reason is the failed fetch's
+        }
+    }
+    if (!baseClient_->translatePaths(in, out, srcHost, dstHost, srcType, dstType)) {
+        setLastError(baseClient_->lastError());
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,94 @@
+// VantrelServerImp: what stands behind a VantrelServerHandle. It binds lazily to the shared
+// connection of its server id and owns the clients made on it (server-level and node client),
+// the handle's copies of the translation tables and the last error text. It also provides the
+// server's description to the node and frame parts (VantrelDaemonInfoMgr).
+//
+// Binding (bind()) makes no traffic: it takes the shared connection from the process's cache
+// and creates the clients on it, once per implementation.
+//
+// Ownership: owned by its handle; owns the clients and one reference on the shared connection.
+// Threads: no lock; used by the thread that uses its handle, except boundConnection().
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "vantrel/client/VantrelClientConnection.h"
+#include "vantrel/client/VantrelDaemonInfo.h"
+#include "vantrel/client/VantrelServerHandle.h"
+#include "vantrel/client/VantrelServerId.h"
+
+class VantrelBaseClientAPI;
+class VantrelNodeClientAPI;
+
+class VantrelServerImp : public VantrelDaemonInfoMgr {
+public:
+    explicit VantrelServerImp(const VantrelServerId& id);
+    ~VantrelServerImp() override;
+    VantrelServerImp(const VantrelServerImp&) = delete;
+    VantrelServerImp& operator=(const VantrelServerImp&) = delete;
+
+    // Takes the shared connection and creates the clients on it, unless done already. False
+    // with the reason in lastError() when no connection can be had.
+    bool bind();
+
+    // Each binds first; null when binding fails (the reason is in lastError()). Owned by this
+    // object; valid while it lives.
+    VantrelNodeClientAPI* nodeClient();
+    VantrelBaseClientAPI* baseClient();
+    VantrelClientConnection* connection();
+
+    // The server's description, refreshed after a reconnection; null with the reason in
+    // lastError() when it cannot be had. Owned by the shared connection: valid while this
+    // object lives and until the next refresh.
+    const VantrelDaemonInfo* getDaemonInfo() override;
+    // Records that the description's addresses failed; the description itself is fetched
+    // again after the next reconnection.
+    void invalidateDaemonInfo() override;
+    const char* lastError() const override { return lastError_.c_str(); }
+    void setLastError(const std::string& text) { lastError_ = text; }
+    void setLastError(const char* text) { lastError_ = text != nullptr ? text : ""; }
+
+    const VantrelServerId& serverId() const { return serverId_; }
+    bool isBound() const { return !shared_.isEmpty(); }
+    // The bound connection without binding, or null: the one member another thread may read
+    // (to stop the call in progress).
+    VantrelClientConnection* boundConnection() const { return connection_.load(); }
+
+    // The translation tables, each fetched once (on first use) and kept.
+    bool getNumHostTranslations(int& count);
+    bool getHostTranslation(int index, VantrelServerHandle::HostTranslation& translation);
+    bool getNumOsTypeTranslations(int& count);
+    bool getOsTypeTranslation(int index, VantrelServerHandle::OsTypeTranslation& translation);
+    bool getNumTranslationGroups(int& count);
+    bool getTranslationGroup(int index, VantrelServerHandle::TranslationGroup& group);
+
+    bool translatePaths(const VantrelStrList& in, VantrelStrList& out, const char* srcHost,
+                        const char* dstHost, VantrelOS::OsType srcType,
+                        VantrelOS::OsType dstType);
+
+private:
+    // Fetches `table` with `fetch` of the base client when `stale` is set.
+    template <class Record>
+    bool refreshTable(std::vector<Record>& table, bool& stale,
+                      bool (VantrelBaseClientAPI::*fetch)(std::vector<Record>&));
+    template <class Record>
+    bool copyRecord(const std::vector<Record>& table, int index, Record& out,
+                    const char* rangeError);
+
+    VantrelClientConnection::Shared shared_;
+    std::atomic<VantrelClientConnection*> connection_{nullptr};
+    std::unique_ptr<VantrelBaseClientAPI> baseClient_;
+    std::unique_ptr<VantrelNodeClientAPI> nodeClient_;
+    std::vector<VantrelServerHandle::TranslationGroup> translationGroups_;
+    std::vector<VantrelServerHandle::HostTranslation> hostTranslations_;
+    std::vector<VantrelServerHandle::OsTypeTranslation> osTypeTranslations_;
+    std::string lastError_;
+    VantrelServerId serverId_;
+    bool recordSuspect_ = true;
+    bool translationGroupsStale_ = true;
+    bool hostTranslationsStale_ = true;
+    bool osTypeTranslationsStale_ = true;
+};
