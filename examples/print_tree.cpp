@@ -4,6 +4,7 @@
 //
 // SERVER names the server as ADDRESS, ADDRESS:PORT or ADDRESS:DATABASE (for example
 // 127.0.0.1:7549). Exits with 1 and the library's error text when the server cannot be read.
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 
@@ -55,6 +56,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const int maxDepth = argc > 2 ? std::atoi(argv[2]) : 16;
+    // Display names travel as UTF-8 and are shown in the user's own locale.
+    std::setlocale(LC_ALL, "");
 
     VantrelClient library;
     if (!library.init()) {

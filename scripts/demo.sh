@@ -12,6 +12,9 @@ if [ "${VANTREL_IN_NETNS:-}" != 1 ]; then
   exec scripts/in-netns.sh "$0" "$build"
 fi
 
+# Show the sample's non-ASCII names as they are when the caller set no locale.
+[ -z "${LC_ALL:-}${LANG:-}" ] && export LC_ALL=C.UTF-8
+
 tree=$(mktemp -d)
 log=$(mktemp)
 server_pid=
