@@ -14,16 +14,11 @@
 #include "vantrel/server/ServerTestSupport.h"
 
 using namespace vantreld;
+using vantreld::testing::stream;
 using vantreld::testing::TempDir;
 using vantreld::testing::VantreldProcess;
 
 namespace {
-
-std::string stream(std::initializer_list<std::pair<const char*, std::string>> items) {
-    Vantrel::rcAttrStream out;
-    for (const auto& item : items) out.addStringValue(item.first, item.second.c_str());
-    return out.getStreamStr();
-}
 
 // Node id -> (parent id, name) of every creation acknowledged to the client.
 typedef std::map<std::string, std::pair<std::string, std::string>> Acknowledged;

@@ -13,16 +13,11 @@
 #include "vantrel/server/ServerTestSupport.h"
 
 using namespace vantreld;
+using vantreld::testing::stream;
 using vantreld::testing::TempDir;
 using vantreld::testing::VantreldProcess;
 
 namespace {
-
-std::string stream(std::initializer_list<std::pair<const char*, std::string>> items) {
-    Vantrel::rcAttrStream out;
-    for (const auto& item : items) out.addStringValue(item.first, item.second.c_str());
-    return out.getStreamStr();
-}
 
 // The sample tree: host (1) / Volume 1 (2) / Commercial (3) / Shared Vault (4) / Library A
 // (5) / Reel 1 (6): Shot 010 (clip 7, 3 frames), Shot 020 (clip 8); Dailies (folder 9):

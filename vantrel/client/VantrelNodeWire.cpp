@@ -120,7 +120,10 @@ std::vector<std::string> splitCommaList(const std::string& text) {
 }
 
 std::string joinCommaList(const std::vector<std::string>& items) {
+    size_t bytes = items.size();
+    for (const std::string& item : items) bytes += item.size();
     std::string text;
+    text.reserve(bytes);
     for (size_t i = 0; i < items.size(); ++i) {
         if (i > 0) text += ',';
         text += items[i];

@@ -55,9 +55,7 @@ protected:
     }
 
     static std::string stream(std::initializer_list<std::pair<const char*, std::string>> items) {
-        Vantrel::rcAttrStream out;
-        for (const auto& item : items) out.addStringValue(item.first, item.second.c_str());
-        return out.getStreamStr();
+        return testing::stream(items);
     }
 
     TempDir dir_;

@@ -1,8 +1,13 @@
-// Test helpers of the server module: a temporary directory removed with its contents.
+// Test helpers of the server module: a temporary directory removed with its contents, and
+// attribute-stream argument texts.
 #pragma once
 
 #include <cstdlib>
+#include <initializer_list>
 #include <string>
+#include <utility>
+
+#include "rcApi/rcAttrStream.h"
 
 #include "vantrel/server/ServerFiles.h"
 
@@ -29,6 +34,13 @@ public:
 private:
     std::string path_;
 };
+
+// The attribute-stream text of the given names and values, in order.
+inline std::string stream(std::initializer_list<std::pair<const char*, std::string>> items) {
+    Vantrel::rcAttrStream out;
+    for (const auto& item : items) out.addStringValue(item.first, item.second.c_str());
+    return out.getStreamStr();
+}
 
 }  // namespace testing
 }  // namespace vantreld

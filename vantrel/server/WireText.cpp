@@ -6,6 +6,8 @@
 #include <cstdlib>
 
 #include "osal/CoAssert.h"
+#include "vantrel/client/VantrelCountedList.h"
+#include "vantrel/client/VantrelNodeWire.h"
 #include "vantrel/server/ServerError.h"
 
 namespace vantreld {
@@ -29,22 +31,6 @@ void appendDecimal(std::string& out, unsigned long long value) {
     char digits[24];
     const int length = std::snprintf(digits, sizeof digits, "%llu", value);
     out.append(digits, static_cast<size_t>(length));
-}
-
-// Reads a decimal number of at most `limit` from `text` at `pos` up to the next space and
-// moves past that space. False when there are no digits, something else before the space, no
-// space, or the number exceeds `limit`.
-bool readLength(const std::string& text, size_t& pos, size_t limit, size_t& value) {
-    const size_t start = pos;
-    value = 0;
-    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
-        value = value * 10 + static_cast<size_t>(text[pos] - '0');
-        if (value > limit) return false;
-        ++pos;
-    }
-    if (pos == start || pos >= text.size() || text[pos] != ' ') return false;
-    ++pos;
-    return true;
 }
 
 }  // namespace
@@ -115,73 +101,31 @@ double parseDouble(const std::string& word) {
 
 // ---------------------------------------------------------------------------- counted lists
 
+// The forms are the client's own, so both ends read and write them alike.
+
 void appendCountedList(std::string& out, const std::vector<std::string>& items) {
-    size_t bytes = decimalDigits(items.size()) + 1;
-    for (const std::string& item : items) bytes += decimalDigits(item.size()) + 1 + item.size();
-    out.reserve(out.size() + bytes);
-    appendDecimal(out, items.size());
-    out += ' ';
-    for (const std::string& item : items) {
-        appendDecimal(out, item.size());
-        out += ' ';
-        out += item;
-    }
+    VantrelCountedList::append(out, items);
 }
 
 std::string encodeCountedList(const std::vector<std::string>& items) {
-    std::string out;
-    appendCountedList(out, items);
-    return out;
+    return VantrelCountedList::encode(items);
 }
 
 std::vector<std::string> decodeCountedList(const std::string& text) {
     std::vector<std::string> items;
-    if (text.empty()) return items;
-    size_t pos = 0;
-    size_t count = 0;
-    // Each item takes at least two bytes ("0 "), which bounds the count by the text.
-    if (!readLength(text, pos, text.size() / 2, count)) malformed("invalid counted list");
-    items.reserve(count);
-    for (size_t i = 0; i < count; ++i) {
-        while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t' || text[pos] == '\n'))
-            ++pos;
-        size_t length = 0;
-        if (!readLength(text, pos, text.size(), length) || length > text.size() - pos)
-            malformed("invalid counted list");
-        items.push_back(text.substr(pos, length));
-        pos += length;
-    }
-    if (pos != text.size()) malformed("invalid counted list");
+    if (text.empty()) return items;  // an absent list is an empty one here
+    if (!VantrelCountedList::decode(text, items)) malformed("invalid counted list");
     return items;
 }
 
 // ---------------------------------------------------------------------------- comma lists
 
 std::string joinComma(const std::vector<std::string>& items) {
-    size_t bytes = items.size();
-    for (const std::string& item : items) bytes += item.size();
-    std::string out;
-    out.reserve(bytes);
-    for (size_t i = 0; i < items.size(); ++i) {
-        if (i > 0) out += ',';
-        out += items[i];
-    }
-    return out;
+    return VantrelNodeWire::joinCommaList(items);
 }
 
 std::vector<std::string> splitComma(const std::string& text) {
-    std::vector<std::string> items;
-    if (text.empty()) return items;
-    size_t start = 0;
-    for (;;) {
-        const size_t comma = text.find(',', start);
-        if (comma == std::string::npos) {
-            items.push_back(text.substr(start));
-            return items;
-        }
-        items.push_back(text.substr(start, comma - start));
-        start = comma + 1;
-    }
+    return VantrelNodeWire::splitCommaList(text);
 }
 
 // ---------------------------------------------------------------------------- attribute streams
