@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "FuzzSupport.h"
 #include "rcApi/rcParam.h"
 
 using Vantrel::rcParam;
@@ -20,11 +21,9 @@ using Vantrel::rcParamString;
 using Vantrel::rcParamStringToEscapedString;
 using Vantrel::rcParamVoid;
 
-namespace {
+using fuzzing::check;
 
-void check(bool invariant) {
-    if (!invariant) std::abort();
-}
+namespace {
 
 const rcParam::Info NONE[] = {{nullptr, nullptr}};
 const rcParam::Info ONE[] = {{&rcParamString::TYPE, "s"}, {nullptr, nullptr}};

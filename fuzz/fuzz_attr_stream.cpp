@@ -11,23 +11,18 @@
 #include <string>
 #include <vector>
 
+#include "FuzzSupport.h"
 #include "loggerBase/CoMsg.h"
 #include "rcApi/rcAttrStream.h"
 
 using Vantrel::CoMsg;
 using Vantrel::rcAttrStream;
 
+using fuzzing::DiscardingRouter;
+
+using fuzzing::check;
+
 namespace {
-
-// Messages are built (their formats are exercised) but go nowhere.
-class DiscardingRouter : public CoMsg::Router {
-public:
-    void post(const CoMsg&) const override {}
-};
-
-void check(bool invariant) {
-    if (!invariant) std::abort();
-}
 
 // The text up to its first NUL: what the const char* interfaces can see.
 std::string visible(const std::string& bytes) { return bytes.substr(0, bytes.find('\0')); }

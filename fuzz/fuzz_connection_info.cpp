@@ -7,22 +7,18 @@
 #include <cstdlib>
 #include <string>
 
+#include "FuzzSupport.h"
 #include "loggerBase/CoMsg.h"
 #include "rcApi/rcConnectionInfo.h"
 
 using Vantrel::CoMsg;
 using Vantrel::rcConnectionInfo;
 
+using fuzzing::DiscardingRouter;
+
+using fuzzing::check;
+
 namespace {
-
-class DiscardingRouter : public CoMsg::Router {
-public:
-    void post(const CoMsg&) const override {}
-};
-
-void check(bool invariant) {
-    if (!invariant) std::abort();
-}
 
 }  // namespace
 

@@ -13,14 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "FuzzSupport.h"
 #include "vantrel/client/VantrelCountedList.h"
 #include "vantrel/client/VantrelNodeWire.h"
 
-namespace {
+using fuzzing::check;
 
-void check(bool invariant) {
-    if (!invariant) std::abort();
-}
+namespace {
 
 void countedList(const std::string& text) {
     std::vector<std::string> items;

@@ -10,15 +10,13 @@
 #include <cstring>
 #include <string>
 
+#include "FuzzSupport.h"
 #include "rcApi/rcMessage.h"
 
 using Vantrel::rcResult;
+using fuzzing::check;
 
 namespace {
-
-void check(bool invariant) {
-    if (!invariant) std::abort();
-}
 
 void checkRoundTrip(const rcResult& parsed) {
     const std::string line = parsed.toString();
@@ -39,30 +37,11 @@ void checkSame(const rcResult& a, const rcResult& b) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size == 0) return 0;
-    const size_t piece = data[0] % 2 == 0 ? size : data[0] / 2 % 16 + 1;
-    const char* bytes = reinterpret_cast<const char*>(data + 1);
-    size_t left = size - 1;
     rcResult reply;
     rcResult byByte;
-    while (left > 0) {
-        const size_t offered = left < piece ? left : piece;
-        const size_t taken = reply.parse(bytes, offered);
-        bool byByteComplete = false;
-        for (size_t i = 0; i < taken; ++i) byByteComplete = byByte.parseChar(bytes[i]);
-        check(byByteComplete == reply.isComplete());
-        check(taken >= 1 && taken <= offered);
-        if (reply.isComplete()) {
-            check(bytes[taken - 1] == '\n');
-            checkRoundTrip(reply);
-            checkSame(reply, byByte);
-            reply.reset();
-            byByte.reset();
-        } else {
-            check(taken == offered);
-        }
-        bytes += taken;
-        left -= taken;
-    }
+    fuzzing::parseInPieces(data, size, reply, byByte, [](const rcResult& bulk, const rcResult& single) {
+        checkRoundTrip(bulk);
+        checkSame(bulk, single);
+    });
     return 0;
 }

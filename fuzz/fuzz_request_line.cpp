@@ -10,15 +10,13 @@
 #include <cstring>
 #include <string>
 
+#include "FuzzSupport.h"
 #include "rcApi/rcMessage.h"
 
 using Vantrel::rcCommand;
+using fuzzing::check;
 
 namespace {
-
-void check(bool invariant) {
-    if (!invariant) std::abort();
-}
 
 void checkRoundTrip(const rcCommand& parsed) {
     const std::string line = parsed.toString();
@@ -44,32 +42,14 @@ void checkSame(const rcCommand& a, const rcCommand& b) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size == 0) return 0;
-    const size_t piece = data[0] % 2 == 0 ? size : data[0] / 2 % 16 + 1;
-    const char* bytes = reinterpret_cast<const char*>(data + 1);
-    size_t left = size - 1;
     rcCommand command;
     rcCommand byByte;
-    while (left > 0) {
-        const size_t offered = left < piece ? left : piece;
-        const size_t taken = command.parse(bytes, offered);
-        bool byByteComplete = false;
-        for (size_t i = 0; i < taken; ++i) byByteComplete = byByte.parseChar(bytes[i]);
-        check(byByteComplete == command.isComplete());
-        check(taken >= 1 && taken <= offered);
-        check(!command.isTooLong());
-        if (command.isComplete()) {
-            check(bytes[taken - 1] == '\n');
-            checkRoundTrip(command);
-            checkSame(command, byByte);
-            command.reset();
-            byByte.reset();
-        } else {
-            check(taken == offered);
-        }
-        bytes += taken;
-        left -= taken;
-    }
+    fuzzing::parseInPieces(data, size, command, byByte,
+                           [](const rcCommand& bulk, const rcCommand& single) {
+                               checkRoundTrip(bulk);
+                               checkSame(bulk, single);
+                           });
+    check(!command.isTooLong());
     command.toString();
     return 0;
 }
