@@ -1,5 +1,6 @@
 #include "loggerBase/CoMsg.h"
 
+#include <atomic>
 #include <cctype>
 #include <cstring>
 #include <sys/time.h>
@@ -21,15 +22,19 @@ namespace {
 
 int returnZero() { return 0; }
 
-// Process-wide state of the channel. Plain values by design (see the header): they are set
-// at start-up and read without a lock.
+// Process-wide state of the channel. No lock (see the header): the values are meant to be set
+// at start-up, but threads of the library (the network monitor, for one) may already post
+// while an application sets them, so each is a relaxed atomic: as cheap to read as a plain
+// value, and never a data race.
 struct ChannelState {
-    CoMsg::Level filterLevel = CoMsg::NOTICE_LEVEL;
-    bool filterComputed = false;
-    bool familyEnabled = false;
-    const CoMsg::Router* installedRouter = nullptr;
-    int (*currentPID)() = returnZero;
+    std::atomic<CoMsg::Level> filterLevel{CoMsg::NOTICE_LEVEL};
+    std::atomic<bool> filterComputed{false};
+    std::atomic<bool> familyEnabled{false};
+    std::atomic<const CoMsg::Router*> installedRouter{nullptr};
+    std::atomic<int (*)()> currentPID{returnZero};
 };
+
+constexpr std::memory_order relaxed = std::memory_order_relaxed;
 
 ChannelState& state() {
     static ChannelState s;
@@ -45,8 +50,8 @@ CoEnvStringSetting& levelSetting() {
     static CoEnvStringSetting* setting = [] {
         auto* s = new CoEnvStringSetting("ZR_MSG_LEVEL", "");
         s->addChangeListener([s] {
-            state().filterLevel = levelFromSetting(*s);
-            state().filterComputed = true;
+            state().filterLevel.store(levelFromSetting(*s), relaxed);
+            state().filterComputed.store(true, relaxed);
         });
         return s;
     }();
@@ -194,16 +199,16 @@ CoMsg::Level CoMsg::stringToLevel(const char* name) {
 
 CoMsg::Level CoMsg::filterLevel() {
     ChannelState& s = state();
-    if (!s.filterComputed) {
-        s.filterLevel = levelFromSetting(levelSetting());
-        s.filterComputed = true;
+    if (!s.filterComputed.load(relaxed)) {
+        s.filterLevel.store(levelFromSetting(levelSetting()), relaxed);
+        s.filterComputed.store(true, relaxed);
     }
-    return s.filterLevel;
+    return s.filterLevel.load(relaxed);
 }
 
 void CoMsg::setFilterLevel(Level level) {
-    state().filterLevel = level;
-    state().filterComputed = true;
+    state().filterLevel.store(level, relaxed);
+    state().filterComputed.store(true, relaxed);
 }
 
 void CoMsg::setDefaultFilterLevel(Level level) {
@@ -213,11 +218,11 @@ void CoMsg::setDefaultFilterLevel(Level level) {
 bool CoMsg::verboseFlag() { return verboseSetting().value(); }
 void CoMsg::setVerboseFlag(bool verbose) { verboseSetting().set(verbose); }
 
-void CoMsg::enableFamily(bool enable) { state().familyEnabled = enable; }
-bool CoMsg::isFamilyEnabled() { return state().familyEnabled; }
+void CoMsg::enableFamily(bool enable) { state().familyEnabled.store(enable, relaxed); }
+bool CoMsg::isFamilyEnabled() { return state().familyEnabled.load(relaxed); }
 
 const CoMsg::Router& CoMsg::router() {
-    const Router* installed = state().installedRouter;
+    const Router* installed = state().installedRouter.load(std::memory_order_acquire);
     return installed != nullptr ? *installed : defaultRouter();
 }
 
@@ -226,15 +231,18 @@ const CoMsg::Router& CoMsg::defaultRouter() {
     return *plain;
 }
 
-void CoMsg::setRouter(const Router* router) { state().installedRouter = router; }
+void CoMsg::setRouter(const Router* router) {
+    state().installedRouter.store(router, std::memory_order_release);
+}
 
 void CoMsg::setCurrentPIDCallback(int (*callback)()) {
-    if (callback != nullptr) state().currentPID = callback;
+    if (callback != nullptr) state().currentPID.store(callback, relaxed);
 }
 
 int CoMsg::callCurrentPIDCallback() {
-    CO_ASSERT_TEXT(state().currentPID != nullptr, "currentPIDCallback");
-    return state().currentPID();
+    int (*const callback)() = state().currentPID.load(relaxed);
+    CO_ASSERT_TEXT(callback != nullptr, "currentPIDCallback");
+    return callback();
 }
 
 // Builders.

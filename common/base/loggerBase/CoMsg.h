@@ -11,8 +11,10 @@
 // or the shorthand macros at the end of this header.
 //
 // Threads: the filter level, verbose flag, family switch, router and current-process callback
-// are plain process-wide values meant to be set at start-up. Posting from several threads at
-// once is allowed: each message is built on the caller's stack and written in one stream call.
+// are process-wide values without a lock, meant to be set at start-up; each is read and written
+// atomically, so setting one while other threads post is no data race. Posting from several
+// threads at once is allowed: each message is built on the caller's stack and written in one
+// stream call.
 // Messages never fail towards the caller; over-long texts are cut.
 #pragma once
 

@@ -76,7 +76,7 @@ CoEnvStringSetting* CoEnvStringSetting::find(const std::string& name) {
 CoEnvBoolSetting::CoEnvBoolSetting(const char* name, bool defaultValue)
     : name_(name), default_(defaultValue), value_(parse(std::getenv(name), defaultValue)) {}
 
-void CoEnvBoolSetting::reload() { value_ = parse(std::getenv(name_.c_str()), default_); }
+void CoEnvBoolSetting::reload() { set(parse(std::getenv(name_.c_str()), default_)); }
 
 bool CoEnvBoolSetting::parse(const char* raw, bool defaultValue) {
     if (raw == nullptr) return defaultValue;

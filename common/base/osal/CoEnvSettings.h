@@ -9,6 +9,7 @@
 // them. Reading is safe from any thread while nobody changes the setting.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
@@ -51,8 +52,8 @@ public:
     // "FALSE" or "0" gives true, the empty text included.
     CoEnvBoolSetting(const char* name, bool defaultValue);
 
-    bool value() const { return value_; }
-    void set(bool value) { value_ = value; }
+    bool value() const { return value_.load(std::memory_order_relaxed); }
+    void set(bool value) { value_.store(value, std::memory_order_relaxed); }
     // Reads the environment variable again, by the rule of the constructor.
     void reload();
 
@@ -62,7 +63,7 @@ public:
 private:
     std::string name_;
     bool default_;
-    bool value_;
+    std::atomic<bool> value_;
 };
 
 // The raw value of an environment variable, or null when it is not set.
