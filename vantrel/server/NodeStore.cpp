@@ -342,6 +342,15 @@ void NodeStore::saveManifest(const Node& node) {
     ServerFiles::writeFileAtomically(nodeFolder(node) + "/" + MANIFEST, manifestText(node), sync_);
 }
 
+void NodeStore::saveOrRestore(Node& node, const Node& before) {
+    try {
+        saveManifest(node);
+    } catch (...) {
+        node = before;
+        throw;
+    }
+}
+
 const Node& NodeStore::renameNode(const std::string& id, const std::string& name) {
     Node& node = mutableNode(id);
     if (node.parent != nullptr) checkNameFree(*node.parent, name, &node);
@@ -404,12 +413,7 @@ const Node& NodeStore::allocateFrames(const std::string& id, int count,
     while (node.frames.size() < static_cast<size_t>(count)) node.frames.push_back(newFrameId(node));
     node.framePaths.clear();
     if (format != nullptr) node.format = *format;
-    try {
-        saveManifest(node);
-    } catch (...) {
-        node = before;
-        throw;
-    }
+    saveOrRestore(node, before);
     return node;
 }
 
@@ -428,12 +432,7 @@ const Node& NodeStore::setFramePaths(const std::string& id, const std::vector<st
     node.pathsOsType = osType;
     node.pathsOsVersion = osVersion;
     if (format != nullptr) node.format = *format;
-    try {
-        saveManifest(node);
-    } catch (...) {
-        node = before;
-        throw;
-    }
+    saveOrRestore(node, before);
     return node;
 }
 

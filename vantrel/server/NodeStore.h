@@ -130,6 +130,9 @@ private:
     void checkNameFree(const Node& parent, const std::string& name, const Node* self) const;
     void commitNewNode(const Node& node);
     void saveManifest(const Node& node);
+    // Saves the changed `node`; when that fails, puts `before` back in memory and rethrows, so
+    // the tree in memory stays what is on disk.
+    void saveOrRestore(Node& node, const Node& before);
     std::string manifestText(const Node& node) const;
     std::string nodeFolder(const Node& node) const;
     std::string nodeFolder(uint64_t serial) const;
