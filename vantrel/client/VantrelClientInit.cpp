@@ -6,15 +6,12 @@
 #include "tcp/CoIoTcpDescriptor.h"
 #include "vantrel/client/VantrelClientAPI.h"
 #include "vantrel/client/VantrelClientConnection.h"
+#include "vantrel/client/VantrelEventMonitor.h"
 
 namespace {
 
 // Init and uninit run on one thread, before and after every other use of the library.
 int initCount = 0;
-
-void startEventMonitor() {
-    // Node events are not served by this version of the library: nothing to start.
-}
 
 }  // namespace
 
@@ -33,7 +30,9 @@ bool VantrelClientInit() {
         --initCount;
         return false;
     }
-    startEventMonitor();
+    // Without the monitor the library still serves everything but node events, whose
+    // registration then fails with a clear text.
+    VantrelEventMonitor::start();
     VantrelClientConnection::createCache();
     return true;
 }
@@ -41,6 +40,7 @@ bool VantrelClientInit() {
 void VantrelClientUninit() {
     if (initCount == 0) return;
     if (--initCount > 0) return;
+    VantrelEventMonitor::stop();
     VantrelClientConnection::destroyCache();
     try {
         Vantrel::CoIoTcpDescriptor::uninit();

@@ -15,7 +15,7 @@ namespace {
 const char FRAMES_NOT_AVAILABLE[] =
     "Frame transfer is not available in this version of the library.";
 const char EVENTS_NOT_AVAILABLE[] =
-    "Node events are not available in this version of the library.";
+    "Node events are not available: the event monitor is not running.";
 
 }  // namespace
 
@@ -202,18 +202,31 @@ bool VantrelServerHandle::getRootNode(VantrelNodeHandle& node) const {
     return true;
 }
 
-bool VantrelServerHandle::registerEventHandler(const VantrelNodeId&,
+bool VantrelServerHandle::registerEventHandler(const VantrelNodeId& node,
                                                VantrelNodeEvent::Handler* handler) {
     CO_ASSERT_TEXT(handler != nullptr, "handler != 0");
     if (!imp()->bind()) return false;
-    imp_->setLastError(EVENTS_NOT_AVAILABLE);
-    return false;
+    VantrelEventMonitor::Connection* events = imp_->events();
+    if (events == nullptr) {
+        imp_->setLastError(EVENTS_NOT_AVAILABLE);
+        return false;
+    }
+    if (!events->registerHandler(node, handler)) {
+        imp_->setLastError(events->getLastError());
+        return false;
+    }
+    return true;
 }
 
-bool VantrelServerHandle::unregisterEventHandler(const VantrelNodeId&,
-                                                 VantrelNodeEvent::Handler*) {
-    imp();
-    return true;  // nothing was registered: there is no event connection
+bool VantrelServerHandle::unregisterEventHandler(const VantrelNodeId& node,
+                                                 VantrelNodeEvent::Handler* handler) {
+    VantrelEventMonitor::Connection* events = imp()->existingEvents();
+    if (events == nullptr) return true;  // nothing was registered
+    if (!events->unregisterHandler(node, handler)) {
+        imp_->setLastError(events->getLastError());
+        return false;
+    }
+    return true;
 }
 
 // Frames and streams travel on the frame port, which this version of the library does not use.

@@ -10,6 +10,7 @@ VantrelServerImp::VantrelServerImp(const VantrelServerId& id) : serverId_(id) {}
 // The clients refer to the connection: they go before the reference on it.
 VantrelServerImp::~VantrelServerImp() {
     connection_ = nullptr;
+    events_.reset();
     nodeClient_.reset();
     baseClient_.reset();
     shared_.release();
@@ -26,8 +27,14 @@ bool VantrelServerImp::bind() {
     VantrelClientConnection* connection = shared_.get();
     baseClient_.reset(new VantrelBaseClientAPI(connection));
     nodeClient_.reset(new VantrelNodeClientAPI(connection));
+    if (VantrelEventMonitor::instance() != nullptr)
+        events_.reset(new VantrelEventMonitor::Connection(connection));
     connection_ = connection;
     return true;
+}
+
+VantrelEventMonitor::Connection* VantrelServerImp::events() {
+    return bind() ? events_.get() : nullptr;
 }
 
 VantrelNodeClientAPI* VantrelServerImp::nodeClient() {

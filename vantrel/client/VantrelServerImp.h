@@ -17,6 +17,7 @@
 
 #include "vantrel/client/VantrelClientConnection.h"
 #include "vantrel/client/VantrelDaemonInfo.h"
+#include "vantrel/client/VantrelEventMonitor.h"
 #include "vantrel/client/VantrelServerHandle.h"
 #include "vantrel/client/VantrelServerId.h"
 
@@ -39,6 +40,10 @@ public:
     VantrelNodeClientAPI* nodeClient();
     VantrelBaseClientAPI* baseClient();
     VantrelClientConnection* connection();
+    // The event connection, made at binding when the event monitor runs; null otherwise.
+    // events() binds first, existingEvents() does not.
+    VantrelEventMonitor::Connection* events();
+    VantrelEventMonitor::Connection* existingEvents() const { return events_.get(); }
 
     // The server's description, refreshed after a reconnection; null with the reason in
     // lastError() when it cannot be had. Owned by the shared connection: valid while this
@@ -82,6 +87,7 @@ private:
     std::atomic<VantrelClientConnection*> connection_{nullptr};
     std::unique_ptr<VantrelBaseClientAPI> baseClient_;
     std::unique_ptr<VantrelNodeClientAPI> nodeClient_;
+    std::unique_ptr<VantrelEventMonitor::Connection> events_;
     std::vector<VantrelServerHandle::TranslationGroup> translationGroups_;
     std::vector<VantrelServerHandle::HostTranslation> hostTranslations_;
     std::vector<VantrelServerHandle::OsTypeTranslation> osTypeTranslations_;
