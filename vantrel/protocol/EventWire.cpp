@@ -75,6 +75,12 @@ std::string encodeNodeEvent(const NodeEvent& event) {
     return out;
 }
 
+std::string encodeDetails(const std::vector<std::pair<std::string, std::string>>& details) {
+    std::string out;
+    for (const auto& detail : details) appendAttribute(out, detail.first.c_str(), detail.second);
+    return out;
+}
+
 bool decodeNodeEvent(const std::string& text, NodeEvent& out, std::string& missingKey) {
     const Vantrel::rcAttrStream stream(text);
     const struct {

@@ -18,6 +18,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace VantrelEventWire {
 
@@ -46,6 +48,8 @@ struct NodeEvent {
 };
 
 std::string encodeNodeEvent(const NodeEvent& event);
+// The "Details" text: the pairs as attributes, in order (names must hold no space).
+std::string encodeDetails(const std::vector<std::pair<std::string, std::string>>& details);
 // Reads "NodeId", then "Type", then "Details". False at the first one missing, with its name in
 // `missingKey` (`out` then holds what was read before it).
 bool decodeNodeEvent(const std::string& text, NodeEvent& out, std::string& missingKey);

@@ -34,6 +34,12 @@ TEST(EventWire, NodeEventStreamAndItsRequestLine) {
               request.toString());
 }
 
+TEST(EventWire, DetailsAreAttributesInOrder) {
+    EXPECT_EQ("Child 6 clip 3Name 8 Reel One",
+              VantrelEventWire::encodeDetails({{"Child", "clip 3"}, {"Name", "Reel One"}}));
+    EXPECT_EQ("", VantrelEventWire::encodeDetails({}));
+}
+
 TEST(EventWire, ValuesKeepEveryByte) {
     const std::string details("Name 3 a\0b", 10);
     const std::string stream = VantrelEventWire::encodeNodeEvent({"n", "T", details});

@@ -10,6 +10,7 @@
 // Threads: add() before use; dispatch() from one thread at a time (the server's loop).
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
@@ -25,6 +26,8 @@ struct Request {
     std::string args;
     unsigned int clientId = 0;  // the remote-call client the request came from
     bool fromLoopback = true;   // whether that client connected from this host's loopback
+    uint64_t session = 0;       // the node connection, unique for the server's life
+    std::string peerAddress;    // numeric address the connection comes from
 };
 
 struct Reply {

@@ -310,6 +310,7 @@ const Node& NodeStore::createNode(const std::string& parentId, const std::string
     commitNewNode(*node);
     const Node& created = *node;
     adopt(std::move(node), &parent);
+    announce(created, "Created", {{"Name", name}, {"Type", type}});
     return created;
 }
 
@@ -368,6 +369,7 @@ const Node& NodeStore::renameNode(const std::string& id, const std::string& name
         names.erase(old);
         names[name] = &node;
     }
+    announce(node, "Renamed", {{"Name", name}});
     return node;
 }
 
@@ -390,8 +392,19 @@ void NodeStore::destroyNode(const std::string& id) {
     Node& parent = *node.parent;
     parent.children.erase(std::find(parent.children.begin(), parent.children.end(), &node));
     childNames_[parent.serial].erase(node.name);
+    std::vector<std::string> descendants;
+    for (const Node* descendant : below) descendants.push_back(descendant->id);
+    announce(node, "Destroyed", {}, std::move(descendants));
     below.push_back(&node);
     for (Node* gone : below) forget(*gone);
+}
+
+void NodeStore::announce(const Node& node, const char* type, NodeChange::Details details,
+                         std::vector<std::string> descendants) const {
+    if (observer_ == nullptr) return;
+    observer_->nodeChanged(NodeChange{node.id,
+                                      node.parent != nullptr ? node.parent->id : std::string(),
+                                      type, std::move(details), std::move(descendants)});
 }
 
 void NodeStore::forget(Node& node) {
@@ -414,6 +427,7 @@ const Node& NodeStore::allocateFrames(const std::string& id, int count,
     node.framePaths.clear();
     if (format != nullptr) node.format = *format;
     saveOrRestore(node, before);
+    announce(node, "FramesAllocated", {{"NumFrames", std::to_string(node.frames.size())}});
     return node;
 }
 
@@ -433,6 +447,7 @@ const Node& NodeStore::setFramePaths(const std::string& id, const std::vector<st
     node.pathsOsVersion = osVersion;
     if (format != nullptr) node.format = *format;
     saveOrRestore(node, before);
+    announce(node, "FramesLinked", {{"NumFrames", std::to_string(node.frames.size())}});
     return node;
 }
 
@@ -444,6 +459,7 @@ void NodeStore::writeFrameData(const std::string& id, const std::string& frameId
     const std::string frames = nodeFolder(node) + "/" + FRAMES_DIR;
     ServerFiles::makeDirectory(frames);
     ServerFiles::writeFileAtomically(frames + "/" + frameId, bytes, sync_);
+    announce(node, "FrameWritten", {{"Frame", frameId}});
 }
 
 // ------------------------------------------------------------------------- metadata
@@ -467,6 +483,7 @@ void NodeStore::setMetaData(const std::string& id, const std::string& stream,
     auto& names = node.metadataStreams;
     const auto at = std::lower_bound(names.begin(), names.end(), stream);
     if (at == names.end() || *at != stream) names.insert(at, stream);
+    announce(node, "MetaDataChanged", {{"Stream", stream}});
 }
 
 }  // namespace vantreld

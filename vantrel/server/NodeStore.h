@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "vantrel/client/VantrelClipFormat.h"
+#include "vantrel/server/NodeObserver.h"
 #include "vantrel/server/ServerFiles.h"
 
 namespace vantreld {
@@ -73,6 +74,10 @@ public:
     NodeStore(const NodeStore&) = delete;
     NodeStore& operator=(const NodeStore&) = delete;
     ~NodeStore();
+
+    // Told of every change once it is made (NodeObserver.h); null (the default) tells no one.
+    // Not owned.
+    void setObserver(NodeObserver* observer) { observer_ = observer; }
 
     const std::string& directory() const { return directory_; }
     const std::string& storageId() const { return storageId_; }
@@ -137,6 +142,8 @@ private:
     std::string nodeFolder(const Node& node) const;
     std::string nodeFolder(uint64_t serial) const;
     void forget(Node& node);
+    void announce(const Node& node, const char* type, NodeChange::Details details,
+                  std::vector<std::string> descendants = {}) const;
     std::string newFrameId(Node& node);
 
     const std::string directory_;
@@ -149,6 +156,7 @@ private:
     // Per parent serial: the children's names, for the clash check in constant time.
     std::unordered_map<uint64_t, std::unordered_map<std::string, Node*>> childNames_;
     Node* root_;
+    NodeObserver* observer_ = nullptr;
 };
 
 // Metadata stream names in file names (see NodeStore).

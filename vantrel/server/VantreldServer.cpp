@@ -1,6 +1,7 @@
 #include "vantrel/server/VantreldServer.h"
 
 #include <chrono>
+#include <map>
 
 #include "loggerBase/CoMsg.h"
 #include "rcApi/rcMethod.h"
@@ -35,8 +36,9 @@ bool isLoopbackAddress(const std::string& address) {
 // client asked and whether that client is on this host's loopback.
 class VantreldServer::Context : public Vantrel::rcServerContext {
 public:
-    Context(int port, const std::string& listenAddress, const MethodDispatcher& dispatcher)
-        : rcServerContext(port, listenAddress), dispatcher_(dispatcher) {}
+    Context(int port, const std::string& listenAddress, const MethodDispatcher& dispatcher,
+            EventService& events)
+        : rcServerContext(port, listenAddress), dispatcher_(dispatcher), events_(events) {}
 
     static bool serve(void*, const Vantrel::rcMethod& method, const Vantrel::rcParam::Array& params,
                       Vantrel::rcParam& result) {
@@ -45,7 +47,9 @@ public:
         request.method = method.getName();
         request.args = params.size() > 0 ? params[0]->stringValue() : std::string();
         request.clientId = self.getCurrentClientId();
-        request.fromLoopback = self.currentPeerIsLoopback();
+        request.fromLoopback = isLoopbackAddress(self.currentPeer());
+        request.peerAddress = self.currentPeer();
+        request.session = self.currentSession();
         const Reply reply = self.dispatcher_.dispatch(request);
         if (!reply.ok) {
             method.setLastError(reply.text.c_str());
@@ -56,15 +60,32 @@ public:
     }
 
 private:
-    bool currentPeerIsLoopback() const {
+    std::string currentPeer() const {
         const Client* client = getCurrentClient();
-        if (client == nullptr || client->descriptor() == nullptr) return false;
         std::string peer;
-        client->descriptor()->getPeerIP(peer);
-        return isLoopbackAddress(peer);
+        if (client != nullptr && client->descriptor() != nullptr)
+            client->descriptor()->getPeerIP(peer);
+        return peer;
+    }
+    // A number per connection, never reused (a closed client's address may be).
+    uint64_t currentSession() {
+        const Client* client = getCurrentClient();
+        if (client == nullptr) return 0;
+        uint64_t& session = sessions_[client];
+        if (session == 0) session = ++lastSession_;
+        return session;
+    }
+    void clientClosed(const Client& client) override {
+        const auto found = sessions_.find(&client);
+        if (found == sessions_.end()) return;
+        events_.connectionClosed(found->second);
+        sessions_.erase(found);
     }
 
     const MethodDispatcher& dispatcher_;
+    EventService& events_;
+    std::map<const Client*, uint64_t> sessions_;
+    uint64_t lastSession_ = 0;
 };
 
 ServerSettings VantreldServer::loadSettings(const Options& options) {
@@ -79,11 +100,13 @@ VantreldServer::VantreldServer(const Options& options)
       dispatcher_(options.version, &log_),
       nodeMethods_(store_, settings_),
       serverMethods_(store_, settings_, options.version, [this] { requestStop(); }),
+      events_(options.eventTimeoutMs),
       stop_(false) {
     if (!options.traceFile.empty()) log_.openTraceFile(options.traceFile);
     if (options.port < 0) throw ServerError("Invalid node port " + std::to_string(options.port));
     context_.reset(
-        new Context(options.port == 0 ? -1 : options.port, options.listenAddress, dispatcher_));
+        new Context(options.port == 0 ? -1 : options.port, options.listenAddress, dispatcher_,
+                    events_));
     if (!context_->isValid()) {
         const std::string where =
             options.listenAddress.empty() ? std::string() : " at " + options.listenAddress;
@@ -92,6 +115,8 @@ VantreldServer::VantreldServer(const Options& options)
     }
     nodeMethods_.registerWith(dispatcher_);
     serverMethods_.registerWith(dispatcher_);
+    events_.registerWith(dispatcher_);
+    store_.setObserver(&events_);
     serverMethods_.setEndpoint(announcedAddresses(options), nodePort());
     bindMethods();
 }

@@ -13,7 +13,7 @@
 //
 // Threads: run() serves on the calling thread until a "Shutdown" request or requestStop()
 // (any thread; takes effect within STOP_LATENCY_MS). requestLog() may be read from any
-// thread; store() and events() only while run() is not running.
+// thread, and so may events(); store() only while run() is not running.
 #pragma once
 
 #include <atomic>
@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "vantrel/server/EventService.h"
 #include "vantrel/server/MethodDispatcher.h"
 #include "vantrel/server/NodeMethods.h"
 #include "vantrel/server/NodeStore.h"
@@ -52,6 +53,8 @@ public:
         std::string configFile;  // optional
         std::string traceFile;   // optional
         ServerFiles::Sync sync = ServerFiles::Sync::DURABLE;
+        // How long one event delivery may take before its client is dropped.
+        unsigned int eventTimeoutMs = EventService::DELIVERY_TIMEOUT_MS;
     };
 
     explicit VantreldServer(const Options& options);
@@ -68,7 +71,8 @@ public:
 
     RequestLog& requestLog() { return log_; }
     const NodeStore& store() const { return store_; }
-    const EventRegistry& events() const { return serverMethods_.events(); }
+    // Any thread.
+    EventService& events() { return events_; }
     const ProtocolVersion& version() const { return dispatcher_.version(); }
 
 private:
@@ -84,6 +88,7 @@ private:
     MethodDispatcher dispatcher_;
     NodeMethods nodeMethods_;
     ServerMethods serverMethods_;
+    EventService events_;
     std::set<std::string> methodNames_;  // outlive the context, which keeps pointers to them
     std::unique_ptr<Context> context_;
     std::atomic<bool> stop_;

@@ -26,7 +26,7 @@ rcServerContext::Client::Client(CoIoTcpDescriptor* io, rcServerContext& context)
     : CoIoHandler(READ_EVENT | EXCEPTION_EVENT), io_(io), context_(context),
       request_(new rcCommand()), currentMethod_(nullptr) {}
 
-rcServerContext::Client::~Client() = default;
+rcServerContext::Client::~Client() { context_.clientClosed(*this); }
 
 CoIoDescriptor* rcServerContext::Client::descriptor() { return io_.get(); }
 
@@ -80,6 +80,7 @@ void rcServerContext::Client::answerLineTooLong() {
 void rcServerContext::Client::closeConnection() {
     io_->close();
     request_.reset(new rcCommand());
+    context_.clientClosed(*this);
 }
 
 void rcServerContext::Client::writeReply(const rcResult& result) {
@@ -133,6 +134,8 @@ void rcServerContext::setUp() {
 }
 
 bool rcServerContext::login(const rcConnectionInfo&) { return true; }
+
+void rcServerContext::clientClosed(const Client&) {}
 
 int rcServerContext::getPort() const {
     return static_cast<const CoIoTcpServerDescriptor*>(descriptor())->getPort();
