@@ -112,14 +112,6 @@ TEST(VantrelServerHandle, FramesAndEventsAreNotAvailableYet) {
     for (bool result : results) EXPECT_FALSE(result);
     EXPECT_STREQ("Frame transfer is not available in this version of the library.",
                  handle.lastError());
-
-    struct Handler : VantrelNodeEvent::Handler {
-        void handleEvent(const VantrelNodeEvent&) override {}
-    } handler;
-    EXPECT_FALSE(handle.registerEventHandler(VantrelNodeId("n"), &handler));
-    EXPECT_STREQ("Node events are not available in this version of the library.",
-                 handle.lastError());
-    EXPECT_TRUE(handle.unregisterEventHandler(VantrelNodeId("n"), &handler));
 }
 
 TEST(VantrelServerInfo, WrapsACopyOfTheRecord) {
