@@ -86,7 +86,7 @@ private:
             "GetFramesEx", "SetFramePaths", "SetFramePathsEx", "GetFramePaths",
             "GetFramePathsEx", "GetMetaData", "SetMetaData", "QueryMetaDataSupport",
             "GetStreamId", "GetStorageId", "QueryNodePlugInVendor", "QueryNodePlugInProduct",
-            "QueryNodePlugInVersion"};
+            "QueryNodePlugInVersion", "RegisterEvents", "UnregisterEvents"};
         return names;
     }
 
