@@ -232,7 +232,7 @@ void VantrelEventMonitor::Connection::runPendingReplay() {
 
 void VantrelEventMonitor::Connection::replay() {
     if (!everRegistered_) return;
-    if (!send(VantrelEventWire::UNREGISTER_METHOD, "")) return;
+    send(VantrelEventWire::UNREGISTER_METHOD, "");  // a failure is posted; go on
     for (const VantrelNodeId& node : subjects_->nodes()) {
         if (!base_->isConnected()) return;
         send(VantrelEventWire::REGISTER_METHOD, node.id());

@@ -226,29 +226,28 @@ void EventService::nodeChanged(const NodeChange& change) {
 
 void EventService::deliver(const std::string& subject, const std::string& type,
                            const NodeChange::Details& details) {
-    std::string stream;
-    // A copy: a monitor dropped on the way changes the list.
-    const std::vector<Registration> registrations = registrations_;
-    for (const Registration& registration : registrations) {
-        if (registration.subject != subject) continue;
-        if (stream.empty())
-            stream = VantrelEventWire::encodeNodeEvent(
-                {subject, type, VantrelEventWire::encodeDetails(details)});
-        enqueue(registration, stream);
-    }
+    // Chosen first: a monitor dropped on the way changes the list.
+    std::vector<std::pair<Monitor, int>> targets;
+    for (const Registration& registration : registrations_)
+        if (registration.subject == subject)
+            targets.push_back({Monitor{registration.host, registration.port},
+                               registration.connection});
+    if (targets.empty()) return;
+    const std::string stream = VantrelEventWire::encodeNodeEvent(
+        {subject, type, VantrelEventWire::encodeDetails(details)});
+    for (const auto& target : targets) enqueue(target.first, target.second, stream);
 }
 
-void EventService::enqueue(const Registration& registration, const std::string& stream) {
-    const Monitor monitor{registration.host, registration.port};
+void EventService::enqueue(const Monitor& monitor, int connection, const std::string& stream) {
     std::unique_ptr<Sender>& sender = senders_[monitor];
     if (sender != nullptr && sender->ended()) sender.reset();  // ended: its thread is done
     if (sender == nullptr) sender.reset(new Sender(*this, monitor, deliveryTimeoutMs_));
-    switch (sender->push(registration.connection, stream)) {
+    switch (sender->push(connection, stream)) {
         case Sender::Queued::OK:
             return;
         case Sender::Queued::ENDED:  // ended just now: a fresh one takes the event
             sender.reset(new Sender(*this, monitor, deliveryTimeoutMs_));
-            sender->push(registration.connection, stream);
+            sender->push(connection, stream);
             return;
         case Sender::Queued::FULL:
             CO_MSG_WARNING("Event client %s:%d is too slow (%zu events waiting): its "

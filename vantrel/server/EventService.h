@@ -101,7 +101,7 @@ private:
     // Queues the event for every client registered for `subject`.
     void deliver(const std::string& subject, const std::string& type,
                  const NodeChange::Details& details);
-    void enqueue(const Registration& registration, const std::string& stream);
+    void enqueue(const Monitor& monitor, int connection, const std::string& stream);
     // These three need the lock held.
     void forgetSubject(const std::string& subject);
     void dropMonitor(const Monitor& monitor);
