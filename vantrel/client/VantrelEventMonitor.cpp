@@ -225,9 +225,9 @@ bool VantrelEventMonitor::Connection::unregisterHandler(const VantrelNodeId& nod
 void VantrelEventMonitor::Connection::runPendingReplay() {
     // A thread that holds the changes lock replays when it lets go (it runs this again then),
     // so a connection callback never waits for a registration that waits for the link.
-    Vantrel::CoTryLockMutexGuard guard(changesLock_);
-    if (!guard.isAcquired()) return;
+    if (!changesLock_.tryLock()) return;
     while (replayPending_.exchange(false)) replay();
+    changesLock_.unlock();
 }
 
 void VantrelEventMonitor::Connection::replay() {

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <set>
 #include <thread>
 
 #include "loggerBase/CoMsg.h"
@@ -176,16 +177,23 @@ void EventService::add(const Request& request) {
                           " bytes");
     std::lock_guard<std::mutex> guard(lock_);
     size_t held = 0;
+    std::set<int> ports{added.port};
     for (Registration& known : registrations_) {
         if (sameMonitorConnection(known, added) && known.subject == added.subject) {
             known.session = added.session;
             return;
         }
-        if (known.session == added.session) ++held;
+        if (known.session != added.session) continue;
+        ++held;
+        ports.insert(known.port);
     }
     if (held >= MAX_REGISTRATIONS_PER_CONNECTION)
         throw ServerError("Too many event registrations on this connection (at most " +
                           std::to_string(MAX_REGISTRATIONS_PER_CONNECTION) + ")");
+    // Each port is a sender thread here: one client has one monitor, a few at most.
+    if (ports.size() > MAX_PORTS_PER_CONNECTION)
+        throw ServerError("Too many event ports on this connection (at most " +
+                          std::to_string(MAX_PORTS_PER_CONNECTION) + ")");
     registrations_.push_back(std::move(added));
 }
 

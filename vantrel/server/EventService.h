@@ -8,8 +8,8 @@
 // empty "Subject" drops every subject of that monitor connection. Every registration of a
 // node connection goes when that connection closes; those of a destroyed node go with it.
 // Limits (error replies, nothing recorded): a subject of at most MAX_SUBJECT_BYTES bytes, at
-// most MAX_REGISTRATIONS_PER_CONNECTION registrations per node connection, a port from 1 to
-// 65535.
+// most MAX_REGISTRATIONS_PER_CONNECTION registrations and MAX_PORTS_PER_CONNECTION distinct
+// monitor ports per node connection, a port from 1 to 65535.
 //
 // Events. Every change the store makes (NodeObserver) is sent to the clients registered for
 // the changed node and to those registered for its parent:
@@ -58,6 +58,7 @@ class EventService : public NodeObserver {
 public:
     static constexpr size_t MAX_SUBJECT_BYTES = 4096;
     static constexpr size_t MAX_REGISTRATIONS_PER_CONNECTION = 4096;
+    static constexpr size_t MAX_PORTS_PER_CONNECTION = 8;
     static constexpr size_t MAX_QUEUED_EVENTS = 10000;
     static constexpr unsigned int DELIVERY_TIMEOUT_MS = 5000;
     static constexpr unsigned int SENDER_IDLE_MS = 30000;

@@ -209,6 +209,14 @@ TEST_F(EventServiceTest, RegistrationsGoWithTheirConnectionAndAreBounded) {
     }
     EXPECT_EQ(1u, registrations());
 
+    for (int port = 4101; port < 4108; ++port)
+        ASSERT_TRUE(call(client_, "RegisterEvents", registration(port, 1, "host")).ok);
+    const auto ninthPort = call(client_, "RegisterEvents", registration(4108, 1, "host"));
+    EXPECT_FALSE(ninthPort.ok);
+    EXPECT_EQ("Too many event ports on this connection (at most 8)", ninthPort.text);
+    for (int port = 4101; port < 4108; ++port)
+        ASSERT_TRUE(call(client_, "UnregisterEvents", registration(port, 1, "")).ok);
+
     // A second connection may hold as many again; the first is at its limit.
     Vantrel::rcAPI other;
     ASSERT_TRUE(other.connect("127.0.0.1", server_.nodePort(), CALL_MS));
