@@ -63,7 +63,8 @@ protected:
 // registration of a connection opens the link, which first clears what the server may hold.
 TEST_F(EventMonitorTest, RegistrationTrafficFollowsTheFirstAndLastHandlerOfANode) {
     RecordingHandler first, second;
-    ASSERT_TRUE(handle_.registerEventHandler(VantrelNodeId("clip 3"), &first)) << handle_.lastError();
+    ASSERT_TRUE(handle_.registerEventHandler(VantrelNodeId("clip 3"), &first))
+        << handle_.lastError();
     EXPECT_EQ(std::vector<Request>({unregisterRequest(""), registerRequest("clip 3")}),
               server_.requests());
     server_.clearRequests();

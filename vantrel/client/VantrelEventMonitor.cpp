@@ -6,8 +6,8 @@
 #include <map>
 #include <mutex>
 
-#include "osal/CoAssert.h"
 #include "loggerBase/CoMsg.h"
+#include "osal/CoAssert.h"
 #include "osal/CoEnvSettings.h"
 #include "rcApi/rcMethod.h"
 #include "threads/CoThread.h"
@@ -163,22 +163,21 @@ VantrelEventMonitor::Connection::~Connection() {
         Vantrel::CoMutexGuard guard(changesLock_);
         // A closed link is not opened again only to say goodbye: the server forgets a
         // client's registrations when its connection closes.
-        if (everRegistered_ && base_->isConnected() && !send(VantrelEventWire::UNREGISTER_METHOD, ""))
+        if (everRegistered_ && base_->isConnected() &&
+            !send(&VantrelBaseClientAPI::unregisterEvents, ""))
             CO_MSG_DEBUG("%s", base_->lastError().c_str());
     }
     if (VantrelEventMonitor* monitor = instance()) monitor->removeConnection(id_, subjects_.get());
     subjects_->clear();
 }
 
-bool VantrelEventMonitor::Connection::send(const char* method, const char* subject) {
+bool VantrelEventMonitor::Connection::send(Registration call, const char* subject) {
     VantrelEventMonitor* monitor = instance();
     if (monitor == nullptr) {
         setModule(__FILE__, __LINE__).postError("The event monitor is not running.");
         return false;
     }
-    const bool registering = method == std::string(VantrelEventWire::REGISTER_METHOD);
-    const bool sent = registering ? base_->registerEvents(monitor->port(), static_cast<int>(id_), subject)
-                                  : base_->unregisterEvents(monitor->port(), static_cast<int>(id_), subject);
+    const bool sent = (base_.get()->*call)(monitor->port(), static_cast<int>(id_), subject);
     if (!sent) setModule(__FILE__, __LINE__).postError("%s", base_->lastError().c_str());
     return sent;
 }
@@ -193,7 +192,7 @@ bool VantrelEventMonitor::Connection::registerHandler(const VantrelNodeId& node,
             // Set first: a call that opens the link replays, and the server must then forget
             // what it may hold for this connection number.
             everRegistered_ = true;
-            registered = send(VantrelEventWire::REGISTER_METHOD, node.id());
+            registered = send(&VantrelBaseClientAPI::registerEvents, node.id());
         }
         if (registered) subjects_->add(node, handler);
     }
@@ -208,11 +207,12 @@ bool VantrelEventMonitor::Connection::unregisterHandler(const VantrelNodeId& nod
         Vantrel::CoMutexGuard guard(changesLock_);
         switch (subjects_->remove(node, handler)) {
             case Subjects::Removal::NODE_ABSENT:
-                return false;
+                done = false;
+                break;
             case Subjects::Removal::HANDLERS_LEFT:
                 break;
             case Subjects::Removal::NONE_LEFT:
-                done = send(VantrelEventWire::UNREGISTER_METHOD, node.id());
+                done = send(&VantrelBaseClientAPI::unregisterEvents, node.id());
                 if (done) subjects_->eraseIfEmpty(node);
                 break;
         }
@@ -232,10 +232,10 @@ void VantrelEventMonitor::Connection::runPendingReplay() {
 
 void VantrelEventMonitor::Connection::replay() {
     if (!everRegistered_) return;
-    send(VantrelEventWire::UNREGISTER_METHOD, "");  // a failure is posted; go on
+    send(&VantrelBaseClientAPI::unregisterEvents, "");  // a failure is posted; go on
     for (const VantrelNodeId& node : subjects_->nodes()) {
         if (!base_->isConnected()) return;
-        send(VantrelEventWire::REGISTER_METHOD, node.id());
+        send(&VantrelBaseClientAPI::registerEvents, node.id());
     }
 }
 
@@ -257,7 +257,7 @@ int VantrelEventMonitor::configuredPort() {
     const long port = std::strtol(text.c_str(), &end, 10);
     if (*end != '\0' || port < 1 || port > LAST_PORT) {
         CO_MSG_WARNING("Ignoring %s='%s': not a port number (1 to %d); the system chooses one.",
-                    PORT_VARIABLE, text.c_str(), LAST_PORT);
+                       PORT_VARIABLE, text.c_str(), LAST_PORT);
         return -1;
     }
     return static_cast<int>(port);

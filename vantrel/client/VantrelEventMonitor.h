@@ -85,8 +85,10 @@ public:
         void runPendingReplay();
         // Sends "UnregisterEvents" with an empty subject and "RegisterEvents" per node.
         void replay() REQUIRES(changesLock_);
+        typedef bool (VantrelBaseClientAPI::*Registration)(int port, int connection,
+                                                             const char* subject);
         // One registration call for `subject`; false with the reason posted as the last error.
-        bool send(const char* method, const char* subject) REQUIRES(changesLock_);
+        bool send(Registration call, const char* subject) REQUIRES(changesLock_);
 
         const unsigned int id_;
         VantrelClientConnection* const link_;
