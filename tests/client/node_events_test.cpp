@@ -11,6 +11,8 @@
 
 #include "EventTestSupport.h"
 #include "ServerHandleTestSupport.h"
+#include "rcApi/rcAPI.h"
+#include "rcApi/rcTestSupport.h"
 #include "vantrel/client/VantrelClientAPI.h"
 #include "vantrel/client/VantrelClientTestSupport.h"
 #include "vantrel/client/VantrelServerImp.h"
@@ -121,4 +123,31 @@ TEST(NodeEvents, RegistrationsAreReplayedAfterTheServerRestarts) {
     ASSERT_TRUE(onRoot.waitFor(1));
     EXPECT_EQ("Renamed", onVolume.seen()[0].type);
     EXPECT_EQ("ChildRenamed", onRoot.seen()[0].type);
+}
+
+// A client that registered and then hung (its event port takes connections but never reads)
+// neither stops the server serving node calls nor delays events to another client.
+TEST(NodeEvents, AHungClientDelaysNobody) {
+    TestServer server;
+    ClientScope client;
+    Vantrel::testing::PeerListener hung;
+    Vantrel::rcAPI hungClient;
+    ASSERT_TRUE(hungClient.connect("127.0.0.1", server.port(), 5000)) << hungClient.lastError();
+    std::string reply;
+    ASSERT_TRUE(hungClient.call(0, "RegisterEvents",
+                                client_testing::registrationArgs(hung.port(), 1, "host").c_str(),
+                                true, reply, 5000))
+        << reply;
+
+    VantrelServerHandle watcher(server.id().c_str());
+    RecordingHandler handler;
+    ASSERT_TRUE(watcher.registerEventHandler(VantrelNodeId("host"), &handler));
+    VantrelNodeHandle root, volume;
+    ASSERT_TRUE(watcher.getRootNode(root));
+    for (const char* name : {"A", "B", "C"}) ASSERT_TRUE(root.createNode(name, "VOLUME", volume));
+    ASSERT_TRUE(handler.waitFor(3));
+    int children = 0;
+    EXPECT_TRUE(root.getNumChildren(children));
+    EXPECT_EQ(3, children);
+    EXPECT_EQ("ChildCreated", handler.seen()[2].type);
 }

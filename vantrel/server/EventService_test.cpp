@@ -4,9 +4,6 @@
 #include "vantrel/server/EventService.h"
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <mutex>
 #include <string>
@@ -70,26 +67,6 @@ private:
     std::mutex lock_;
     std::vector<std::string> events_;
     std::unique_ptr<Vantrel::testing::LoopThread> loop_;
-};
-
-// A port that accepts connections (the system completes them) but never reads: a client that
-// registered and then hung.
-class HungMonitor {
-public:
-    HungMonitor() : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
-        sockaddr_in address = Vantrel::testing::PeerSocket::loopback(0);
-        socklen_t length = sizeof address;
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&address), length);
-        ::listen(fd_, 16);
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-    }
-    ~HungMonitor() { ::close(fd_); }
-    int port() const { return port_; }
-
-private:
-    int fd_;
-    int port_ = 0;
 };
 
 class EventServiceTest : public ::testing::Test {
@@ -241,7 +218,7 @@ TEST_F(EventServiceTest, RegistrationsGoWithTheirConnectionAndAreBounded) {
 // serves node calls and delivers to the others, and a monitor that refuses a connection's
 // events loses that connection's registrations only.
 TEST_F(EventServiceTest, AHungMonitorDelaysNobodyAndIsDropped) {
-    HungMonitor hung;
+    Vantrel::testing::PeerListener hung;  // connections complete, nobody ever reads
     RecordingMonitor monitor;
     ok("RegisterEvents", registration(hung.port(), 1, "host"));
     ok("RegisterEvents", registration(monitor.getPort(), 1, "host"));

@@ -1,6 +1,7 @@
 // The reference server: a node tree kept in a directory, served over the remote-call protocol
 // with the node and server-level methods (NodeMethods, ServerMethods), playing a configurable
-// protocol version.
+// protocol version, and calling back the clients registered for node events (EventService) on
+// threads of their own.
 //
 // Usable in a test process: construct it (it opens the store and listens), then run() it on a
 // thread of its own, or use VantreldThread. The port may be chosen by the system (port 0);
