@@ -51,6 +51,10 @@ TEST(VantrelEventMonitor, RunsFromInitToUninitOnItsOwnThread) {
         EXPECT_GT(monitor->port(), 0);
         EXPECT_NE(nullptr, Vantrel::CoThreadMgr::getInstance().findThread("Vantrel Event Monitor"));
         EXPECT_FALSE(VantrelEventMonitor::onMonitorThread());
+        // Every address of the host, so a server reaches it wherever its clients come from.
+        std::string bound;
+        monitor->descriptor()->getSocketIP(bound);
+        EXPECT_TRUE(bound == "::" || bound == "0.0.0.0") << bound;
     }
     EXPECT_EQ(nullptr, VantrelEventMonitor::instance());
     EXPECT_EQ(nullptr, Vantrel::CoThreadMgr::getInstance().findThread("Vantrel Event Monitor"));
