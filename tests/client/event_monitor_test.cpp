@@ -1,6 +1,10 @@
 // The client's event monitor against a server made here that records the registration calls,
 // with this test playing the server that calls "NodeEvent" back.
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -200,4 +204,73 @@ TEST_F(EventMonitorTest, HandlersComeAndGoWhileEventsArrive) {
     }
     done = true;
     events.join();
+}
+
+// Unregistering from an application thread returns only once a running call of the handler
+// has ended, so the handler may be deleted right after.
+TEST_F(EventMonitorTest, UnregisteringWaitsForTheRunningHandler) {
+    struct Blocking : VantrelNodeEvent::Handler {
+        std::mutex lock;
+        std::condition_variable changed;
+        bool entered = false;
+        bool released = false;
+        void handleEvent(const VantrelNodeEvent&) override {
+            std::unique_lock<std::mutex> guard(lock);
+            entered = true;
+            changed.notify_all();
+            changed.wait(guard, [this] { return released; });
+        }
+    } blocking;
+    ASSERT_TRUE(handle_.registerEventHandler(VantrelNodeId("clip 3"), &blocking));
+    const int object = static_cast<int>(connectionId());
+    const int monitorPort = port();
+    std::thread server([&] {
+        Vantrel::rcAPI client;
+        std::string reply;
+        if (client.connect("127.0.0.1", monitorPort, CALL_MS))
+            client.call(object, "NodeEvent", "NodeId 6 clip 3Type 1 TDetails 0 ", true, reply,
+                        CALL_MS);
+    });
+    {
+        std::unique_lock<std::mutex> guard(blocking.lock);
+        ASSERT_TRUE(blocking.changed.wait_for(guard, std::chrono::seconds(10),
+                                              [&] { return blocking.entered; }));
+    }
+    std::atomic<bool> returned{false};
+    std::thread unregistering([&] {
+        EXPECT_TRUE(handle_.unregisterEventHandler(VantrelNodeId("clip 3"), &blocking));
+        returned = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(returned);
+    {
+        std::lock_guard<std::mutex> guard(blocking.lock);
+        blocking.released = true;
+    }
+    blocking.changed.notify_all();
+    unregistering.join();
+    server.join();
+    EXPECT_TRUE(returned);
+}
+
+// A handler may destroy the very server handle it was registered on; the node's other
+// handlers are then not called.
+TEST_F(EventMonitorTest, AHandlerMayDestroyItsServerHandle) {
+    std::unique_ptr<VantrelServerHandle> own(new VantrelServerHandle(server_.serverId().c_str()));
+    struct Destroying : VantrelNodeEvent::Handler {
+        std::unique_ptr<VantrelServerHandle>* handle;
+        void handleEvent(const VantrelNodeEvent&) override { handle->reset(); }
+    } destroying;
+    destroying.handle = &own;
+    RecordingHandler after;
+    ASSERT_TRUE(own->registerEventHandler(VantrelNodeId("clip 3"), &destroying));
+    ASSERT_TRUE(own->registerEventHandler(VantrelNodeId("clip 3"), &after));
+    const int object = static_cast<int>(own->imp()->events()->id());
+
+    std::string reply;
+    EXPECT_TRUE(sendEvent(object, "NodeId 6 clip 3Type 1 TDetails 0 ", reply)) << reply;
+    EXPECT_EQ(nullptr, own);
+    EXPECT_TRUE(after.seen().empty());
+    EXPECT_FALSE(sendEvent(object, "NodeId 6 clip 3Type 1 TDetails 0 ", reply));
+    EXPECT_EQ("Invalid Object: " + std::to_string(object), reply);
 }
