@@ -124,7 +124,11 @@ public:
     // The root of the server's node tree; `node` then refers to this handle.
     bool getRootNode(VantrelNodeHandle& node) const;
 
-    // Events on nodes. `handler` must not be null; it is not owned.
+    // Events on nodes (VantrelEventMonitor.h). `handler` must not be null; it is not owned and
+    // runs on the library's event thread. Registering fails with the server's or the link's
+    // text when the node's first handler cannot be registered. Unregistering answers true when
+    // this handle never had an event connection, false for a node without handlers here; once
+    // it returns (on an application thread) the handler is not running and will not run again.
     bool registerEventHandler(const VantrelNodeId& node, VantrelNodeEvent::Handler* handler);
     bool unregisterEventHandler(const VantrelNodeId& node, VantrelNodeEvent::Handler* handler);
 
