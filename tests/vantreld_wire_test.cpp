@@ -35,6 +35,7 @@ protected:
     // Starts vantreld on the tree with `extra` options and connects a client to it.
     void start(std::vector<std::string> extra = {}) {
         client_.reset();
+        server_.reset();  // one server at a time holds the tree
         extra.insert(extra.end(), {"--port", "0", tree()});
         server_.reset(new VantreldProcess(extra));
         port_ = server_->waitUntilReady();
