@@ -7,6 +7,7 @@
 #include <functional>
 #include "vantrel/server/WireText.h"
 
+#include "vantrel/server/NodeTypes.h"
 #include "vantrel/server/SampleTree.h"
 #include "vantrel/server/ServerError.h"
 #include "vantrel/server/ServerTestSupport.h"
@@ -212,6 +213,11 @@ TEST_F(NodeStoreTest, SampleTreeFillsOnlyAnEmptyStore) {
     }
     EXPECT_EQ(clips, 6u);
     EXPECT_GT(frames, clips);
+    // A client could build the same tree: every node is one its parent may hold.
+    for (const Node* node : pending)
+        if (node->parent != nullptr)
+            EXPECT_TRUE(NodeTypes::canCreate(node->parent->type, node->type))
+                << node->parent->type << " holding " << node->type << " (" << node->name << ")";
 }
 
 // Any name the length limit allows is a stream of its own: none can collide with the store's
