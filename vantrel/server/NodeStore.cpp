@@ -377,7 +377,8 @@ void NodeStore::createRoot(const std::string& rootName) {
 
 uint64_t NodeStore::takeSerial() {
     if (nextSerial_ >= serialLimit_) {
-        saveIdentity(nextSerial_ + SERIAL_BLOCK);
+        fileWork("Cannot save the tree's identity",
+                 [&] { saveIdentity(nextSerial_ + SERIAL_BLOCK); });
         serialLimit_ = nextSerial_ + SERIAL_BLOCK;
     }
     return nextSerial_++;

@@ -160,3 +160,23 @@ TEST(ProtocolVersionText, ParsesFourNumbers) {
          {"", "2012.1.1", "2012.1.1.5758.1", "2012.a.1.1", "2012..1.1", "-1.0.0.0"})
         EXPECT_FALSE(ProtocolVersion::parse(bad, version)) << bad;
 }
+
+TEST(ServerSettingsText, WarnsOfLinesItCannotUseAndReadsLimits) {
+    ServerSettings settings;
+    settings.readText(
+        "[Server]\nDisplayNam = Studio\nReadAheads = lots\n[Bogus]\nx = 1\n"
+        "[Limits]\nMaxNodes = 10\nMaxFramesPerServer = 99\nMaxFrames = 3\n"
+        "[HostTranslation 0]\nSrcHost = a\nSrcPth = /x\n");
+    EXPECT_EQ(settings.warnings,
+              (std::vector<std::string>{
+                  "configuration text:2: unknown key 'DisplayNam' in [Server]",
+                  "configuration text:3: 'ReadAheads' needs a whole number, not 'lots'; the "
+                  "line is ignored",
+                  "configuration text:4: unknown section [Bogus]",
+                  "configuration text:9: unknown key 'MaxFrames' in [Limits]",
+                  "configuration text:12: unknown key 'SrcPth' in [HostTranslation 0]"}));
+    EXPECT_EQ(settings.readAheads, 2);
+    EXPECT_EQ(settings.limits.maxNodes, 10u);
+    EXPECT_EQ(settings.limits.maxFramesPerServer, 99u);
+    EXPECT_EQ(settings.limits.maxFramesPerNode, StoreLimits().maxFramesPerNode);
+}
