@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -134,4 +135,17 @@ TEST(VantreldService, AnUnreadLogNeverStopsTheServer) {
     }
     EXPECT_TRUE(pings(port));
     EXPECT_TRUE(contains(server.errors(), "Error parsing attribute stream")) << server.errors();
+}
+
+TEST(VantreldService, LogFileTakesTheLogInsteadOfStandardError) {
+    TempDir dir;
+    VantreldProcess server({"--log", dir / "vantreld.log", "--port", "0", dir / "tree"},
+                           Errors::PIPE);
+    ASSERT_GT(server.waitUntilReady(), 0);
+    server.kill(SIGTERM);
+    EXPECT_EQ(server.waitForExit(5000), 0);
+    EXPECT_EQ(server.errors(), "");
+    std::ifstream log(dir / "vantreld.log");
+    const std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(contains(text, "vantreld stopped: signal SIGTERM")) << text;
 }

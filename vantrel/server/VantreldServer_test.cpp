@@ -154,6 +154,8 @@ TEST(CommandLine, ReadsEveryOption) {
     EXPECT_FALSE(line.initSample);
     EXPECT_TRUE(CommandLine::parse({"--init-sample", "dir"}).initSample);
     EXPECT_TRUE(CommandLine::parse({"--help"}).help);
+    EXPECT_TRUE(CommandLine::parse({"--version"}).version);
+    EXPECT_EQ(CommandLine::parse({"--log", "v.log", "tree"}).logFile, "v.log");
 }
 
 TEST(CommandLine, ExplainsWhatIsWrong) {
@@ -177,6 +179,7 @@ TEST(CommandLine, ExplainsWhatIsWrong) {
     for (const Case& c : cases) EXPECT_EQ(CommandLine::parse(c.args).error, c.error);
     // Every option is explained.
     for (const char* option : {"--port", "--listen", "--address", "--protocol-version", "--config", "--trace",
-                               "--no-sync", "--init-sample", "--help"})
+                               "--no-sync", "--init-sample", "--help", "--version", "--log",
+                               "SIGHUP"})
         EXPECT_NE(std::string(CommandLine::usage()).find(option), std::string::npos) << option;
 }
