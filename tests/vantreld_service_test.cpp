@@ -130,7 +130,8 @@ TEST(VantreldService, AnUnreadLogNeverStopsTheServer) {
     // Each malformed attribute stream logs a line: far more than a pipe holds.
     for (int i = 0; i < 5000; ++i) {
         std::string reply;
-        ASSERT_FALSE(client.call(0, "CreateNodeEx", "Parent x host", true, reply, 5000))
+        ASSERT_FALSE(client.call(0, "CreateNodeEx", "Parent x host", true, reply, 5000));
+        ASSERT_EQ(reply.compare(0, 19, "Malformed argument:"), 0)
             << "request " << i << " got no answer: " << reply;
     }
     EXPECT_TRUE(pings(port));
