@@ -180,3 +180,18 @@ TEST(ServerSettingsText, WarnsOfLinesItCannotUseAndReadsLimits) {
     EXPECT_EQ(settings.limits.maxFramesPerServer, 99u);
     EXPECT_EQ(settings.limits.maxFramesPerNode, StoreLimits().maxFramesPerNode);
 }
+
+TEST(RequestLogBounds, KeepsTheLatestEntriesWithinItsBytes) {
+    RequestLog log(100, 1000);
+    for (int i = 0; i < 50; ++i) log.record("M", std::string(99, 'a' + i % 26));  // 100 bytes each
+    EXPECT_EQ(log.entries().size(), 10u);
+    EXPECT_EQ(log.bytes(), 1000u);
+    EXPECT_EQ(log.entries().back().args, std::string(99, 'a' + 49 % 26));
+    log.record("Big", std::string(5000, 'x'));  // alone over the bound: its start is kept
+    ASSERT_EQ(log.entries().size(), 1u);
+    EXPECT_EQ(log.entries()[0].args, std::string(1000, 'x'));
+    EXPECT_LE(log.bytes(), 1003u);
+    RequestLog fewEntries(3, 1 << 20);
+    for (int i = 0; i < 5; ++i) fewEntries.record("M", std::to_string(i));
+    EXPECT_EQ(fewEntries.argsOf("M"), (std::vector<std::string>{"2", "3", "4"}));
+}
