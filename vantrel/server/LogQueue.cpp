@@ -71,6 +71,11 @@ void LogQueue::post(const std::string& line) const {
             ++droppedUnreported_;
             return;
         }
+        if (droppedUnreported_ > 0) {  // where the lines went missing
+            lines_.push_back(RequestLog::now() + " warn " + std::to_string(droppedUnreported_) +
+                             " log lines dropped\n");
+            droppedUnreported_ = 0;
+        }
         lines_.push_back(line + "\n");
         bytes_ += line.size() + 1;
     }
@@ -92,11 +97,6 @@ void LogQueue::writeLoop() {
             return;
         }
         std::string text;
-        if (droppedUnreported_ > 0) {
-            text = RequestLog::now() + " warn " + std::to_string(droppedUnreported_) +
-                   " log lines dropped\n";
-            droppedUnreported_ = 0;
-        }
         while (!lines_.empty()) {
             text += lines_.front();
             lines_.pop_front();

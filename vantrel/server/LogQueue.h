@@ -2,8 +2,8 @@
 // and a thread of its own that writes the lines to a descriptor (standard error, or a file).
 //
 // post() never blocks on the output: when the queue holds MAX_LINES lines or MAX_BYTES
-// bytes, the line is dropped and counted; once the writer has room again it writes
-// "N log lines dropped" before the next line. Each line is "TIME LEVEL TEXT" (UTC time).
+// bytes, the line is dropped and counted; the next line the queue takes again comes after a
+// line "N log lines dropped", in the place where they went missing. Each line is "TIME LEVEL TEXT" (UTC time).
 //
 // install() makes the queue the router of every CoMsg message of the process until the queue
 // is destroyed. finish() stops taking lines and waits until the queued ones are written; the
