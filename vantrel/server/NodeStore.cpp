@@ -149,6 +149,16 @@ std::string decodeStreamName(const std::string& fileName) {
     return name;
 }
 
+FrameIds NodeStore::framesInManifest(const Vantrel::rcAttrStream& manifest, uint64_t serial) {
+    FrameIds frames(serial);
+    std::string runs;
+    const bool read = manifest.getStringValue("FrameRuns", runs)
+                          ? frames.parseRuns(runs)
+                          : frames.parseIds(decodeCountedList(readString(manifest, "Frames")));
+    if (!read) throw ServerError("invalid frame list");
+    return frames;
+}
+
 // ------------------------------------------------------------------------- opening
 
 NodeStore::NodeStore(const std::string& directory, ServerFiles::Sync sync,
@@ -248,12 +258,7 @@ NodeStore::LoadedNode NodeStore::loadNode(const std::string& folder) const {
         throw ServerError("invalid manifest");
     node.name = readString(stream, "Displ");
     node.format = ClipFormatText::fromStream(readString(stream, "Fmt"));
-    node.frames = FrameIds(node.serial);
-    std::string runs;
-    const bool framesRead = stream.getStringValue("FrameRuns", runs)
-                                ? node.frames.parseRuns(runs)
-                                : node.frames.parseIds(decodeCountedList(readString(stream, "Frames")));
-    if (!framesRead) throw ServerError("invalid frame list");
+    node.frames = framesInManifest(stream, node.serial);
     node.nextFrame = toUnsigned(readString(stream, "NextFrame"));
     node.framePaths = decodeCountedList(readString(stream, "Paths"));
     node.pathsHost = readString(stream, "PathsHost");

@@ -64,6 +64,10 @@
 #include "vantrel/server/FrameIds.h"
 #include "vantrel/server/ServerFiles.h"
 
+namespace Vantrel {
+class rcAttrStream;
+}
+
 namespace vantreld {
 
 struct StoreLimits {
@@ -107,6 +111,11 @@ public:
     NodeStore(const NodeStore&) = delete;
     NodeStore& operator=(const NodeStore&) = delete;
     ~NodeStore();
+
+    // The frame ids a manifest lists ("FrameRuns", or "Frames" in trees written before it),
+    // for readers of the directory beside the store (any thread). Throws ServerError for a
+    // list it cannot read.
+    static FrameIds framesInManifest(const Vantrel::rcAttrStream& manifest, uint64_t serial);
 
     const std::string& directory() const { return directory_; }
     const std::string& storageId() const { return storageId_; }
