@@ -137,3 +137,19 @@ TEST_F(VantreldMemory, MillionFrameClipsCostLittleAndLoadFast) {
     start();
     EXPECT_LT(peak(), 50 * MB);  // loading a string per frame id: over 600 MB
 }
+
+// Ten clips, each linked to a million short frame paths, then a restart on the same tree.
+TEST_F(VantreldMemory, MillionPathClipsCostTheirBytesAndLittleMore) {
+    start();
+    std::string paths;
+    for (int i = 0; i < 1000000; ++i) paths += i == 0 ? "p" : ",p";
+    for (int i = 0; i < 10; ++i) {
+        std::string reply;
+        ASSERT_TRUE(call("SetFramePaths", "\"" + clip("v" + std::to_string(i)) + "\" h 3 \"\" " + paths,
+                         reply))
+            << reply;
+    }
+    EXPECT_LT(peak(), 200 * MB);  // a string per path: over 400 MB
+    start();
+    EXPECT_LT(peak(), 150 * MB);  // loading a string per path: over 350 MB
+}

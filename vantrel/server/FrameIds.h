@@ -10,9 +10,10 @@
 #pragma once
 
 #include <cstdint>
-#include <iterator>
 #include <string>
 #include <vector>
+
+#include "vantrel/server/IndexIterator.h"
 
 namespace vantreld {
 
@@ -46,26 +47,7 @@ public:
     std::string commaText() const;
     std::string countedText() const;
 
-    class const_iterator {
-    public:
-        typedef std::forward_iterator_tag iterator_category;
-        typedef std::string value_type;
-        typedef std::ptrdiff_t difference_type;
-        typedef const std::string* pointer;
-        typedef std::string reference;
-        const_iterator(const FrameIds* ids, size_t index) : ids_(ids), index_(index) {}
-        std::string operator*() const { return (*ids_)[index_]; }
-        const_iterator& operator++() {
-            ++index_;
-            return *this;
-        }
-        bool operator==(const const_iterator& other) const { return index_ == other.index_; }
-        bool operator!=(const const_iterator& other) const { return index_ != other.index_; }
-
-    private:
-        const FrameIds* ids_;
-        size_t index_;
-    };
+    typedef IndexIterator<FrameIds> const_iterator;
     const_iterator begin() const { return const_iterator(this, 0); }
     const_iterator end() const { return const_iterator(this, size_); }
 

@@ -260,7 +260,8 @@ NodeStore::LoadedNode NodeStore::loadNode(const std::string& folder) const {
     node.format = ClipFormatText::fromStream(readString(stream, "Fmt"));
     node.frames = framesInManifest(stream, node.serial);
     node.nextFrame = toUnsigned(readString(stream, "NextFrame"));
-    node.framePaths = decodeCountedList(readString(stream, "Paths"));
+    if (!node.framePaths.parseCounted(readString(stream, "Paths")))
+        throw ServerError("invalid frame paths");
     node.pathsHost = readString(stream, "PathsHost");
     node.pathsOsType = std::atoi(readString(stream, "PathsOSType").c_str());
     node.pathsOsVersion = readString(stream, "PathsOSVersion");
@@ -460,7 +461,7 @@ std::string NodeStore::manifestText(const Node& node) const {
     out.add("Fmt", ClipFormatText::toStream(node.format));
     out.add("FrameRuns", node.frames.runsText());
     out.add("NextFrame", std::to_string(node.nextFrame));
-    out.add("Paths", encodeCountedList(node.framePaths));
+    out.add("Paths", node.framePaths.countedText());
     out.add("PathsHost", node.pathsHost);
     out.addInt("PathsOSType", node.pathsOsType);
     out.add("PathsOSVersion", node.pathsOsVersion);

@@ -44,7 +44,8 @@
 // per node and per server. A change that would pass one fails with "Limit reached: ..."
 // naming the limit; a tree over a limit (a lower setting) still opens.
 // Memory: a node costs its texts and about 300 bytes; frame ids cost a few bytes per run of
-// consecutive ids (FrameIds), frame paths their text; metadata stays on disk.
+// consecutive ids (FrameIds), frame paths their bytes and four more (TextList); metadata
+// stays on disk.
 //
 // Failure: operations throw ServerError with the text of the error reply ("Unknown node id:
 // 'ID'", a name clash, a limit); a failed file operation gives a text naming the node (and
@@ -63,6 +64,7 @@
 #include "vantrel/client/VantrelClipFormat.h"
 #include "vantrel/server/FrameIds.h"
 #include "vantrel/server/ServerFiles.h"
+#include "vantrel/server/TextList.h"
 
 namespace Vantrel {
 class rcAttrStream;
@@ -88,7 +90,7 @@ struct Node {
     VantrelClipFormat format;
     FrameIds frames;
     uint64_t nextFrame = 0;
-    std::vector<std::string> framePaths;
+    TextList framePaths;
     std::string pathsHost;
     int pathsOsType = 0;
     std::string pathsOsVersion;
