@@ -214,10 +214,11 @@ TEST_F(NodeStoreTest, SampleTreeFillsOnlyAnEmptyStore) {
     EXPECT_EQ(clips, 6u);
     EXPECT_GT(frames, clips);
     // A client could build the same tree: every node is one its parent may hold.
-    for (const Node* node : pending)
-        if (node->parent != nullptr)
-            EXPECT_TRUE(NodeTypes::canCreate(node->parent->type, node->type))
-                << node->parent->type << " holding " << node->type << " (" << node->name << ")";
+    for (const Node* node : pending) {
+        if (node->parent == nullptr) continue;
+        EXPECT_TRUE(NodeTypes::canCreate(node->parent->type, node->type))
+            << node->parent->type << " holding " << node->type << " (" << node->name << ")";
+    }
 }
 
 // Any name the length limit allows is a stream of its own: none can collide with the store's
