@@ -166,7 +166,7 @@ EventService::Registration EventService::registration(const Request& request) {
         throw ServerError("Malformed argument: " + error);
     if (wire.port < 1 || wire.port > LAST_PORT)
         throw ServerError("Invalid event port " + std::to_string(wire.port));
-    return Registration{request.session, monitorHost(request.peerAddress), wire.port,
+    return Registration{request.session, monitorHost(request.peer), wire.port,
                         wire.connection, std::move(wire.subject)};
 }
 
