@@ -49,6 +49,12 @@ void apply(const Vantrel::CoConfigFileReader& config, ServerSettings& settings) 
     config.get("Server", "ReadAheads", readAheads, readAheads);
     settings.readAheads = static_cast<int>(readAheads);
 
+    config.get("SelfDiscovery", "Port", settings.discoveryPort, settings.discoveryPort);
+    settings.discoveryScope =
+        value(config, "SelfDiscovery", "Scope", settings.discoveryScope.c_str());
+    config.get("SelfDiscovery", "TTL", settings.discoveryTTL, settings.discoveryTTL);
+    config.get("SelfDiscovery", "ResyncTime", settings.resyncSeconds, settings.resyncSeconds);
+
     for (size_t i = 0; config.hasSection(numbered("HostTranslation", i)); ++i) {
         const std::string s = numbered("HostTranslation", i);
         settings.hostTranslations.push_back(

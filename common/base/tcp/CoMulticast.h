@@ -57,6 +57,9 @@ public:
     // index 0 (the system's choice).
     void join();
     void drop();
+    // Joins the group on another local interface (IPv4 address text, or IPv6 address), so that
+    // one socket hears the group on several interfaces. Fails as join().
+    void joinOn(const std::string& interfaceAddress);
 
     void setTTL(int ttl);
     int getTTL() const;
@@ -89,7 +92,7 @@ private:
                    const std::string& failure);
     void getOption(int level, int name, void* value, socklen_t size,
                    const std::string& failure) const;
-    void setMembership(bool join);
+    void setMembership(bool join, const std::string& interfaceAddress);
     bool tryBind(unsigned int port);
     void setOutgoingInterface();
     bool isIPv6() const { return group_.ss_family == AF_INET6; }

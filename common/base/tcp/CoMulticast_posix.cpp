@@ -135,12 +135,13 @@ unsigned int CoMulticast::interfaceIndexOf(const std::string& interfaceAddress) 
     return index;
 }
 
-void CoMulticast::setMembership(bool join) {
+void CoMulticast::setMembership(bool join, const std::string& interfaceAddress) {
     int result;
     if (isIPv6()) {
         ipv6_mreq request = {};
         request.ipv6mr_multiaddr = reinterpret_cast<const sockaddr_in6&>(group_).sin6_addr;
-        request.ipv6mr_interface = interface_.empty() ? 0 : interfaceIndexOf(interface_);
+        request.ipv6mr_interface =
+            interfaceAddress.empty() ? 0 : interfaceIndexOf(interfaceAddress);
         result = ::setsockopt(socket_, IPPROTO_IPV6,
                               join ? IPV6_ADD_MEMBERSHIP : IPV6_DROP_MEMBERSHIP, &request,
                               sizeof request);
@@ -148,7 +149,7 @@ void CoMulticast::setMembership(bool join) {
         ip_mreq request = {};
         request.imr_multiaddr = reinterpret_cast<const sockaddr_in&>(group_).sin_addr;
         request.imr_interface.s_addr =
-            interface_.empty() ? htonl(INADDR_ANY) : ipv4Of(interface_);
+            interfaceAddress.empty() ? htonl(INADDR_ANY) : ipv4Of(interfaceAddress);
         result = ::setsockopt(socket_, IPPROTO_IP, join ? IP_ADD_MEMBERSHIP : IP_DROP_MEMBERSHIP,
                               &request, sizeof request);
     }
@@ -159,9 +160,13 @@ void CoMulticast::setMembership(bool join) {
     fail(__LINE__, format("Unable to join multicast group %s.%s", scope_, hint), error);
 }
 
-void CoMulticast::join() { setMembership(true); }
+void CoMulticast::join() { setMembership(true, interface_); }
 
-void CoMulticast::drop() { setMembership(false); }
+void CoMulticast::drop() { setMembership(false, interface_); }
+
+void CoMulticast::joinOn(const std::string& interfaceAddress) {
+    setMembership(true, interfaceAddress);
+}
 
 void CoMulticast::setTTL(int ttl) {
     const std::string failure =
