@@ -48,7 +48,6 @@ DiscoveryService::DiscoveryService(const Group& group, const VantrelDaemonInfo& 
     groupSocket_.setTTL(static_cast<int>(group.ttl));
     groupSocket_.setLoopback(true);
     groupSocket_.bind(false);
-    groupSocket_.join();
     openSenders();
     if (::pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0)
         Vantrel::CoException(__LINE__, __FILE__)
@@ -69,16 +68,21 @@ DiscoveryService::~DiscoveryService() {
     ::close(wakePipe_[1]);
 }
 
+// Joins on every multicast interface; on the group's default interface only when there is
+// none. Throws when no membership could be had.
 void DiscoveryService::openSenders() {
-    for (const Vantrel::CoNetworkInterface& networkInterface : multicastInterfaces()) {
+    const std::vector<Vantrel::CoNetworkInterface> interfaces = multicastInterfaces();
+    if (interfaces.empty()) groupSocket_.join();
+    size_t joined = 0;
+    std::string failure;
+    for (const Vantrel::CoNetworkInterface& networkInterface : interfaces) {
         const std::string& address = networkInterface.getIP();
         try {
             groupSocket_.joinOn(address);
+            ++joined;
         } catch (const Vantrel::CoException& error) {
-            // Already a member there (the default interface): nothing is missing.
-            if (std::strstr(error.expertData(), std::strerror(EADDRINUSE)) == nullptr)
-                CO_MSG_WARNING("Discovery: %s on %s: %s", error.what(), address.c_str(),
-                               error.expertData());
+            failure = std::string(error.what()) + " on " + address + ": " + error.expertData();
+            CO_MSG_WARNING("Discovery: %s", failure.c_str());
         }
         try {
             std::unique_ptr<Vantrel::CoMulticast> sender(
@@ -92,6 +96,9 @@ void DiscoveryService::openSenders() {
                            error.what(), error.expertData());
         }
     }
+    if (!interfaces.empty() && joined == 0)
+        Vantrel::CoException(__LINE__, __FILE__).fire("No multicast membership", "%s",
+                                                      failure.c_str());
 }
 
 void DiscoveryService::announce(int type) {

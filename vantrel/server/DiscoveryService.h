@@ -12,7 +12,7 @@
 // warnings and dropped.
 //
 // Failure: the constructor throws CoException when the group socket cannot be made, bound or
-// joined; later send failures are logged. Threads: the service runs one thread of its own;
+// joined on any interface; later send failures are logged. Threads: the service runs one thread of its own;
 // knownServers() may be called from any thread.
 #pragma once
 

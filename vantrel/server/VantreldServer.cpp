@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "loggerBase/CoException.h"
 #include "loggerBase/CoMsg.h"
 #include "network/CoNetworkConfig.h"
 #include "network/CoNetworkDispatcher.h"
@@ -118,10 +119,18 @@ VantreldServer::VantreldServer(const Options& options)
     serverMethods_.registerWith(dispatcher_);
     serverMethods_.setEndpoint(announcedAddresses(options), nodePort());
     bindMethods();
-    if (options.discovery) {
-        discovery_.reset(
-            new DiscoveryService(discoveryGroup(options, settings_), serverMethods_.daemonInfo()));
+    if (options.discovery) startDiscovery(options);
+}
+
+void VantreldServer::startDiscovery(const Options& options) {
+    const DiscoveryService::Group group = discoveryGroup(options, settings_);
+    try {
+        discovery_.reset(new DiscoveryService(group, serverMethods_.daemonInfo()));
         serverMethods_.setKnownServers([this] { return discovery_->knownServers(); });
+    } catch (const Vantrel::CoException& error) {
+        // Clients that name the server by address still reach it.
+        CO_MSG_WARNING("No server discovery on %s:%u: %s: %s", group.scope.c_str(), group.port,
+                       error.what(), error.expertData());
     }
 }
 

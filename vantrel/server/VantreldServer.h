@@ -80,6 +80,8 @@ public:
 private:
     class Context;
     static ServerSettings loadSettings(const Options& options);
+    // Starts discovery; a failure is logged and the server goes on without it.
+    void startDiscovery(const Options& options);
     static DiscoveryService::Group discoveryGroup(const Options& options,
                                                   const ServerSettings& settings);
     // What the record announces: the addresses asked for, else where the node port listens.
