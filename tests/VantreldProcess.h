@@ -21,19 +21,23 @@ namespace testing {
 
 class VantreldProcess {
 public:
-    // Runs `VANTRELD_PATH args...` with its standard output on a pipe.
-    explicit VantreldProcess(const std::vector<std::string>& args) : pid_(-1), output_(-1) {
+    // Runs `VANTRELD_PATH args...` with its standard output on a pipe; with a `launcher`
+    // ("ip netns exec NAME", say), runs `launcher... VANTRELD_PATH args...` instead.
+    explicit VantreldProcess(const std::vector<std::string>& args,
+                             const std::vector<std::string>& launcher = {})
+        : pid_(-1), output_(-1) {
         int pipeEnds[2];
         if (::pipe2(pipeEnds, O_CLOEXEC) != 0) return;
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
-        std::vector<std::string> all{VANTRELD_PATH};
+        std::vector<std::string> all = launcher;
+        all.push_back(VANTRELD_PATH);
         all.insert(all.end(), args.begin(), args.end());
         std::vector<char*> argv;
         for (std::string& arg : all) argv.push_back(&arg[0]);
         argv.push_back(nullptr);
-        if (posix_spawn(&pid_, VANTRELD_PATH, &actions, nullptr, argv.data(), environ) != 0)
+        if (posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0)
             pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
         ::close(pipeEnds[1]);

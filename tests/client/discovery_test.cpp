@@ -1,0 +1,256 @@
+// Server discovery end to end: the client library finds real vantreld processes running on
+// other "hosts", network namespaces joined to the test's own namespace by veth pairs. Run
+// inside the private network namespace (scripts/in-netns.sh), as root there: each test makes
+// its namespaces and links and removes them.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ServerHandleTestSupport.h"
+#include "vantrel/client/VantrelClientTestSupport.h"
+#include "vantrel/client/VantrelDaemonInfo.h"
+#include "vantrel/client/VantrelMulticastClient.h"
+
+namespace {
+
+using client_testing::TempDir;
+using vantreld::testing::VantreldProcess;
+
+// The discovery group port of this test process, given to the library through its network
+// configuration before anything reads it, and to every server with --udp-port, so that the
+// servers of other tests running at the same time stay out of sight.
+struct GroupPort {
+    GroupPort() : port(client_testing::freeLoopbackPort()) {
+        char pattern[] = "/tmp/vantrel-discovery-cfg-XXXXXX";
+        const int fd = ::mkstemp(pattern);
+        file = pattern;
+        const std::string text = "[SelfDiscovery]\nPort = " + std::to_string(port) + "\n";
+        if (fd >= 0 && ::write(fd, text.data(), text.size()) > 0) ::close(fd);
+        ::setenv("VANTREL_NETWORK_CFG", file.c_str(), 1);
+    }
+    ~GroupPort() { std::remove(file.c_str()); }
+    int port;
+    std::string file;
+};
+const GroupPort groupPort;
+
+bool run(const std::string& command) { return std::system((command + " 2>/dev/null").c_str()) == 0; }
+
+// A host: a network namespace with a veth pair whose far end lives there. Addresses of its own
+// /30 subnet, chosen from the process id so that concurrent tests do not meet.
+class Host {
+public:
+    explicit Host(char tag) {
+        const unsigned pid = static_cast<unsigned>(::getpid());
+        name_ = "vtd" + std::to_string(pid) + tag;
+        here_ = "vd" + std::to_string(pid) + tag;
+        const std::string subnet = "10." + std::to_string(100 + pid % 100) + "." +
+                                   std::to_string(pid / 100 % 250) + ".";
+        const int base = (tag - 'a') * 4;
+        myAddress_ = subnet + std::to_string(base + 1);
+        address_ = subnet + std::to_string(base + 2);
+        const std::string there = here_ + "p", inside = "ip netns exec " + name_ + " ";
+        ok_ = run("ip netns add " + name_) &&
+              run("ip link add " + here_ + " type veth peer name " + there) &&
+              run("ip link set " + there + " netns " + name_) &&
+              run("ip addr add " + myAddress_ + "/30 dev " + here_) &&
+              run("ip link set " + here_ + " up") && run(inside + "ip link set lo up") &&
+              run(inside + "ip addr add " + address_ + "/30 dev " + there) &&
+              run(inside + "ip link set " + there + " up") &&
+              run(inside + "ip route add 224.0.0.0/4 dev " + there);
+    }
+    ~Host() {
+        run("ip link del " + here_);
+        run("ip netns del " + name_);
+    }
+    Host(const Host&) = delete;
+    Host& operator=(const Host&) = delete;
+
+    bool ok() const { return ok_; }
+    const std::string& address() const { return address_; }
+    const std::string& link() const { return here_; }
+    std::vector<std::string> launcher() const { return {"ip", "netns", "exec", name_}; }
+    bool setLink(bool up) { return run("ip link set " + here_ + (up ? " up" : " down")); }
+
+private:
+    std::string name_, here_, address_, myAddress_;
+    bool ok_ = false;
+};
+
+// vantreld on a host, listening on every address, on a tree that outlives it.
+class HostServer {
+public:
+    HostServer(const Host& host, const std::string& tree, const std::string& config = "") {
+        std::vector<std::string> args{"--listen", "0.0.0.0", "--port", "0", "--no-sync",
+                                      "--udp-port", std::to_string(groupPort.port)};
+        if (!config.empty()) args.insert(args.end(), {"--config", config});
+        args.push_back(tree);
+        process_.reset(new VantreldProcess(args, host.launcher()));
+        port_ = process_->waitUntilReady();
+    }
+    int port() const { return port_; }
+    // SIGTERM: a clean stop, which announces the removal.
+    void stop() { end(SIGTERM); }
+    // SIGKILL: gone without a word.
+    void kill() { end(SIGKILL); }
+
+private:
+    void end(int signal) {
+        process_->kill(signal);
+        process_->waitForExit(5000);
+    }
+    std::unique_ptr<VantreldProcess> process_;
+    int port_ = -1;
+};
+
+// Polls `condition` for up to `seconds`.
+bool eventually(const std::function<bool()>& condition, int seconds = 10) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return condition();
+}
+
+std::vector<VantrelDaemonInfo> listed(const char* database = "") {
+    VantrelServerList list(database);
+    int count = 0;
+    std::vector<VantrelDaemonInfo> servers;
+    if (!list.getNumNodes(count)) return servers;
+    for (int i = 0; i < count; ++i) {
+        VantrelServerInfo info;
+        if (list.getNode(i, info)) servers.push_back(info.getDaemonInfo());
+    }
+    return servers;
+}
+
+// The listed server whose first address is `address`; an empty record when none.
+VantrelDaemonInfo listedAt(const std::string& address) {
+    for (const VantrelDaemonInfo& server : listed())
+        if (address == server.getIPAddr(0)) return server;
+    return VantrelDaemonInfo();
+}
+
+class DiscoveryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(hostA_.ok() && hostB_.ok()) << "cannot make network namespaces";
+        ASSERT_TRUE(client_.initialized());
+    }
+
+    vantrel_testing::DebugLog log_;
+    Host hostA_{'a'}, hostB_{'b'};
+    TempDir dir_;
+    vantrel_testing::ClientScope client_;
+};
+
+TEST_F(DiscoveryTest, FindsServersOnTwoHostsAndFiltersByDatabase) {
+    std::ofstream(dir_ / "other.cfg") << "[Server]\nDatabase = OTHER\n";
+    HostServer a(hostA_, dir_ / "a");
+    HostServer b(hostB_, dir_ / "b", dir_ / "other.cfg");
+    ASSERT_GT(a.port(), 0);
+    ASSERT_GT(b.port(), 0);
+
+    const VantrelDaemonInfo atA = listedAt(hostA_.address());
+    EXPECT_EQ(a.port(), atA.getNodePort());
+    EXPECT_STREQ("QLXFS", atA.getDatabase());
+    EXPECT_STREQ("", atA.getIPAddr(1)) << "only the address another host reaches";
+    ASSERT_TRUE(eventually([&] { return listed().size() == 2; }));
+
+    const std::vector<VantrelDaemonInfo> other = listed("OTHER");
+    ASSERT_EQ(1u, other.size());
+    EXPECT_EQ(hostB_.address(), other[0].getIPAddr(0));
+    EXPECT_EQ(b.port(), other[0].getNodePort());
+}
+
+TEST_F(DiscoveryTest, AHandleNamedByStorageIdConnectsThroughDiscovery) {
+    HostServer a(hostA_, dir_ / "a");
+    HostServer b(hostB_, dir_ / "b");
+    ASSERT_TRUE(eventually([&] { return listed().size() == 2; }));
+    const std::string storageId = listedAt(hostB_.address()).getStorageId();
+    ASSERT_FALSE(storageId.empty());
+
+    VantrelServerList list;
+    VantrelServerId id;
+    ASSERT_TRUE(list.resolveStorageId(storageId.c_str(), id)) << list.lastError();
+    EXPECT_EQ(hostB_.address(), id.getIPAddr());
+
+    VantrelServerId byStorageId;
+    byStorageId.setStorageId(storageId.c_str());
+    VantrelServerHandle handle(byStorageId);
+    VantrelNodeHandle root;
+    ASSERT_TRUE(handle.getRootNode(root)) << handle.lastError();
+    VantrelServerInfo info;
+    ASSERT_TRUE(handle.getInfo(info)) << handle.lastError();
+    EXPECT_EQ(storageId, info.getStorageId());
+
+    VantrelServerId unknown;
+    unknown.setStorageId("no-such-server");
+    VantrelServerInfo none;
+    EXPECT_FALSE(list.resolve(unknown, none));
+    EXPECT_STREQ("Server not found", list.lastError());
+}
+
+TEST_F(DiscoveryTest, AnAddressAndPortStillConnectDirectly) {
+    HostServer a(hostA_, dir_ / "a");
+    ASSERT_TRUE(eventually([&] { return listed().size() == 1; }));
+    // A server discovery never heard of.
+    client_testing::TestServer silent({"--no-discovery"});
+    VantrelServerHandle handle(silent.id().c_str());
+    VantrelNodeHandle root;
+    EXPECT_TRUE(handle.getRootNode(root)) << handle.lastError();
+}
+
+TEST_F(DiscoveryTest, AServerThatMovesIsUpdated) {
+    std::unique_ptr<HostServer> server(new HostServer(hostA_, dir_ / "tree"));
+    ASSERT_TRUE(eventually([&] { return listed().size() == 1; }));
+    const std::string storageId = listed()[0].getStorageId();
+    server->kill();
+    server.reset(new HostServer(hostB_, dir_ / "tree"));  // the same tree, another host
+    ASSERT_TRUE(eventually([&] {
+        const std::vector<VantrelDaemonInfo> servers = listed();
+        return servers.size() == 1 && hostB_.address() == servers[0].getIPAddr(0);
+    }));
+    EXPECT_EQ(storageId, listed()[0].getStorageId());
+}
+
+TEST_F(DiscoveryTest, RemovedAtOnceOnACleanStopAndDroppedWhenSilent) {
+    VantrelMulticastClient::setResyncSeconds(1);
+    HostServer a(hostA_, dir_ / "a");
+    HostServer b(hostB_, dir_ / "b");
+    ASSERT_TRUE(eventually([&] { return listed().size() == 2; }));
+
+    a.stop();
+    EXPECT_TRUE(eventually([&] { return listed().size() == 1; }, 2));
+    EXPECT_EQ(hostB_.address(), listed()[0].getIPAddr(0));
+
+    b.kill();
+    EXPECT_TRUE(eventually([&] { return listed().empty(); }, 10));
+    VantrelMulticastClient::setResyncSeconds(300);
+}
+
+TEST_F(DiscoveryTest, FollowsAnInterfaceThatGoesDownAndComesUp) {
+    HostServer a(hostA_, dir_ / "a");
+    ASSERT_TRUE(eventually([&] { return listed().size() == 1; }));
+    const std::string link = "'" + hostA_.link() + "'";
+
+    ASSERT_TRUE(hostA_.setLink(false));
+    EXPECT_TRUE(eventually([&] { return log_.count("drop multicasting on " + link) == 1; }));
+    ASSERT_TRUE(hostA_.setLink(true));
+    EXPECT_TRUE(eventually([&] { return log_.count("start multicasting on " + link) == 2; }));
+    VantrelServerList().refresh();
+    EXPECT_TRUE(eventually([&] { return listedAt(hostA_.address()).getNodePort() == a.port(); }));
+}
+
+}  // namespace
