@@ -226,9 +226,12 @@ TEST_F(DiscoveryTest, AServerThatMovesIsUpdated) {
 }
 
 TEST_F(DiscoveryTest, RemovedAtOnceOnACleanStopAndDroppedWhenSilent) {
+    // Client and servers on a one-second resync: a server is dropped two seconds after its
+    // last announcement.
     VantrelMulticastClient::setResyncSeconds(1);
-    HostServer a(hostA_, dir_ / "a");
-    HostServer b(hostB_, dir_ / "b");
+    std::ofstream(dir_ / "resync.cfg") << "[SelfDiscovery]\nResyncTime = 1\n";
+    HostServer a(hostA_, dir_ / "a", dir_ / "resync.cfg");
+    HostServer b(hostB_, dir_ / "b", dir_ / "resync.cfg");
     ASSERT_TRUE(eventually([&] { return listed().size() == 2; }));
 
     a.stop();
