@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "NamespaceHost.h"
 #include "ServerHandleTestSupport.h"
 #include "vantrel/client/VantrelClientTestSupport.h"
 #include "vantrel/client/VantrelDaemonInfo.h"
@@ -24,6 +25,7 @@
 namespace {
 
 using client_testing::TempDir;
+using vantreld::testing::NamespaceHost;
 using vantreld::testing::VantreldProcess;
 
 // The discovery group port of this test process, given to the library through its network
@@ -44,53 +46,10 @@ struct GroupPort {
 };
 const GroupPort groupPort;
 
-bool run(const std::string& command) { return std::system((command + " 2>/dev/null").c_str()) == 0; }
-
-// A host: a network namespace with a veth pair whose far end lives there. Addresses of its own
-// /30 subnet, chosen from the process id so that concurrent tests do not meet.
-class Host {
-public:
-    explicit Host(char tag) {
-        const unsigned pid = static_cast<unsigned>(::getpid());
-        name_ = "vtd" + std::to_string(pid) + tag;
-        here_ = "vd" + std::to_string(pid) + tag;
-        const std::string subnet = "10." + std::to_string(100 + pid % 100) + "." +
-                                   std::to_string(pid / 100 % 250) + ".";
-        const int base = (tag - 'a') * 4;
-        myAddress_ = subnet + std::to_string(base + 1);
-        address_ = subnet + std::to_string(base + 2);
-        const std::string there = here_ + "p", inside = "ip netns exec " + name_ + " ";
-        ok_ = run("ip netns add " + name_) &&
-              run("ip link add " + here_ + " type veth peer name " + there) &&
-              run("ip link set " + there + " netns " + name_) &&
-              run("ip addr add " + myAddress_ + "/30 dev " + here_) &&
-              run("ip link set " + here_ + " up") && run(inside + "ip link set lo up") &&
-              run(inside + "ip addr add " + address_ + "/30 dev " + there) &&
-              run(inside + "ip link set " + there + " up") &&
-              run(inside + "ip route add 224.0.0.0/4 dev " + there);
-    }
-    ~Host() {
-        run("ip link del " + here_);
-        run("ip netns del " + name_);
-    }
-    Host(const Host&) = delete;
-    Host& operator=(const Host&) = delete;
-
-    bool ok() const { return ok_; }
-    const std::string& address() const { return address_; }
-    const std::string& link() const { return here_; }
-    std::vector<std::string> launcher() const { return {"ip", "netns", "exec", name_}; }
-    bool setLink(bool up) { return run("ip link set " + here_ + (up ? " up" : " down")); }
-
-private:
-    std::string name_, here_, address_, myAddress_;
-    bool ok_ = false;
-};
-
 // vantreld on a host, listening on every address, on a tree that outlives it.
 class HostServer {
 public:
-    HostServer(const Host& host, const std::string& tree, const std::string& config = "") {
+    HostServer(const NamespaceHost& host, const std::string& tree, const std::string& config = "") {
         std::vector<std::string> args{"--listen", "0.0.0.0", "--port", "0", "--no-sync",
                                       "--udp-port", std::to_string(groupPort.port)};
         if (!config.empty()) args.insert(args.end(), {"--config", config});
@@ -150,7 +109,7 @@ protected:
     }
 
     vantrel_testing::DebugLog log_;
-    Host hostA_{'a'}, hostB_{'b'};
+    NamespaceHost hostA_{'a'}, hostB_{'b'};
     TempDir dir_;
     vantrel_testing::ClientScope client_;
 };

@@ -65,7 +65,8 @@ void VantrelKnownServers::addOrUpdate(const VantrelDaemonInfo& record) {
     Vantrel::CoMutexGuard guard(lock_);
     for (VantrelDaemonInfo& listed : servers_) {
         if (!listed.isSameServer(record)) continue;
-        if (debugLevel() >= 1) CO_MSG_USER("Vantrel Multicast: updating '%s'", record.getStorageId());
+        if (debugLevel() >= 1)
+            CO_MSG_USER("Vantrel Multicast: updating '%s'", record.getStorageId());
         listed = record;
         std::stable_sort(servers_.begin(), servers_.end());
         return;

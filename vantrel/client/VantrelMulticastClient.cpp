@@ -129,17 +129,18 @@ VantrelMulticastClient::VantrelMulticastClient(unsigned port, const char* scope,
 
 VantrelMulticastClient::~VantrelMulticastClient() {
     dispatcher_->removeObserver(&observer_);
-    try {
-        publicSocket_.drop();
-    } catch (const CoException& error) {
-        CO_MSG_DEBUG("Could not uninitialize public multicast socket ['%s']: %s", scope_.c_str(),
-                     error.what());
-    }
+    // The thread goes first: the sockets are then used by this thread alone.
     stop_ = true;
     wake();
     if (thread_ != nullptr) {
         thread_->join();
         delete thread_;
+    }
+    try {
+        publicSocket_.drop();
+    } catch (const CoException& error) {
+        CO_MSG_DEBUG("Could not uninitialize public multicast socket ['%s']: %s", scope_.c_str(),
+                     error.what());
     }
     dispatcher_.reset();
     ::close(wakePipe_[0]);

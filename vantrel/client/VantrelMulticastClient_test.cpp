@@ -41,7 +41,8 @@ public:
 
 class MulticastClientTest : public ::testing::Test {
 protected:
-    MulticastClientTest() : port_(freePort()), client_(port_), peer_(::socket(AF_INET, SOCK_DGRAM, 0)) {}
+    MulticastClientTest()
+        : port_(freePort()), client_(port_), peer_(::socket(AF_INET, SOCK_DGRAM, 0)) {}
     ~MulticastClientTest() override { ::close(peer_); }
 
     // One datagram to the client's public socket, then one wait for what it changes.

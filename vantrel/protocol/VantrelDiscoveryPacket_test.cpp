@@ -12,7 +12,8 @@ TEST(DiscoveryPacketTest, EncodesVersionTypeAndDataInOrder) {
     EXPECT_EQ("Version 1 1Type 2 74Data 0 ", Packet::encode(Packet::FIND_SERVERS, ""));
     EXPECT_EQ("Version 1 1Type 2 74Data 16 Database 5 QLXFS",
               Packet::encode(Packet::FIND_SERVERS, Packet::findServersPayload("QLXFS")));
-    EXPECT_EQ("Version 1 1Type 2 73Data 7 IP0 1 x", Packet::encode(Packet::REMOVE_SERVER, "IP0 1 x"));
+    EXPECT_EQ("Version 1 1Type 2 73Data 7 IP0 1 x",
+              Packet::encode(Packet::REMOVE_SERVER, "IP0 1 x"));
     EXPECT_EQ("", Packet::findServersPayload(nullptr));
     EXPECT_EQ("", Packet::findServersPayload(""));
 }

@@ -12,8 +12,9 @@
 // warnings and dropped.
 //
 // Failure: the constructor throws CoException when the group socket cannot be made, bound or
-// joined on any interface; later send failures are logged. Threads: the service runs one thread of its own;
-// knownServers() may be called from any thread.
+// joined on any interface; later send failures are logged.
+// Threads: the service runs one thread of its own; knownServers() may be called from any
+// thread.
 #pragma once
 
 #include <atomic>

@@ -228,7 +228,8 @@ bool CoMulticast::tryBind(unsigned int port) {
         v4.sin_port = htons(static_cast<uint16_t>(port));
         v4.sin_addr.s_addr = interface_.empty() ? htonl(INADDR_ANY) : ipv4Of(interface_);
     }
-    return ::bind(socket_, reinterpret_cast<const sockaddr*>(&local), lengthOf(local.ss_family)) == 0;
+    return ::bind(socket_, reinterpret_cast<const sockaddr*>(&local),
+                  lengthOf(local.ss_family)) == 0;
 }
 
 void CoMulticast::setOutgoingInterface() {
@@ -258,8 +259,8 @@ void CoMulticast::bind(bool anyPort) {
         const int error = errno;
         if (!(anyPort && error == EADDRINUSE && port < 65535)) {
             fail(__LINE__,
-                 format("Unable to bind to %s%s%llu", interface_, interface_.empty() ? "port " : ",",
-                        port),
+                 format("Unable to bind to %s%s%llu", interface_,
+                        interface_.empty() ? "port " : ",", port),
                  error);
         }
         ++port;
