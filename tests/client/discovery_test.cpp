@@ -121,11 +121,12 @@ TEST_F(DiscoveryTest, FindsServersOnTwoHostsAndFiltersByDatabase) {
     ASSERT_GT(a.port(), 0);
     ASSERT_GT(b.port(), 0);
 
+    // The first search returns with the first server that answers; the other follows.
+    ASSERT_TRUE(eventually([&] { return listed().size() == 2; }));
     const VantrelDaemonInfo atA = listedAt(hostA_.address());
     EXPECT_EQ(a.port(), atA.getNodePort());
     EXPECT_STREQ("QLXFS", atA.getDatabase());
     EXPECT_STREQ("", atA.getIPAddr(1)) << "only the address another host reaches";
-    ASSERT_TRUE(eventually([&] { return listed().size() == 2; }));
 
     const std::vector<VantrelDaemonInfo> other = listed("OTHER");
     ASSERT_EQ(1u, other.size());
@@ -169,6 +170,29 @@ TEST_F(DiscoveryTest, AnAddressAndPortStillConnectDirectly) {
     VantrelServerHandle handle(silent.id().c_str());
     VantrelNodeHandle root;
     EXPECT_TRUE(handle.getRootNode(root)) << handle.lastError();
+}
+
+// The three notifications of connecting: a server that answers a connection but is not listed
+// is asked for its record; one whose addresses all fail is dropped from the list.
+TEST_F(DiscoveryTest, ConnectionsTellDiscoveryWhoAnswersAndWhoDoesNot) {
+    HostServer a(hostA_, dir_ / "a");
+    ASSERT_TRUE(eventually([&] { return listed().size() == 1; }));
+    const VantrelDaemonInfo record = listed()[0];
+    VantrelMulticastClient::existingInstance()->servers().removeSame(record);
+    ASSERT_TRUE(listed().empty());
+
+    const std::string address = hostA_.address() + ":" + std::to_string(a.port());
+    VantrelServerHandle byAddress(address.c_str());
+    VantrelNodeHandle root;
+    ASSERT_TRUE(byAddress.getRootNode(root)) << byAddress.lastError();
+    EXPECT_TRUE(eventually([&] { return listed().size() == 1; }));
+
+    a.kill();
+    VantrelServerId byStorageId;
+    byStorageId.setStorageId(record.getStorageId());
+    VantrelServerHandle gone(byStorageId);
+    EXPECT_FALSE(gone.getRootNode(root));
+    EXPECT_TRUE(listed().empty());
 }
 
 TEST_F(DiscoveryTest, AServerThatMovesIsUpdated) {

@@ -77,6 +77,22 @@ TEST_F(MulticastClientTest, AnnouncementsOfAnyVersionButZeroAreListed) {
     EXPECT_EQ(0u, client_.servers().size());
 }
 
+TEST_F(MulticastClientTest, DebugLevelsChooseWhatIsTraced) {
+    const std::string packet = Packet::encode(Packet::DISCOVER_SERVERS, RECORD);
+    const int saved = VantrelKnownServers::debugLevel();
+    for (int level : {0, 1, 2}) {
+        VantrelKnownServers::setDebugLevel(level);
+        log_.clear();
+        client_.servers().clear();
+        EXPECT_TRUE(deliver(packet));
+        EXPECT_EQ(level >= 1 ? 1 : 0, log_.count("Vantrel Multicast: adding 's-01'")) << level;
+        EXPECT_EQ(level >= 1 ? 1 : 0, log_.count("Vantrel Multicast: received 'DISCOVER_SERVERS'"))
+            << level;
+        EXPECT_EQ(level >= 2 ? 1 : 0, log_.count("Vantrel Multicast: datagram of")) << level;
+    }
+    VantrelKnownServers::setDebugLevel(saved);
+}
+
 TEST_F(MulticastClientTest, MalformedDatagramsAreDroppedWithAWarning) {
     struct Case {
         std::string datagram;
