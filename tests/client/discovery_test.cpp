@@ -4,6 +4,7 @@
 // its namespaces and links and removes them.
 #include <gtest/gtest.h>
 
+#include <sched.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -28,11 +29,12 @@ using client_testing::TempDir;
 using vantreld::testing::NamespaceHost;
 using vantreld::testing::VantreldProcess;
 
-// The discovery group port of this test process, given to the library through its network
-// configuration before anything reads it, and to every server with --udp-port, so that the
-// servers of other tests running at the same time stay out of sight.
+// This test process runs in a network namespace of its own (made before any thread starts),
+// so that the links and addresses its tests add are seen by no other test running at the same
+// time. Its discovery group port is given to the library through the network configuration
+// before anything reads it, and to every server with --udp-port.
 struct GroupPort {
-    GroupPort() : port(client_testing::freeLoopbackPort()) {
+    GroupPort() : port(isolate()) {
         char pattern[] = "/tmp/vantrel-discovery-cfg-XXXXXX";
         const int fd = ::mkstemp(pattern);
         file = pattern;
@@ -41,6 +43,15 @@ struct GroupPort {
         ::setenv("VANTREL_NETWORK_CFG", file.c_str(), 1);
     }
     ~GroupPort() { std::remove(file.c_str()); }
+
+    static int isolate() {
+        if (::unshare(CLONE_NEWNET) == 0) {
+            vantreld::testing::runQuietly("ip link set lo up");
+            vantreld::testing::runQuietly("ip link set lo multicast on");
+            vantreld::testing::runQuietly("ip route add 224.0.0.0/4 dev lo");
+        }
+        return client_testing::freeLoopbackPort();
+    }
     int port;
     std::string file;
 };

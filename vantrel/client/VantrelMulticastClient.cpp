@@ -2,7 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <sys/select.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -428,23 +428,17 @@ std::vector<int> VantrelMulticastClient::collectSockets() {
     return sockets;
 }
 
+// poll rather than select: descriptors of a large application may lie beyond FD_SETSIZE.
 bool VantrelMulticastClient::waitPass(uint64_t timeoutMicros) {
-    std::vector<int> sockets = collectSockets();
-    sockets.push_back(publicSocket_.getSocket());
-    sockets.push_back(wakePipe_[0]);
-    fd_set readable;
-    FD_ZERO(&readable);
-    int highest = -1;
-    for (int fd : sockets) {
-        FD_SET(fd, &readable);
-        highest = std::max(highest, fd);
-    }
+    std::vector<pollfd> waits;
+    for (int fd : collectSockets()) waits.push_back({fd, POLLIN, 0});
+    waits.push_back({publicSocket_.getSocket(), POLLIN, 0});
+    waits.push_back({wakePipe_[0], POLLIN, 0});
     if (debugLevel() >= 2)
         CO_MSG_USER("Vantrel Multicast: waiting %llu us on %zu sockets",
-                    static_cast<unsigned long long>(timeoutMicros), sockets.size() - 1);
-    timeval timeout = {static_cast<time_t>(timeoutMicros / MICROS_PER_SECOND),
-                       static_cast<suseconds_t>(timeoutMicros % MICROS_PER_SECOND)};
-    const int ready = ::select(highest + 1, &readable, nullptr, nullptr, &timeout);
+                    static_cast<unsigned long long>(timeoutMicros), waits.size() - 1);
+    const int timeoutMs = static_cast<int>((timeoutMicros + 999) / 1000);
+    const int ready = ::poll(waits.data(), waits.size(), timeoutMs);
     if (ready < 0) {
         if (errno == EINTR) return false;
         const std::string why = Vantrel::coCurrentOsErrorText();
@@ -452,16 +446,21 @@ bool VantrelMulticastClient::waitPass(uint64_t timeoutMicros) {
         CoException(__LINE__, __FILE__).fire(why.c_str(), "%s", why.c_str());
     }
     if (ready == 0) return false;
-    if (FD_ISSET(wakePipe_[0], &readable)) {
+    if (waits.back().revents != 0) {
         char drained[64];
         while (::read(wakePipe_[0], drained, sizeof drained) > 0) {
         }
     }
-    bool changed = FD_ISSET(publicSocket_.getSocket(), &readable) && receiveFrom(publicSocket_);
+    std::vector<int> readable;
+    for (const pollfd& wait : waits)
+        if (wait.revents != 0) readable.push_back(wait.fd);
+    auto isReadable = [&](int fd) {
+        return std::find(readable.begin(), readable.end(), fd) != readable.end();
+    };
+    bool changed = isReadable(publicSocket_.getSocket()) && receiveFrom(publicSocket_);
     CoMutexGuard guard(privateLock_);
     for (PrivateSocket& entry : privateSockets_) {
-        const int fd = entry.socket->getSocket();
-        if (!entry.removed && FD_ISSET(fd, &readable) && receiveFrom(*entry.socket))
+        if (!entry.removed && isReadable(entry.socket->getSocket()) && receiveFrom(*entry.socket))
             changed = true;
     }
     return changed;
