@@ -143,6 +143,20 @@ TEST_F(DiscoveryTest, FindsServersOnTwoHostsAndFiltersByDatabase) {
     ASSERT_EQ(1u, other.size());
     EXPECT_EQ(hostB_.address(), other[0].getIPAddr(0));
     EXPECT_EQ(b.port(), other[0].getNodePort());
+
+    // The record as the server itself states it: its reachable address, no loopback.
+    VantrelServerHandle byAddress((hostA_.address() + ":" + std::to_string(a.port())).c_str());
+    VantrelServerInfo info;
+    ASSERT_TRUE(byAddress.getInfo(info)) << byAddress.lastError();
+    EXPECT_EQ(hostA_.address(), info.getDaemonInfo().getIPAddr(0));
+    EXPECT_STREQ("", info.getDaemonInfo().getIPAddr(1));
+
+    // A handle naming only a database reaches a server of that kind.
+    VantrelServerId byDatabase;
+    byDatabase.setDB("OTHER");
+    VantrelServerHandle ofKind(byDatabase);
+    ASSERT_TRUE(ofKind.getInfo(info)) << ofKind.lastError();
+    EXPECT_STREQ("OTHER", info.getDatabase());
 }
 
 TEST_F(DiscoveryTest, AHandleNamedByStorageIdConnectsThroughDiscovery) {

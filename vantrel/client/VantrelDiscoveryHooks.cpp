@@ -3,6 +3,7 @@
 #include <chrono>
 #include <exception>
 #include <thread>
+#include <vector>
 
 #include "loggerBase/CoMsg.h"
 #include "vantrel/client/VantrelMulticastClient.h"
@@ -40,12 +41,24 @@ bool searchAndResolve(VantrelMulticastClient& client, const VantrelServerId& id,
     return false;
 }
 
+// An id naming only a database: the first listed server of that kind. (The server-id rule
+// never matches an id without an address or a storage id.)
+bool resolveDatabase(VantrelMulticastClient& client, const VantrelServerId& id,
+                     VantrelDaemonInfo& info) {
+    if (id.getDB()[0] == '\0' || id.getStorageId()[0] != '\0' || id.getIPAddr()[0] != '\0')
+        return false;
+    const std::vector<VantrelDaemonInfo> servers = client.servers().copy(id.getDB());
+    if (servers.empty()) return false;
+    info = servers.front();
+    return true;
+}
+
 }  // namespace
 
 bool VantrelDiscoveryHooks::resolve(const VantrelServerId& id, VantrelDaemonInfo& info) {
     VantrelMulticastClient* client = clientFor(id);
     if (client == nullptr) return false;
-    if (client->resolve(id, info)) return true;
+    if (client->resolve(id, info) || resolveDatabase(*client, id, info)) return true;
     return id.getStorageId()[0] != '\0' && searchAndResolve(*client, id, info);
 }
 

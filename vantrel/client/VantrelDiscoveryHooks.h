@@ -3,7 +3,8 @@
 //
 // An id with an address is resolved only when discovery already runs (else the connection
 // goes directly to the id's address and port); an id without one (storage id or database
-// alone) starts discovery. A storage id that is not listed is searched for once more, waiting
+// alone) starts discovery. An id naming only a database resolves to the first listed server
+// of that database. A storage id that is not listed is searched for once more, waiting
 // at most a second for its announcement. The notifications reach discovery only when it runs.
 // Threads: callable from any thread.
 #pragma once
