@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -17,6 +18,8 @@
 #include "rcApi/rcAttrStream.h"
 #include "testing/MessageCapture.h"
 #include "vantrel/protocol/VantrelDiscoveryPacket.h"
+#include "vantrel/server/ServerTestSupport.h"
+#include "vantrel/server/VantreldServer.h"
 
 namespace vantreld {
 namespace {
@@ -165,6 +168,27 @@ TEST_F(DiscoveryServiceTest, ListsTheServersItHearsOf) {
 
     peer_.announce(Packet::REMOVE_SERVER, record("other-id", "OTHER"));
     EXPECT_EQ(1u, heard(1).size());
+}
+
+// The server's configuration file chooses the group; the record announced is the server's.
+TEST(VantreldDiscovery, TheConfigurationChoosesTheGroupPort) {
+    testing::TempDir dir;
+    const unsigned port = freePort();
+    std::ofstream(dir / "server.cfg") << "[SelfDiscovery]\nPort = " << port << "\nTTL = 2\n";
+    Peer peer(port);
+    VantreldServer::Options options;
+    options.directory = dir / "tree";
+    options.port = 0;
+    options.sync = ServerFiles::Sync::FAST;
+    options.configFile = dir / "server.cfg";
+    options.discovery = true;
+    VantreldThread server(options);
+    peer.ask(Packet::encode(Packet::FIND_SERVERS, ""), "127.0.0.1");
+    const Packet::Decoded answer = peer.answer();
+    ASSERT_EQ(Packet::DISCOVER_SERVERS_REPLY, answer.type);
+    const VantrelDaemonInfo announced{Vantrel::rcAttrStream(answer.payload)};
+    EXPECT_EQ(server.nodePort(), announced.getNodePort());
+    EXPECT_STREQ(server.server().store().storageId().c_str(), announced.getStorageId());
 }
 
 }  // namespace
