@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "testing/FreePort.h"
 #include "vantrel/client/VantrelClientTestSupport.h"
 #include "vantrel/client/VantrelServerList.h"
 #include "vantrel/client/VantrelServerInfo.h"
@@ -20,17 +21,7 @@ namespace {
 
 typedef VantrelDiscoveryPacket Packet;
 
-// A UDP port nobody holds right now.
-unsigned freePort() {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in local = {};
-    local.sin_family = AF_INET;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
-    socklen_t length = sizeof local;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
-    ::close(fd);
-    return ntohs(local.sin_port);
-}
+using Vantrel::testing::freeUdpPort;
 
 // Opens the waiting loop to the test; the listening thread is never started.
 class WaitingClient : public VantrelMulticastClient {
@@ -42,7 +33,7 @@ public:
 class MulticastClientTest : public ::testing::Test {
 protected:
     MulticastClientTest()
-        : port_(freePort()), client_(port_), peer_(::socket(AF_INET, SOCK_DGRAM, 0)) {}
+        : port_(freeUdpPort()), client_(port_), peer_(::socket(AF_INET, SOCK_DGRAM, 0)) {}
     ~MulticastClientTest() override { ::close(peer_); }
 
     // One datagram to the client's public socket, then one wait for what it changes.

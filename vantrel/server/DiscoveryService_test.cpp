@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "rcApi/rcAttrStream.h"
+#include "testing/FreePort.h"
 #include "testing/MessageCapture.h"
 #include "vantrel/protocol/VantrelDiscoveryPacket.h"
 #include "vantrel/server/ServerTestSupport.h"
@@ -27,16 +28,7 @@ namespace {
 typedef VantrelDiscoveryPacket Packet;
 using Vantrel::CoMulticast;
 
-unsigned freePort() {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in local = {};
-    local.sin_family = AF_INET;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
-    socklen_t length = sizeof local;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
-    ::close(fd);
-    return ntohs(local.sin_port);
-}
+using Vantrel::testing::freeUdpPort;
 
 VantrelDaemonInfo record(const char* storageId, const char* database) {
     VantrelDaemonInfo info;
@@ -97,7 +89,7 @@ protected:
 
     static DiscoveryService::Group makeGroup() {
         DiscoveryService::Group group;
-        group.port = freePort();
+        group.port = freeUdpPort();
         return group;
     }
     void start() { service_.reset(new DiscoveryService(group_, self_)); }
@@ -173,7 +165,7 @@ TEST_F(DiscoveryServiceTest, ListsTheServersItHearsOf) {
 // The server's configuration file chooses the group; the record announced is the server's.
 TEST(VantreldDiscovery, TheConfigurationChoosesTheGroupPort) {
     testing::TempDir dir;
-    const unsigned port = freePort();
+    const unsigned port = freeUdpPort();
     std::ofstream(dir / "server.cfg") << "[SelfDiscovery]\nPort = " << port << "\nTTL = 2\n";
     Peer peer(port);
     VantreldServer::Options options;
