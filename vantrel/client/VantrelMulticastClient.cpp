@@ -48,7 +48,9 @@ Vantrel::CoMutex& instanceLock() {
     return lock;
 }
 
-VantrelMulticastClient* instance = nullptr;  // guarded by instanceLock()
+// Made under instanceLock(), published once started; read without the lock, so that a
+// connection never waits for another thread's first search.
+std::atomic<VantrelMulticastClient*> instance{nullptr};
 
 int debugLevel() { return VantrelKnownServers::debugLevel(); }
 
@@ -73,7 +75,7 @@ std::string addressList(const VantrelDaemonInfo& record, bool data) {
 
 VantrelMulticastClient& VantrelMulticastClient::getInstance() {
     CoMutexGuard guard(instanceLock());
-    if (instance == nullptr) {
+    if (instance.load() == nullptr) {
         unsigned port = DEFAULT_PORT, ttl = DEFAULT_TTL;
         std::string scope = DEFAULT_SCOPE;
         Vantrel::CoNetworkConfig& config = Vantrel::CoNetworkConfig::getInstance();
@@ -83,24 +85,16 @@ VantrelMulticastClient& VantrelMulticastClient::getInstance() {
         std::unique_ptr<VantrelMulticastClient> made(
             new VantrelMulticastClient(port, scope.c_str(), ttl));
         made->start();
-        instance = made.release();
+        instance.store(made.release());
     }
-    return *instance;
+    return *instance.load();
 }
 
-VantrelMulticastClient* VantrelMulticastClient::existingInstance() {
-    CoMutexGuard guard(instanceLock());
-    return instance;
-}
+VantrelMulticastClient* VantrelMulticastClient::existingInstance() { return instance.load(); }
 
 void VantrelMulticastClient::destroyInstance() {
-    VantrelMulticastClient* doomed;
-    {
-        CoMutexGuard guard(instanceLock());
-        doomed = instance;
-        instance = nullptr;
-    }
-    delete doomed;
+    CoMutexGuard guard(instanceLock());
+    delete instance.exchange(nullptr);
 }
 
 unsigned VantrelMulticastClient::resyncSeconds() { return resyncSecondsValue.load(); }

@@ -55,8 +55,8 @@ public:
     // The instance, made and started on first use (guarded by a process-wide lock). Throws
     // CoException when it cannot be made at all.
     static VantrelMulticastClient& getInstance();
-    // The instance when it exists, else null. The pointer stays valid until destroyInstance(),
-    // which runs at library shutdown, after every other use.
+    // The instance once made and started, else null; never waits. The pointer stays valid
+    // until destroyInstance(), which runs at library shutdown, after every other use.
     static VantrelMulticastClient* existingInstance();
     // Stops and deletes the instance (VantrelClientUninit).
     static void destroyInstance();
