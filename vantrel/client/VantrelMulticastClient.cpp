@@ -118,7 +118,6 @@ VantrelMulticastClient::VantrelMulticastClient(unsigned port, const char* scope,
     dispatcher_.reset(new Vantrel::CoNetworkDispatcher(1));
     dispatcher_->addObserver(&observer_);
     dispatcher_->refresh(false);
-    openPublicSocket();
 }
 
 VantrelMulticastClient::~VantrelMulticastClient() {
@@ -153,8 +152,13 @@ void VantrelMulticastClient::openPublicSocket() {
 }
 
 void VantrelMulticastClient::start() {
+    // The public socket joins after the search on this host: a unicast datagram to a port
+    // that several sockets share reaches only one of them, on this system the one bound last,
+    // which would be ours rather than the local server's.
     std::vector<VantrelDaemonInfo> found;
-    if (findServers(found, nullptr, "127.0.0.1", 0) == 0) {
+    const int local = findServers(found, nullptr, "127.0.0.1", 0);
+    openPublicSocket();
+    if (local == 0) {
         try {
             findServers(found, nullptr, nullptr, 0);
         } catch (const std::exception& error) {

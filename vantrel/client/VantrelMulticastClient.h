@@ -66,16 +66,17 @@ public:
     static unsigned resyncSeconds();
     static void setResyncSeconds(unsigned seconds);
 
-    // Sockets made, interfaces reported; binding or joining the public socket may fail (logged
-    // "Could not bind/join public multicast socket on 'PORT/SCOPE/TTL': WHY") and the client
-    // goes on without it. Not started.
+    // Sockets made (the public one not bound yet), interfaces reported. Not started.
     VantrelMulticastClient(unsigned port, const char* scope, unsigned ttl);
     // Stops the thread (at once) and frees the sockets and the list.
     virtual ~VantrelMulticastClient();
     VantrelMulticastClient(const VantrelMulticastClient&) = delete;
     VantrelMulticastClient& operator=(const VantrelMulticastClient&) = delete;
 
-    // The first search, then the listening thread (see above).
+    // The search on this host, the public socket bound and joined (a failure is logged "Could
+    // not bind/join public multicast socket on 'PORT/SCOPE/TTL': WHY" and the client goes on
+    // without it), the search on the network when the first found nothing, then the
+    // listening thread (see above).
     void start();
     bool isRunning() const { return thread_ != nullptr; }
 
@@ -102,6 +103,8 @@ public:
     const std::string& getScope() const { return scope_; }
 
 protected:
+    // Binds the public socket to the group port on every address and joins the group.
+    void openPublicSocket();
     // Handles one valid packet from `sender`; true when it changed the list.
     virtual bool handleRequest(int type, const std::string& payload, const std::string& sender);
     virtual void discardInactive();
@@ -132,7 +135,6 @@ private:
 
     static void threadMain(void* self);
     void listen();
-    void openPublicSocket();
     void interfaceUp(const Vantrel::CoNetworkInterface& networkInterface);
     void interfaceDown(const Vantrel::CoNetworkInterface& networkInterface);
     std::unique_ptr<Vantrel::CoMulticast> openPrivateSocket(

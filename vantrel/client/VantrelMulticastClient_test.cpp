@@ -6,9 +6,11 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "testing/FreePort.h"
@@ -26,7 +28,9 @@ using Vantrel::testing::freeUdpPort;
 // Opens the waiting loop to the test; the listening thread is never started.
 class WaitingClient : public VantrelMulticastClient {
 public:
-    explicit WaitingClient(unsigned port) : VantrelMulticastClient(port, "224.0.0.1", 1) {}
+    explicit WaitingClient(unsigned port) : VantrelMulticastClient(port, "224.0.0.1", 1) {
+        openPublicSocket();
+    }
     using VantrelMulticastClient::waitForActivity;
 };
 
@@ -136,6 +140,34 @@ TEST_F(MulticastClientTest, PrivateSocketsSendSearchesToTheGroup) {
     server.send(reply.data(), reply.size(), from);
     EXPECT_TRUE(client_.waitForActivity(1000000));
     EXPECT_EQ(1u, client_.servers().size());
+}
+
+// The first search asks this host by unicast. The group port is shared with the local server
+// (address reuse), and such a datagram reaches one socket only: the server's, because the
+// client binds its own after that search.
+TEST(MulticastClientStartTest, TheLocalServerHearsTheFirstSearch) {
+    const unsigned port = freeUdpPort();
+    // Bound, never joined, and deaf to groups that other sockets joined: unicast only.
+    Vantrel::CoMulticast localServer(port, "239.255.0.7", nullptr);
+    localServer.bind(false);
+    const int off = 0;
+    ASSERT_EQ(0, ::setsockopt(localServer.getSocket(), IPPROTO_IP, IP_MULTICAST_ALL, &off,
+                              sizeof off));
+    std::thread answering([&] {
+        pollfd wait = {localServer.getSocket(), POLLIN, 0};
+        if (::poll(&wait, 1, 3000) != 1) return;
+        char buffer[1024];
+        size_t length = sizeof buffer;
+        sockaddr_storage from;
+        localServer.receive(buffer, length, from);
+        const std::string reply = Packet::encode(Packet::DISCOVER_SERVERS_REPLY, RECORD);
+        localServer.send(reply.data(), reply.size(), from);
+    });
+    vantrel_testing::DebugLog log;  // keeps the failed list fetch off the output
+    VantrelMulticastClient client(port, "239.255.0.7", 1);
+    client.start();
+    answering.join();
+    EXPECT_EQ(1u, client.servers().size());
 }
 
 TEST(ServerListTest, BoundsAndUnknownServers) {
