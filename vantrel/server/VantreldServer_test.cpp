@@ -177,6 +177,7 @@ TEST(CommandLine, ExplainsWhatIsWrong) {
     for (const Case& c : cases) EXPECT_EQ(CommandLine::parse(c.args).error, c.error);
     // Every option is explained.
     for (const char* option : {"--port", "--listen", "--address", "--protocol-version", "--config", "--trace",
-                               "--no-sync", "--init-sample", "--help", "--udp-port", "--no-discovery"})
+                               "--no-sync", "--init-sample", "--help", "--udp-port",
+                               "--no-discovery"})
         EXPECT_NE(std::string(CommandLine::usage()).find(option), std::string::npos) << option;
 }
