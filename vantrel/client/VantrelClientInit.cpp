@@ -7,6 +7,7 @@
 #include "vantrel/client/VantrelClientAPI.h"
 #include "vantrel/client/VantrelClientConnection.h"
 #include "vantrel/client/VantrelEventMonitor.h"
+#include "vantrel/client/VantrelMulticastClient.h"
 
 namespace {
 
@@ -40,6 +41,7 @@ bool VantrelClientInit() {
 void VantrelClientUninit() {
     if (initCount == 0) return;
     if (--initCount > 0) return;
+    VantrelMulticastClient::destroyInstance();
     VantrelEventMonitor::stop();
     VantrelClientConnection::destroyCache();
     try {
