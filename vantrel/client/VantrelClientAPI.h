@@ -33,16 +33,16 @@ void VantrelClientReleaseUnusedConnections(bool all);
 void VantrelRegisterDisconnectCallBack(void (*callback)(const VantrelServerId&));
 
 // Initialisation for a scope: init() initialises the library; the destructor uninitialises
-// it when that init() succeeded.
+// it when that init() succeeded. Every object that holds an initialisation holds one of its
+// own, so inits and uninits stay balanced whatever the order the objects go in: a copy (or
+// an assignment) of an initialised object initialises again, an assignment of an
+// uninitialised one gives up the target's initialisation, and init() on an object that
+// already holds one answers true without counting again.
 class VantrelClient {
 public:
     VantrelClient() : initialized_(false) {}
-    // Copies take the other's flag.
-    VantrelClient(const VantrelClient&) = default;
-    VantrelClient& operator=(const VantrelClient& other) {
-        initialized_ = other.initialized_;
-        return *this;
-    }
+    VantrelClient(const VantrelClient& other);
+    VantrelClient& operator=(const VantrelClient& other);
     ~VantrelClient();
 
     bool init();

@@ -64,11 +64,24 @@ void VantrelRegisterDisconnectCallBack(void (*callback)(const VantrelServerId&))
     VantrelClientConnection::setDisconnectCallback(callback);
 }
 
+VantrelClient::VantrelClient(const VantrelClient& other)
+    : initialized_(other.initialized_ && VantrelClientInit()) {}
+
+VantrelClient& VantrelClient::operator=(const VantrelClient& other) {
+    if (other.initialized_ && !initialized_) {
+        initialized_ = VantrelClientInit();
+    } else if (!other.initialized_ && initialized_) {
+        VantrelClientUninit();
+        initialized_ = false;
+    }
+    return *this;
+}
+
 VantrelClient::~VantrelClient() {
     if (initialized_) VantrelClientUninit();
 }
 
 bool VantrelClient::init() {
-    initialized_ = VantrelClientInit();
+    if (!initialized_) initialized_ = VantrelClientInit();
     return initialized_;
 }
