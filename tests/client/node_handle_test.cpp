@@ -331,11 +331,17 @@ TEST_F(NodeHandleTest, FindChildComparesDisplayNamesExactly) {
     ASSERT_TRUE(child.getDisplayName(name));
     EXPECT_EQ(text(name), "Shot 020");
 
+    // A failed search leaves the output as it was given.
+    VantrelNodeHandle other = at("/Volume 1/Feature Film");
+    child = other;
     EXPECT_FALSE(VantrelFindChild(reel, "shot 020", child));
+    EXPECT_STREQ(reel.lastError(), "No child named 'shot 020'");
     EXPECT_FALSE(VantrelFindChild(reel, "Shot 02", child));
-    ASSERT_TRUE(child.getDisplayName(name));
-    EXPECT_EQ(text(name), "Shot 020");  // the last child looked at
     EXPECT_FALSE(VantrelFindChild(reel, nullptr, child));
+    EXPECT_EQ(child.getNodeId(), other.getNodeId());
+    VantrelNodeHandle bogus(*server_, "no such node");
+    EXPECT_FALSE(VantrelFindChild(bogus, "Shot 010", child));  // the listing itself fails
+    EXPECT_EQ(child.getNodeId(), other.getNodeId());
 
     // The parent may receive the child.
     ASSERT_TRUE(VantrelFindChild(reel, "Shot 010", reel));
@@ -363,7 +369,14 @@ TEST_F(NodeHandleTest, ResolveDisplayPathVisitsOnlyTheNamedComponents) {
     ASSERT_TRUE(node.getNodeTypeStr(type));
     EXPECT_EQ(text(type), "HOST");
 
-    EXPECT_FALSE(VantrelResolveDisplayPath(*server_, "/Volume 1/Nowhere/Commercial", node));
+    // A path that is not found leaves the output on the node it held, not on the last
+    // component that was found.
+    ASSERT_TRUE(VantrelResolveDisplayPath(*server_, "/Volume 1/Feature Film", node));
+    const VantrelNodeId film = node.getNodeId();
+    for (const char* missing : {"/Volume 1/Nope", "/Volume 1/Nowhere/Commercial", "/Nope"}) {
+        EXPECT_FALSE(VantrelResolveDisplayPath(*server_, missing, node)) << missing;
+        EXPECT_EQ(node.getNodeId(), film) << missing;
+    }
 }
 
 TEST(NodeDisplayPath, ResolvingFailsWhenTheRootCannotBeHad) {

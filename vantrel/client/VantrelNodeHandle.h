@@ -136,13 +136,14 @@ private:
     VantrelNodeImp* imp_;
 };
 
-// The first child of `parent` whose display name is `name` (byte for byte). False when there
-// is none (`child` then holds the last child looked at), on a failure, or for a null `name`.
-// `parent`'s own caches are left as they are; `child` may be `parent`.
+// The first child of `parent` whose display name is `name` (byte for byte, both in the
+// locale's encoding). False when there is none, on a failure, or for a null `name`; `child`
+// is then left as it was given. `parent`'s own caches are left as they are; `child` may be
+// `parent`.
 bool VantrelFindChild(const VantrelNodeHandle& parent, const char* name, VantrelNodeHandle& child);
 
 // The node at the display-name path `path` from the root of `server`'s tree: components are
 // separated by "/" (or "\"), empty and "." components are skipped. False when the root cannot
-// be had or a component is not found.
+// be had or a component is not found; `node` is then left as it was given.
 bool VantrelResolveDisplayPath(const VantrelServerHandle& server, const char* path,
                                VantrelNodeHandle& node);
