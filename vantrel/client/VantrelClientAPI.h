@@ -28,6 +28,16 @@ void VantrelClientGetVersion(int& major, int& minor, int& maint);
 // Drops cached connections that no handle uses: with `all`, every one; otherwise those idle
 // for at least the idle time (VANTREL_SHARED_CONNECTIONS seconds, 30 when unset).
 void VantrelClientReleaseUnusedConnections(bool all);
+// The longest any remote call of this process may take, in milliseconds: connecting and
+// logging in, then the request and its reply, for node, server-level and ping calls alike. A
+// call that runs out fails with the system's time-out text ("Connection timed out") and
+// closes its link; a call whose own limit is shorter keeps it. Without this call the ceiling
+// is VANTREL_CALL_TIMEOUT_MS (milliseconds, read when the library is loaded), or 100,000,000
+// ms (about 27 hours) when that is unset; 0 gives the choice back to them. Any thread, any
+// time, initialised or not; calls already waiting keep the limit they started with.
+void VantrelClientSetCallTimeout(unsigned int ms);
+// The ceiling in force, in milliseconds.
+unsigned int VantrelClientGetCallTimeout();
 // `callback` (null clears it) is called with the server's id when a remote call fails and
 // leaves the server's link closed, on the calling thread. Set it once, before making calls.
 void VantrelRegisterDisconnectCallBack(void (*callback)(const VantrelServerId&));

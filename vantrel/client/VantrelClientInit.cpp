@@ -4,6 +4,7 @@
 #include "loggerBase/CoMsg.h"
 #include "network/CoNetwork.h"
 #include "tcp/CoIoTcpDescriptor.h"
+#include "vantrel/client/VantrelCallTimeout.h"
 #include "vantrel/client/VantrelClientAPI.h"
 #include "vantrel/client/VantrelClientConnection.h"
 
@@ -59,6 +60,10 @@ void VantrelClientGetVersion(int& major, int& minor, int& maint) {
 void VantrelClientReleaseUnusedConnections(bool all) {
     VantrelClientConnection::releaseUnused(all);
 }
+
+void VantrelClientSetCallTimeout(unsigned int ms) { VantrelCallTimeout::set(ms); }
+
+unsigned int VantrelClientGetCallTimeout() { return VantrelCallTimeout::ceiling(); }
 
 void VantrelRegisterDisconnectCallBack(void (*callback)(const VantrelServerId&)) {
     VantrelClientConnection::setDisconnectCallback(callback);
