@@ -263,6 +263,22 @@ TEST(ConnectionFailures, StopFromAnotherThreadCutsTheCallShort) {
     EXPECT_EQ(std::vector<std::string>{server.id()}, disconnects.ids());
 }
 
+// Handles of one server share its link: a handle that never made a call can stop the call
+// another handle has in progress.
+TEST(ConnectionFailures, StopThroughAnUnusedHandleReachesTheSharedLink) {
+    ScriptedServer server;
+    ClientScope client;
+    VantrelServerHandle calling(server.id().c_str());
+    auto ping = std::async(std::launch::async, [&] { return calling.ping(600000); });
+    ASSERT_EQ("sync 0 Ping \n", server.awaitRequest());
+    VantrelServerHandle unused(server.id().c_str());
+    unused.stop("Stopped through another handle");
+    ASSERT_EQ(std::future_status::ready, ping.wait_for(std::chrono::seconds(10)));
+    EXPECT_FALSE(ping.get());
+    EXPECT_STREQ("Stopped through another handle", calling.lastError());
+    EXPECT_STREQ("", unused.lastError());
+}
+
 TEST(ConnectionFailures, TimeOutClosesTheLink) {
     ScriptedServer server;
     ClientScope client;

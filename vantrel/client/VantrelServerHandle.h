@@ -94,7 +94,9 @@ public:
     bool ping(unsigned int timeout) const;
     // False when not bound; otherwise whether the shared link is open.
     bool isConnected() const;
-    // From any thread: makes the call in progress on this server's link fail with `msg`.
+    // From any thread: makes the call in progress on this server's shared link fail with
+    // `msg`, whichever handle of the server made it. A handle that has made no call yet is
+    // bound for it (no traffic), so any handle of the server can stop the link's call.
     void stop(const char* msg) const;
     // Closes the shared link for every handle of this server; the next call reconnects.
     void disconnect();

@@ -16,11 +16,25 @@ VantrelServerImp::~VantrelServerImp() {
 }
 
 bool VantrelServerImp::bind() {
-    if (!shared_.isEmpty()) return true;
+    std::string error;
+    if (attach(error)) return true;
+    setLastError(error);
+    return false;
+}
+
+VantrelClientConnection* VantrelServerImp::bindForStop() {
+    std::string ignored;
+    return attach(ignored) ? connection_.load() : nullptr;
+}
+
+bool VantrelServerImp::attach(std::string& error) {
+    if (connection_.load() != nullptr) return true;
+    Vantrel::CoMutexGuard guard(bindLock_);
+    if (connection_.load() != nullptr) return true;
     try {
         shared_.acquire(serverId_);
     } catch (const std::exception& e) {
-        setLastError(e.what());
+        error = e.what();
         return false;
     }
     VantrelClientConnection* connection = shared_.get();

@@ -7,7 +7,8 @@
 // and creates the clients on it, once per implementation.
 //
 // Ownership: owned by its handle; owns the clients and one reference on the shared connection.
-// Threads: no lock; used by the thread that uses its handle, except boundConnection().
+// Threads: used by the thread that uses its handle, except boundConnection() and
+// bindForStop(), which any thread may call; binding itself is done once, under a lock.
 #pragma once
 
 #include <atomic>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "ipc/CoMutex.h"
 #include "vantrel/client/VantrelClientConnection.h"
 #include "vantrel/client/VantrelDaemonInfo.h"
 #include "vantrel/client/VantrelServerHandle.h"
@@ -52,10 +54,13 @@ public:
     void setLastError(const char* text) { lastError_ = text != nullptr ? text : ""; }
 
     const VantrelServerId& serverId() const { return serverId_; }
-    bool isBound() const { return !shared_.isEmpty(); }
-    // The bound connection without binding, or null: the one member another thread may read
-    // (to stop the call in progress).
+    bool isBound() const { return connection_.load() != nullptr; }
+    // The bound connection without binding, or null: for another thread (to stop the call in
+    // progress).
     VantrelClientConnection* boundConnection() const { return connection_.load(); }
+    // Binds as bind() does but leaves lastError() alone (its thread may be using it), and
+    // answers the connection, or null when none can be had. From any thread.
+    VantrelClientConnection* bindForStop();
 
     // The translation tables, each fetched once (on first use) and kept.
     bool getNumHostTranslations(int& count);
@@ -70,6 +75,8 @@ public:
                         VantrelOS::OsType dstType);
 
 private:
+    // Binding itself, once, under bindLock_; false with the reason in `error`.
+    bool attach(std::string& error);
     // Fetches `table` with `fetch` of the base client when `stale` is set.
     template <class Record>
     bool refreshTable(std::vector<Record>& table, bool& stale,
@@ -78,7 +85,9 @@ private:
     bool copyRecord(const std::vector<Record>& table, int index, Record& out,
                     const char* rangeError);
 
+    Vantrel::CoMutex bindLock_;
     VantrelClientConnection::Shared shared_;
+    // Set last by binding, after the clients: once it is seen, they are there.
     std::atomic<VantrelClientConnection*> connection_{nullptr};
     std::unique_ptr<VantrelBaseClientAPI> baseClient_;
     std::unique_ptr<VantrelNodeClientAPI> nodeClient_;
