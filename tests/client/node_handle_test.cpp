@@ -392,9 +392,16 @@ TEST(NodeDisplayPath, ResolvingFailsWhenTheRootCannotBeHad) {
 
 // ---------------------------------------------------------------------------- locales
 
-TEST_F(NodeHandleTest, NonAsciiDisplayNamesFollowTheLocale) {
+// Every text a node handle exchanges with a server (names, frame paths, metadata stream
+// names) crosses the wire in UTF-8: sent from the locale's encoding, read back into it.
+TEST_F(NodeHandleTest, TextsSentAndReadBackFollowTheLocale) {
     const char* const binPath = "/Volume 1/Commercial/Shared Vault/Bin 1";
+    const char* const unicode = "\xc3\x9cn\xc3\xaf""c\xc3\xb8""d\xc3\xa9 test";
+    const char* const mediaPath = "/media/caf\xc3\xa9/0001.dpx";
+    const char* const stream = "notes-\xc3\xa9t\xc3\xa9";
+    VantrelNodeId utf8Clip, asciiClip;
     {
+        // A UTF-8 locale: every text passes unchanged, both ways.
         ScopedLocale utf8("C.UTF-8");
         ASSERT_TRUE(utf8.ok());
         VantrelNodeHandle bin = at(binPath);
@@ -406,13 +413,28 @@ TEST_F(NodeHandleTest, NonAsciiDisplayNamesFollowTheLocale) {
         EXPECT_EQ(text(name), CAFE_UTF8);
 
         VantrelNodeHandle created;
-        ASSERT_TRUE(bin.createNode("\xc3\x89t\xc3\xa9", "CLIP", created)) << bin.lastError();
-        VantrelNodeHandle reread(*server_, created.getNodeId());
+        ASSERT_TRUE(bin.createNode(unicode, "CLIP", created)) << bin.lastError();
+        utf8Clip = created.getNodeId();
+        const VantrelStr paths[] = {mediaPath};
+        ASSERT_TRUE(created.linkToFrames(paths, 1)) << created.lastError();
+        ASSERT_TRUE(created.setMetaData(stream, "<x/>")) << created.lastError();
+
+        VantrelNodeHandle reread(*server_, utf8Clip);
         ASSERT_TRUE(reread.getDisplayName(name));
-        EXPECT_EQ(text(name), "\xc3\x89t\xc3\xa9");
+        EXPECT_EQ(text(name), unicode);
+        VantrelStr path;
+        ASSERT_TRUE(reread.getFrameIdPath(0, path)) << reread.lastError();
+        EXPECT_EQ(text(path), mediaPath);
+        bool available = false;
+        ASSERT_TRUE(reread.getIsMetaDataStreamAvailable(stream, available));
+        EXPECT_TRUE(available);
+        ASSERT_TRUE(reread.getMetaData(stream, nullptr, 0, name)) << reread.lastError();
+        EXPECT_EQ(text(name), "<x/>");
     }
     {
-        // Characters the locale cannot hold become "?", in lists and in single names alike.
+        // The C locale holds ASCII only: characters it cannot hold become "?" on the way in,
+        // in lists and in single names alike; bytes that are no character of it end the text
+        // sent with "?", so that nothing the server stores was left unconverted.
         ScopedLocale ascii("C");
         ASSERT_TRUE(ascii.ok());
         VantrelNodeHandle bin = at(binPath);
@@ -422,7 +444,59 @@ TEST_F(NodeHandleTest, NonAsciiDisplayNamesFollowTheLocale) {
         VantrelStr name;
         ASSERT_TRUE(byId.getDisplayName(name)) << byId.lastError();
         EXPECT_EQ(text(name), "Coucher de soleil ? caf?");
+
+        VantrelNodeHandle reread(*server_, utf8Clip);
+        ASSERT_TRUE(reread.getDisplayName(name));
+        EXPECT_EQ(text(name), "?n?c?d? test");
+        VantrelStr path;
+        ASSERT_TRUE(reread.getFrameIdPath(0, path));
+        EXPECT_EQ(text(path), "/media/caf?/0001.dpx");
+        ASSERT_TRUE(reread.getAvailableMetaDataStream(0, name));
+        EXPECT_EQ(text(name), "notes-?t?");
+
+        VantrelNodeHandle created;
+        ASSERT_TRUE(bin.createNode("Caf\xc3\xa9 noir", "CLIP", created)) << bin.lastError();
+        asciiClip = created.getNodeId();
+        ASSERT_TRUE(created.getDisplayName(name));
+        EXPECT_EQ(text(name), "Caf?") << "the name as the server gives it back";
+        const VantrelStr paths[] = {mediaPath};
+        ASSERT_TRUE(created.linkToFrames(paths, 1)) << created.lastError();
+        ASSERT_TRUE(created.renameNode("R\xc3\xa9sum\xc3\xa9 noir")) << created.lastError();
     }
+    {
+        // What the C locale sent is what the server keeps.
+        ScopedLocale utf8("C.UTF-8");
+        VantrelNodeHandle reread(*server_, asciiClip);
+        VantrelStr name, path;
+        ASSERT_TRUE(reread.getDisplayName(name)) << reread.lastError();
+        EXPECT_EQ(text(name), "R?");
+        ASSERT_TRUE(reread.getFrameIdPath(0, path)) << reread.lastError();
+        EXPECT_EQ(text(path), "/media/caf?");
+    }
+}
+
+// Servers older than the attribute-stream forms get and give their texts by the same rule.
+TEST(NodeHandleLocale, OlderGenerationsFollowTheSameRule) {
+    VantrelClient library;
+    ASSERT_TRUE(library.init());
+    SampleServer sample("2012.0.0.5133");
+    ASSERT_TRUE(sample.ready());
+    VantrelServerHandle server(sample.id().c_str());
+    ScopedLocale ascii("C");
+    ASSERT_TRUE(ascii.ok());
+    VantrelNodeHandle bin;
+    ASSERT_TRUE(VantrelResolveDisplayPath(server, "/Volume 1/Commercial/Shared Vault/Bin 1", bin))
+        << server.lastError();
+    VantrelNodeHandle clip;
+    ASSERT_TRUE(VantrelFindChild(bin, "Coucher de soleil ? caf?", clip)) << server.lastError();
+    VantrelNodeHandle created;
+    ASSERT_TRUE(bin.createNode("Caf\xc3\xa9 noir", "CLIP", created)) << server.lastError();
+    VantrelNodeHandle reread(server, created.getNodeId());
+    VantrelStr name;
+    ASSERT_TRUE(reread.getDisplayName(name)) << server.lastError();
+    EXPECT_EQ(text(name), "Caf?");
+    EXPECT_EQ(sample.methods().count("GetDisplayName"), 1u);
+    EXPECT_EQ(sample.methods().count("CreateNode"), 1u);
 }
 
 // ---------------------------------------------------------------------------- generations

@@ -95,10 +95,11 @@ public:
     VantrelClientConnection& operator=(const VantrelClientConnection&) = delete;
 
     // One remote call of `method` with the argument text `args` on object 0; connects first
-    // when the link is closed (`timeoutMs`, cut to the library's call ceiling, see
-    // VantrelCallTimeout.h, bounds each connection attempt and the login as well as the call). The reply value is left in `reply`. Throws CoException on failure:
+    // when the link is closed (`timeoutMs` bounds each connection attempt and the login as
+    // well as the call). The reply value is left in `reply`. Throws CoException on failure:
     // the connection failure's text, or the text the failed call left in `reply` (the
-    // server's error text for an "error" reply). A time-out closes the link.
+    // server's error text for an "error" reply). A time-out closes the link. `timeoutMs` is
+    // first cut to the library's call ceiling (VantrelCallTimeout.h).
     // The registered disconnect callback (VantrelRegisterDisconnectCallBack) hears once of
     // every loss of an open link, on the calling thread and without the call lock: when a
     // call fails and leaves the link closed, or when a call finds that the server or the

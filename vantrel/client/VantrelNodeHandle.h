@@ -133,6 +133,8 @@ public:
     VantrelNodeImp* imp() const;
 
 private:
+    void adoptCreated(const VantrelNodeId& newId, const char* name, VantrelNodeHandle& child) const;
+
     VantrelNodeImp* imp_;
 };
 

@@ -4,6 +4,7 @@
 
 #include "vantrel/client/VantrelBaseClientAPI.h"
 #include "vantrel/client/VantrelNodeClientAPI.h"
+#include "vantrel/client/VantrelTextConversion.h"
 
 VantrelServerImp::VantrelServerImp(const VantrelServerId& id) : serverId_(id) {}
 
@@ -153,9 +154,19 @@ bool VantrelServerImp::translatePaths(const VantrelStrList& in, VantrelStrList& 
             return false;  // the reason is the failed fetch's
         }
     }
-    if (!baseClient_->translatePaths(in, out, srcHost, dstHost, srcType, dstType)) {
+    // Paths travel in UTF-8, like every text exchanged with the server.
+    VantrelStrList sent;
+    for (unsigned i = 0; i < in.size(); ++i) sent.push_back(VantrelLocaleToUTF8(in[i]).c_str());
+    VantrelStrList received;
+    if (!baseClient_->translatePaths(sent, received, srcHost, dstHost, srcType, dstType)) {
         setLastError(baseClient_->lastError());
         return false;
+    }
+    out.resize(-1);
+    for (unsigned i = 0; i < received.size(); ++i) {
+        std::string path = received[i];
+        VantrelUTF8ToLocale(path);
+        out.push_back(path.c_str());
     }
     return true;
 }
