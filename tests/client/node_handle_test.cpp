@@ -284,13 +284,27 @@ TEST_F(NodeHandleTest, CreatesRenamesAndDestroysNodes) {
         found))
         << server_->lastError();
 
+    // No frames left, for this handle and for the server.
+    ASSERT_TRUE(clip.setNumFrames(0)) << clip.lastError();
+    ASSERT_TRUE(clip.getNumFrames(frames));
+    EXPECT_EQ(frames, 0);
+    ASSERT_TRUE(VantrelNodeHandle(*server_, clip.getNodeId()).getNumFrames(frames));
+    EXPECT_EQ(frames, 0);
+
+    // The whole subtree goes: the folder and the clip in it.
     ASSERT_TRUE(folder.destroyNode()) << folder.lastError();
     int none = 0;
     EXPECT_FALSE(folder.getNumChildren(none));  // the node is gone: the server says so
-    EXPECT_STRNE(folder.lastError(), "");
+    const std::string gone = folder.lastError();
+    EXPECT_NE(gone, "");
+    EXPECT_FALSE(VantrelNodeHandle(*server_, clip.getNodeId()).getDisplayName(name));
+    EXPECT_NE(server_->lastError(), gone) << "each failure leaves its own text";
     VantrelNodeHandle fresh = at("/Volume 1/Commercial/Shared Vault/Library A/Dailies");
     ASSERT_TRUE(fresh.getNumChildren(after));
     EXPECT_EQ(after, before);
+    // Successes leave the last failure's text, and every handle of the server reads it.
+    EXPECT_STRNE(fresh.lastError(), "");
+    EXPECT_STREQ(fresh.lastError(), folder.lastError());
 }
 
 TEST_F(NodeHandleTest, SetsAndGetsMetadata) {

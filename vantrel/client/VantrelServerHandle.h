@@ -15,8 +15,9 @@
 // same shared connection. Node handles made from a server handle refer to it: the server
 // handle must outlive them.
 //
-// Threads: no lock of its own; one handle is used by one thread at a time. Handles of the same
-// server may be used from different threads: their calls take turns on the shared connection.
+// Threads: no lock of its own; one handle is used by one thread at a time, together with the
+// node handles made on it (they share its last error). Handles of the same server may be used
+// from different threads: their calls take turns on the shared connection.
 // stop() is the one operation meant for another thread: it cuts the waiting call short.
 //
 // Requires an initialised library (VantrelClientInit); without it, operations fail with
@@ -68,7 +69,8 @@ public:
     VantrelServerHandle& operator=(const VantrelServerHandle&) = delete;
     virtual ~VantrelServerHandle();
 
-    // The text of the last failure ("" when none); valid until the next operation.
+    // The text of the last failure of this handle or of a node handle on it ("" when none),
+    // kept until the next failure: successes do not clear it. Valid until the next operation.
     const char* lastError() const;
 
     // The stored id; answers even when binding fails.
