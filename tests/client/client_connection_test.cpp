@@ -279,6 +279,19 @@ TEST(ConnectionFailures, StopThroughAnUnusedHandleReachesTheSharedLink) {
     EXPECT_STREQ("", unused.lastError());
 }
 
+// stop() may come from another thread while the handle's own thread binds it for its first
+// call: both bind the one implementation, once.
+TEST(ConnectionFailures, StopWhileTheHandleBindsForItsFirstCall) {
+    ScriptedServer server;
+    ClientScope client;
+    VantrelServerHandle handle(server.id().c_str());
+    auto ping = std::async(std::launch::async, [&] { return handle.ping(600000); });
+    while (ping.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
+        handle.stop("Stopped by the test");
+    EXPECT_FALSE(ping.get());
+    EXPECT_STREQ("Stopped by the test", handle.lastError());
+}
+
 TEST(ConnectionFailures, TimeOutClosesTheLink) {
     ScriptedServer server;
     ClientScope client;
