@@ -29,9 +29,8 @@ VantrelClientConnection* VantrelServerImp::bindForStop() {
 }
 
 bool VantrelServerImp::attach(std::string& error) {
-    if (connection_.load() != nullptr) return true;
     Vantrel::CoMutexGuard guard(bindLock_);
-    if (connection_.load() != nullptr) return true;
+    if (!shared_.isEmpty()) return true;
     try {
         shared_.acquire(serverId_);
     } catch (const std::exception& e) {

@@ -54,7 +54,7 @@ public:
     void setLastError(const char* text) { lastError_ = text != nullptr ? text : ""; }
 
     const VantrelServerId& serverId() const { return serverId_; }
-    bool isBound() const { return connection_.load() != nullptr; }
+    bool isBound() const { return !shared_.isEmpty(); }
     // The bound connection without binding, or null: for another thread (to stop the call in
     // progress).
     VantrelClientConnection* boundConnection() const { return connection_.load(); }
@@ -75,7 +75,7 @@ public:
                         VantrelOS::OsType dstType);
 
 private:
-    // Binding itself, once, under bindLock_; false with the reason in `error`.
+    // Binding itself, under bindLock_; false with the reason in `error`.
     bool attach(std::string& error);
     // Fetches `table` with `fetch` of the base client when `stale` is set.
     template <class Record>
@@ -85,9 +85,9 @@ private:
     bool copyRecord(const std::vector<Record>& table, int index, Record& out,
                     const char* rangeError);
 
+    // Binding may come from the thread of stop() as well as from the handle's own.
     Vantrel::CoMutex bindLock_;
     VantrelClientConnection::Shared shared_;
-    // Set last by binding, after the clients: once it is seen, they are there.
     std::atomic<VantrelClientConnection*> connection_{nullptr};
     std::unique_ptr<VantrelBaseClientAPI> baseClient_;
     std::unique_ptr<VantrelNodeClientAPI> nodeClient_;
