@@ -444,6 +444,10 @@ TEST_F(NodeHandleTest, TextsSentAndReadBackFollowTheLocale) {
         EXPECT_TRUE(available);
         ASSERT_TRUE(reread.getMetaData(stream, nullptr, 0, name)) << reread.lastError();
         EXPECT_EQ(text(name), "<x/>");
+        VantrelStr translated;  // no rule matches: the server gives the path back
+        ASSERT_TRUE(server_->translatePath(mediaPath, translated, "alpha", "beta",
+                                           VantrelOS::Linux, VantrelOS::Linux));
+        EXPECT_EQ(text(translated), mediaPath);
     }
     {
         // The C locale holds ASCII only: characters it cannot hold become "?" on the way in,
@@ -467,6 +471,9 @@ TEST_F(NodeHandleTest, TextsSentAndReadBackFollowTheLocale) {
         EXPECT_EQ(text(path), "/media/caf?/0001.dpx");
         ASSERT_TRUE(reread.getAvailableMetaDataStream(0, name));
         EXPECT_EQ(text(name), "notes-?t?");
+        ASSERT_TRUE(server_->translatePath("/media/r\xc3\xa9sum\xc3\xa9", path, "alpha", "beta",
+                                           VantrelOS::Linux, VantrelOS::Linux));
+        EXPECT_EQ(text(path), "/media/r?");
 
         VantrelNodeHandle created;
         ASSERT_TRUE(bin.createNode("Caf\xc3\xa9 noir", "CLIP", created)) << bin.lastError();
