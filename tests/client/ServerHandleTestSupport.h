@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -119,6 +120,22 @@ private:
     std::vector<std::string> extraArgs_;
     std::unique_ptr<vantreld::testing::VantreldProcess> process_;
     int port_ = 0;
+};
+
+// Sets the character-type locale for a scope.
+class ScopedLocale {
+public:
+    explicit ScopedLocale(const char* name) : previous_(std::setlocale(LC_CTYPE, nullptr)) {
+        ok_ = std::setlocale(LC_CTYPE, name) != nullptr;
+    }
+    ~ScopedLocale() { std::setlocale(LC_CTYPE, previous_.c_str()); }
+    ScopedLocale(const ScopedLocale&) = delete;
+    ScopedLocale& operator=(const ScopedLocale&) = delete;
+    bool ok() const { return ok_; }
+
+private:
+    std::string previous_;
+    bool ok_;
 };
 
 // Records the calls of the process-wide disconnect callback while installed.

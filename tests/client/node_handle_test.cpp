@@ -25,6 +25,7 @@
 
 namespace {
 
+using client_testing::ScopedLocale;
 using client_testing::TempDir;
 using vantreld::testing::VantreldProcess;
 
@@ -71,20 +72,6 @@ private:
     int initStatus_ = -1;
     std::unique_ptr<VantreldProcess> process_;
     int port_ = -1;
-};
-
-// Sets the character-type locale for a scope.
-class ScopedLocale {
-public:
-    explicit ScopedLocale(const char* name) : previous_(std::setlocale(LC_CTYPE, nullptr)) {
-        ok_ = std::setlocale(LC_CTYPE, name) != nullptr;
-    }
-    ~ScopedLocale() { std::setlocale(LC_CTYPE, previous_.c_str()); }
-    bool ok() const { return ok_; }
-
-private:
-    std::string previous_;
-    bool ok_;
 };
 
 std::string text(const VantrelStr& str) { return str.c_str(); }
