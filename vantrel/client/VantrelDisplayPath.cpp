@@ -46,7 +46,7 @@ bool VantrelFindChild(const VantrelNodeHandle& parent, const char* name, Vantrel
     // Private copies: `parent` keeps its caches as they are, and `child` (which may be
     // `parent`) changes only when the search succeeds.
     VantrelNodeHandle searched(parent);
-    VantrelNodeHandle candidate(parent);
+    VantrelNodeHandle candidate(parent.getServer(), VantrelNodeId());
     int count = 0;
     if (!searched.getNumChildren(count)) return false;
     for (int i = 0; i < count; ++i) {
