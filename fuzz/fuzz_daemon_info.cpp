@@ -16,13 +16,12 @@ using fuzzing::check;
 
 namespace {
 
-// The first `count` entries are set and, below the limit, the next one is empty.
+// The first `count` entries are set and every later one is empty.
 void checkDense(int count, const char* (VantrelDaemonInfo::*get)(int) const,
                 const VantrelDaemonInfo& info) {
     check(count >= 0 && count <= VantrelDaemonInfo::MAX_IPS);
-    for (int i = 0; i < count; ++i) check((info.*get)(i)[0] != '\0');
-    if (count < VantrelDaemonInfo::MAX_IPS) check((info.*get)(count)[0] == '\0');
-    check((info.*get)(-1)[0] == '\0' && (info.*get)(VantrelDaemonInfo::MAX_IPS)[0] == '\0');
+    for (int i = -1; i <= VantrelDaemonInfo::MAX_IPS; ++i)
+        check(((info.*get)(i)[0] != '\0') == (i >= 0 && i < count));
 }
 
 }  // namespace

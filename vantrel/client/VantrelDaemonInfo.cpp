@@ -76,6 +76,9 @@ void VantrelDaemonInfo::decodeAddressesAndNames(const rcAttrStream& stream) {
     if (!readList(IP_KEY, ipAddrs_)) ipAddrs_[0] = oldHostName.c_str();
     hostName_ = textOr(stream, "HostName", oldHostName.c_str()).c_str();
     if (!readList(FRAME_IP_KEY, frameIpAddrs_)) frameIpAddrs_[0] = ipAddrs_[0];
+    // The lists are dense: an address after an empty one could never be used, and is dropped.
+    for (AddressList* list : {&ipAddrs_, &frameIpAddrs_})
+        for (int i = countAddresses(*list) + 1; i < MAX_IPS; ++i) (*list)[i].reset();
     displayName_ = textOr(stream, "DisplayName", hostName_).c_str();
     osType_ = VantrelOS::strToOsType(textOr(stream, "OSType", VantrelOS::OS_TYPE_UNKNOWN_STR()).c_str());
     readText(stream, "Database", database_);
