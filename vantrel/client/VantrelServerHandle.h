@@ -105,7 +105,8 @@ public:
 
     // The server translates each path of `in` from `srcHost` / `srcType` to `dstHost` /
     // `dstType`. A null source host means the server's display name, a null destination host
-    // the server's host name. `out` is replaced by the server's list.
+    // the server's host name. `out` is replaced by the server's list. The paths travel in
+    // UTF-8, converted from and to the locale as node texts are (see VantrelNodeHandle.h).
     bool translatePaths(const VantrelStrList& in, VantrelStrList& out, const char* srcHost,
                         const char* dstHost, VantrelOS::OsType srcType,
                         VantrelOS::OsType dstType);
