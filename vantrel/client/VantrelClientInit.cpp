@@ -7,6 +7,7 @@
 #include "vantrel/client/VantrelCallTimeout.h"
 #include "vantrel/client/VantrelClientAPI.h"
 #include "vantrel/client/VantrelClientConnection.h"
+#include "vantrel/client/VantrelMulticastClient.h"
 
 namespace {
 
@@ -42,6 +43,7 @@ bool VantrelClientInit() {
 void VantrelClientUninit() {
     if (initCount == 0) return;
     if (--initCount > 0) return;
+    VantrelMulticastClient::destroyInstance();
     VantrelClientConnection::destroyCache();
     try {
         Vantrel::CoIoTcpDescriptor::uninit();
