@@ -56,6 +56,10 @@ public:
     // One send: the count sent (possibly less than `size`), -1 on failure (reset text when the
     // peer has gone). Waits for room when there is none. Precondition: the descriptor is valid.
     int nonBlockingWrite(const void* buf, unsigned int size) override;
+    // One send that never waits: the count sent (possibly less than `size`), 0 when the socket
+    // has no room, -1 on failure (reset text when the peer has gone). For event loops, which
+    // must not wait on one peer. Precondition: the descriptor is valid.
+    int sendWithoutWaiting(const void* buf, unsigned int size);
 
     // Numeric text (dotted IPv4 or IPv6) of the local or remote end. On failure the reason is
     // posted at error level and `out` is left alone.

@@ -119,6 +119,19 @@ int CoIoTcpDescriptor::nonBlockingWrite(const void* buf, unsigned int size) {
     }
 }
 
+int CoIoTcpDescriptor::sendWithoutWaiting(const void* buf, unsigned int size) {
+    CO_ASSERT(isValid());
+    if (size == 0) return 0;
+    for (;;) {
+        const ssize_t n = send(id(), buf, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n >= 0) return static_cast<int>(n);
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+        setLastError(IO_ERR_UNKNOWN);
+        return -1;
+    }
+}
+
 void CoIoTcpDescriptor::getSocketIP(std::string& out) const {
     sockaddr_storage address{};
     socklen_t length = sizeof address;
