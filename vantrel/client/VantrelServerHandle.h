@@ -79,8 +79,8 @@ public:
     bool getInfo(VantrelServerInfo& info) const;
     bool getDisplayName(VantrelStr& name) const;
     bool getStorageId(VantrelStr& id) const;
-    // Null when the description cannot be obtained; otherwise valid while the handle lives
-    // and the description is not refreshed.
+    // Null when the description cannot be obtained; otherwise valid while the handle lives,
+    // until the next call on this handle that reads the server's description.
     const char* getHostName() const;
     const char* getHostUUID() const;
     bool getProtocolVersion(int& major, int& minor) const;
