@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "vantrel/server/AddressFilter.h"
 #include "vantrel/server/MethodDispatcher.h"
 #include "vantrel/server/NodeMethods.h"
 #include "vantrel/server/NodeStore.h"
@@ -52,6 +53,8 @@ public:
         std::string configFile;  // optional
         std::string traceFile;   // optional
         ServerFiles::Sync sync = ServerFiles::Sync::DURABLE;
+        // Client addresses that may connect (empty: all); others are closed at accept.
+        AddressFilter allowed;
     };
 
     explicit VantreldServer(const Options& options);
