@@ -21,22 +21,8 @@ using testing::LoopThread;
 using testing::PeerSocket;
 using testing::TestServer;
 
-class ServerLimits : public ::testing::Test {
+class ServerLimits : public testing::ServerFixture {
 protected:
-    void SetUp() override {
-        CoMsg::setFilterLevel(CoMsg::NOTICE_LEVEL);
-        ASSERT_TRUE(server.isValid());
-        loop.reset(new LoopThread(server));
-    }
-    void TearDown() override { loop.reset(); }
-
-    PeerSocket loggedIn() {
-        PeerSocket socket = PeerSocket::connectTo(server.getPort());
-        EXPECT_TRUE(socket.send(loginLine()));
-        EXPECT_EQ("ok \n", socket.readLine());
-        return socket;
-    }
-
     // A second, well-behaved client answers `count` pings, each within `timeoutMs`.
     int pingsAnswered(rcAPI& client, int count, unsigned int timeoutMs = 3000) {
         std::string reply;
@@ -45,9 +31,6 @@ protected:
         return answered;
     }
 
-    testing::MessageCapture capture;
-    TestServer server;
-    std::unique_ptr<LoopThread> loop;
 };
 
 // Pipelines requests until its own sends block, and never reads a reply.
