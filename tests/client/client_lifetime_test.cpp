@@ -45,9 +45,9 @@ TEST(SharedDescription, ReadersGetAConsistentCopyWhileAnotherHandleRefreshesIt) 
     std::thread readerThread([&] {
         while (!done) {
             VantrelStr id;
-            const char* host = reader.getHostName();
-            if (reader.getStorageId(id) && host != nullptr && id.length() > 0 && host[0] != '\0')
-                ++reads;
+            if (!reader.getStorageId(id) || id.length() == 0) continue;
+            const char* host = reader.getHostName();  // valid until the next description read
+            if (host != nullptr && host[0] != '\0') ++reads;
         }
     });
     std::vector<std::string> seen{first.c_str()};
