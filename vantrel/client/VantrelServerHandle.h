@@ -96,7 +96,8 @@ public:
     bool isConnected() const;
     // From any thread: makes the call in progress on this server's link fail with `msg`.
     void stop(const char* msg) const;
-    // Closes the shared link for every handle of this server; the next call reconnects.
+    // Closes the shared link for every handle of this server; the next call reconnects. The
+    // disconnect callback is not called for it.
     void disconnect();
 
     // The server translates each path of `in` from `srcHost` / `srcType` to `dstHost` /
