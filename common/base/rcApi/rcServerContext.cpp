@@ -15,9 +15,6 @@ namespace {
 
 // Bytes taken from a client's socket per read.
 constexpr unsigned int READ_CHUNK = 8191;
-// How long an answer to an over-long request line may wait for room: the peer is misbehaving
-// and must not hold up the other clients.
-constexpr unsigned int TOO_LONG_ANSWER_WAIT_MS = 100;
 
 }  // namespace
 
@@ -115,9 +112,10 @@ void rcServerContext::Client::answerLineTooLong() {
     rcResult answer;
     answer.setStatus(rcResult::ERROR);
     answer.setValue(text);
-    const std::string line = answer.toString();
-    io_->nonBlockingWriteSelect(line.data(), static_cast<unsigned int>(line.size()),
-                                TOO_LONG_ANSWER_WAIT_MS);
+    // After the replies still queued, as far as the socket takes them now: the peer is
+    // misbehaving and gets no wait.
+    output_ += answer.toString();
+    flushOutput(CoTime::monotonicMs());
 }
 
 void rcServerContext::Client::closeConnection() {

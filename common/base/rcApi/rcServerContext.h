@@ -107,7 +107,7 @@ public:
         int enforceDeadlines(uint64_t nowMs);
         std::string peerAddress() const;
 
-        // Answers an over-long request line as well as the peer lets it, without waiting long.
+        // Answers an over-long request line as far as the socket takes it, without waiting.
         void answerLineTooLong();
         // Closes the connection and gives back the parser's memory.
         void closeConnection();
