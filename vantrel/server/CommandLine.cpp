@@ -1,6 +1,7 @@
 #include "vantrel/server/CommandLine.h"
 
 #include "tcp/CoNameResolver.h"
+#include "vantrel/server/NodeMethods.h"
 #include "vantrel/server/WireText.h"
 
 namespace vantreld {
@@ -18,8 +19,9 @@ const char* CommandLine::usage() {
            "  --listen ADDRESS          numeric IPv4 or IPv6 address to listen on (default\n"
            "                            127.0.0.1, this host only; 0.0.0.0 or :: listens on\n"
            "                            every address of the host). The protocol has no\n"
-           "                            real authentication: whoever reaches the port can\n"
-           "                            read and change the tree; restrict it with --allow\n"
+           "                            authentication: every host that reaches the port\n"
+           "                            may create and destroy nodes (a warning says so);\n"
+           "                            restrict it with --allow\n"
            "  --allow NET[,NET...]      only clients from these networks may connect, each\n"
            "                            ADDRESS/PREFIX (IPv4 or IPv6, e.g. 10.0.0.0/8,\n"
            "                            fd00::/8); others are closed at once and logged\n"
@@ -34,19 +36,34 @@ const char* CommandLine::usage() {
            "                            translation tables (sections [Server],\n"
            "                            [HostTranslation N], [OsTypeTranslation N],\n"
            "                            [TranslationGroup N]; see README)\n"
-           "  --trace FILE              append one line per request received to FILE: the\n"
-           "                            method and its argument text\n"
+           "  --trace FILE              append one line per request received to FILE: time,\n"
+           "                            client, method and argument text, result (tabs\n"
+           "                            between them)\n"
+           "  --log FILE                append log lines to FILE instead of standard error\n"
            "  --no-sync                 do not flush changes to disk before answering (faster;\n"
            "                            a crash of the machine, not of vantreld, may lose\n"
            "                            the latest changes)\n"
            "  --init-sample             fill DIR (new or empty) with a sample tree of volumes,\n"
            "                            projects, libraries, reels, folders and clips with\n"
            "                            frames and metadata, then exit\n"
+           "  --version                 print the version and exit\n"
            "  --help                    show this text and exit\n"
            "\n"
-           "Once it listens, vantreld prints one line on standard output:\n"
-           "  vantreld ready: node_port=N\n"
-           "It stops on SIGINT or SIGTERM, or on a \"Shutdown\" request from this host.\n";
+           "Once it listens, vantreld prints one line on standard output, and nothing else:\n"
+           "  vantreld ready: node_port=N listen=ADDRESS tree=DIR nodes=N protocol=A.B.C.D\n"
+           "(later versions may add KEY=VALUE fields). Log lines go to standard error (or\n"
+           "--log FILE); when the log cannot be written fast enough, lines are dropped and\n"
+           "counted, never waited for. Only one vantreld at a time serves a directory; a\n"
+           "directory that is neither empty nor a tree is refused. Limits on the tree's size\n"
+           "are set in the [Limits] section of the configuration (see README).\n"
+           "It stops on SIGINT or SIGTERM, or on a \"Shutdown\" request from this host, and\n"
+           "logs why; SIGHUP is ignored.\n";
+}
+
+std::string CommandLine::versionText() {
+    return std::string("vantreld ") + std::to_string(NodeMethods::PRODUCT_MAJOR) + "." +
+           std::to_string(NodeMethods::PRODUCT_MINOR) + " (protocol " + ProtocolVersion().text() +
+           ")";
 }
 
 CommandLine CommandLine::parse(const std::vector<std::string>& args) {
@@ -65,6 +82,10 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args) {
         std::string text;
         if (arg == "--help" || arg == "-h") {
             line.help = true;
+        } else if (arg == "--version") {
+            line.version = true;
+        } else if (arg == "--log") {
+            if (!value(line.logFile)) return line;
         } else if (arg == "--init-sample") {
             line.initSample = true;
         } else if (arg == "--no-sync") {
@@ -116,7 +137,7 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args) {
             positional.push_back(arg);
         }
     }
-    if (line.help) return line;
+    if (line.help || line.version) return line;
     if (positional.size() != 1) {
         line.error = positional.empty() ? "No tree directory given" : "Give one tree directory";
         return line;

@@ -23,6 +23,17 @@
 //   Number = 2
 //   Hosts = alpha, beta           a comma list
 //
+//   [Limits]                      what the tree may grow to (defaults: StoreLimits)
+//   MaxNodes = 1000000
+//   MaxFramesPerNode = 1000000
+//   MaxFramesPerServer = 20000000
+//   MaxMetadataBytesPerNode = 67108864
+//   MaxMetadataBytesPerServer = 4294967296
+//
+// Lines the server cannot use (a section or key it does not know, a number that is not a
+// whole decimal number, malformed syntax) are skipped with a warning naming the file and the
+// line ("FILE:LINE: unknown key 'DisplayNam' in [Server]"), kept in `warnings` and posted.
+//
 // Path translation (translatePath): the first host translation whose hosts match (host names
 // compared ignoring ASCII case) and whose source path is a prefix of the path replaces that
 // prefix; failing that, the first OS-type translation that matches the same way does, and the
@@ -32,8 +43,11 @@
 // Threads: plain values.
 #pragma once
 
+#include <iosfwd>
 #include <string>
 #include <vector>
+
+#include "vantrel/server/NodeStore.h"
 
 namespace vantreld {
 
@@ -58,6 +72,8 @@ struct ServerSettings {
     std::vector<HostTranslation> hostTranslations;
     std::vector<OsTypeTranslation> osTypeTranslations;
     std::vector<TranslationGroup> translationGroups;
+    StoreLimits limits;
+    std::vector<std::string> warnings;  // of the lines read that could not be used
 
     // Reads the file; throws ServerError when it cannot be opened. Malformed lines are posted
     // as warnings and skipped.

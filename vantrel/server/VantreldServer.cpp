@@ -1,5 +1,7 @@
 #include "vantrel/server/VantreldServer.h"
 
+#include <string.h>
+
 #include <chrono>
 
 #include "loggerBase/CoMsg.h"
@@ -45,7 +47,8 @@ public:
         request.method = method.getName();
         request.args = params.size() > 0 ? params[0]->stringValue() : std::string();
         request.clientId = self.getCurrentClientId();
-        request.fromLoopback = self.currentPeerIsLoopback();
+        request.peer = self.currentPeer();
+        request.fromLoopback = isLoopbackAddress(request.peer);
         const Reply reply = self.dispatcher_.dispatch(request);
         if (!reply.ok) {
             method.setLastError(reply.text.c_str());
@@ -56,12 +59,12 @@ public:
     }
 
 private:
-    bool currentPeerIsLoopback() const {
+    std::string currentPeer() const {
         const Client* client = getCurrentClient();
-        if (client == nullptr || client->descriptor() == nullptr) return false;
         std::string peer;
-        client->descriptor()->getPeerIP(peer);
-        return isLoopbackAddress(peer);
+        if (client != nullptr && client->descriptor() != nullptr)
+            client->descriptor()->getPeerIP(peer);
+        return peer;
     }
 
     const MethodDispatcher& dispatcher_;
@@ -75,11 +78,16 @@ ServerSettings VantreldServer::loadSettings(const Options& options) {
 
 VantreldServer::VantreldServer(const Options& options)
     : settings_(loadSettings(options)),
-      store_(options.directory, options.sync, VantrelOS::getHostName().c_str()),
+      store_(options.directory, options.sync, VantrelOS::getHostName().c_str(), settings_.limits),
       dispatcher_(options.version, &log_),
       nodeMethods_(store_, settings_),
-      serverMethods_(store_, settings_, options.version, [this] { requestStop(); }),
-      stop_(false) {
+      serverMethods_(store_, settings_, options.version,
+                     [this] {
+                         shutdownBy_ = "a Shutdown request";
+                         requestStop();
+                     }),
+      stop_(false),
+      stopSignal_(0) {
     if (!options.traceFile.empty()) log_.openTraceFile(options.traceFile);
     if (options.port < 0) throw ServerError("Invalid node port " + std::to_string(options.port));
     context_.reset(
@@ -87,8 +95,10 @@ VantreldServer::VantreldServer(const Options& options)
     if (!context_->isValid()) {
         const std::string where =
             options.listenAddress.empty() ? std::string() : " at " + options.listenAddress;
-        throw ServerError("Cannot listen on node port " + std::to_string(options.port) + where +
-                          ": " + context_->descriptor()->lastError());
+        const std::string port =
+            options.port == 0 ? "a free node port" : "node port " + std::to_string(options.port);
+        throw ServerError("Cannot listen on " + port + where + ": " +
+                          context_->descriptor()->lastError());
     }
     // Nothing but "_ping" runs before a login; peers outside the allowed networks are closed.
     context_->setLoginRequired(true);
@@ -124,6 +134,22 @@ std::vector<std::string> VantreldServer::announcedAddresses(const Options& optio
     if (!options.addresses.empty()) return options.addresses;
     const std::string bound = listenAddress();
     return {bound.empty() || isWildcardAddress(bound) ? LOCAL_ANNOUNCEMENT : bound};
+}
+
+std::string VantreldServer::stopReason() const {
+    const int signal = stopSignal_;
+    if (signal != 0) {
+        const char* name = sigabbrev_np(signal);
+        return std::string("signal ") + (name != nullptr ? "SIG" + std::string(name) : std::to_string(signal));
+    }
+    return shutdownBy_.empty() ? "stop requested" : shutdownBy_;
+}
+
+bool VantreldServer::listensBeyondThisHost() const { return !isLoopbackAddress(listenAddress()); }
+
+std::string VantreldServer::readyFields() const {
+    return " listen=" + listenAddress() + " tree=" + store_.directory() +
+           " nodes=" + std::to_string(store_.size()) + " protocol=" + version().text();
 }
 
 void VantreldServer::run() {

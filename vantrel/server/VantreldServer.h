@@ -6,9 +6,10 @@
 // thread of its own, or use VantreldThread. The port may be chosen by the system (port 0);
 // nodePort() tells which.
 //
-// Failure: the constructor throws ServerError when the store cannot be opened, the
-// configuration or trace file cannot be read, or the port cannot be listened on at the listen
-// address (by default loopback only). Requests never stop the server: a failing one gets an
+// Failure: the constructor throws ServerError when the store cannot be opened (also when
+// another server has the tree, or the directory is not a tree), the configuration or trace
+// file cannot be read, or the port cannot be listened on at the listen address (by default
+// loopback only); the text names the directory, file, or port and address. Requests never stop the server: a failing one gets an
 // error reply and leaves the tree as it was.
 //
 // Threads: run() serves on the calling thread until a "Shutdown" request or requestStop()
@@ -67,7 +68,19 @@ public:
     std::string listenAddress() const;
     void run();
     void requestStop() { stop_ = true; }
+    // From a signal handler: only atomic stores.
+    void requestStopBySignal(int signal) {
+        stopSignal_ = signal;
+        stop_ = true;
+    }
     bool stopRequested() const { return stop_; }
+    // Why run() ended: "signal SIGTERM", "a Shutdown request from ADDRESS", "stop requested".
+    std::string stopReason() const;
+    // Whether the node port can be reached from other hosts (not bound to loopback).
+    bool listensBeyondThisHost() const;
+    // The ready line's fields after "vantreld ready: node_port=N": " listen=ADDRESS
+    // tree=DIR nodes=N protocol=A.B.C.D".
+    std::string readyFields() const;
 
     RequestLog& requestLog() { return log_; }
     const NodeStore& store() const { return store_; }
@@ -90,6 +103,8 @@ private:
     std::set<std::string> methodNames_;  // outlive the context, which keeps pointers to them
     std::unique_ptr<Context> context_;
     std::atomic<bool> stop_;
+    std::atomic<int> stopSignal_;
+    std::string shutdownBy_;  // the client whose Shutdown request stopped the server
 };
 
 // Runs a VantreldServer on a thread of its own from construction to destruction.

@@ -117,7 +117,14 @@ TEST(VantreldServer, ConstructionFailsClearly) {
     VantreldThread first(inProcess(dir / "one"));
     VantreldServer::Options taken = inProcess(dir / "two");
     taken.port = first.nodePort();
-    EXPECT_THROW(VantreldServer{taken}, ServerError);
+    try {
+        VantreldServer server(taken);
+        ADD_FAILURE() << "listens on a port taken already";
+    } catch (const ServerError& error) {  // names the port it tried
+        EXPECT_EQ("Cannot listen on node port " + std::to_string(taken.port) +
+                      " at 127.0.0.1: Address already in use",
+                  error.what());
+    }
 
     VantreldServer::Options elsewhere = inProcess(dir / "three");
     elsewhere.listenAddress = "192.0.2.1";  // not an address of this host
@@ -125,7 +132,7 @@ TEST(VantreldServer, ConstructionFailsClearly) {
         VantreldServer server(elsewhere);
         ADD_FAILURE() << "listens on an address the host does not have";
     } catch (const ServerError& error) {
-        EXPECT_STREQ("Cannot listen on node port 0 at 192.0.2.1: Cannot assign requested address",
+        EXPECT_STREQ("Cannot listen on a free node port at 192.0.2.1: Cannot assign requested address",
                      error.what());
     }
 }
@@ -194,6 +201,8 @@ TEST(CommandLine, ReadsEveryOption) {
     EXPECT_FALSE(line.initSample);
     EXPECT_TRUE(CommandLine::parse({"--init-sample", "dir"}).initSample);
     EXPECT_TRUE(CommandLine::parse({"--help"}).help);
+    EXPECT_TRUE(CommandLine::parse({"--version"}).version);
+    EXPECT_EQ(CommandLine::parse({"--log", "v.log", "tree"}).logFile, "v.log");
 }
 
 TEST(CommandLine, ExplainsWhatIsWrong) {
@@ -219,7 +228,7 @@ TEST(CommandLine, ExplainsWhatIsWrong) {
     for (const Case& c : cases) EXPECT_EQ(CommandLine::parse(c.args).error, c.error);
     // Every option is explained.
     for (const char* option : {"--port", "--listen", "--address", "--protocol-version", "--config", "--trace",
-                               "--no-sync", "--init-sample", "--help", "--allow",
-                               "real authentication"})
+                               "--no-sync", "--init-sample", "--help", "--version", "--log",
+                               "SIGHUP", "--allow", "authentication"})
         EXPECT_NE(std::string(CommandLine::usage()).find(option), std::string::npos) << option;
 }
