@@ -27,8 +27,10 @@ class VantreldProcess {
 public:
     enum class Errors { INHERITED, PIPE };
 
-    // Runs `VANTRELD_PATH args...` with its standard output on a pipe.
+    // Runs `VANTRELD_PATH args...` with its standard output on a pipe; with a `launcher`
+    // ("ip netns exec NAME", say), runs `launcher... VANTRELD_PATH args...` instead.
     explicit VantreldProcess(const std::vector<std::string>& args,
+                             const std::vector<std::string>& launcher = {},
                              Errors errors = Errors::INHERITED)
         : pid_(-1), output_(-1) {
         int pipeEnds[2], errorEnds[2] = {-1, -1};
@@ -39,12 +41,13 @@ public:
         posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
         if (errors == Errors::PIPE)
             posix_spawn_file_actions_adddup2(&actions, errorEnds[1], STDERR_FILENO);
-        std::vector<std::string> all{VANTRELD_PATH};
+        std::vector<std::string> all = launcher;
+        all.push_back(VANTRELD_PATH);
         all.insert(all.end(), args.begin(), args.end());
         std::vector<char*> argv;
         for (std::string& arg : all) argv.push_back(&arg[0]);
         argv.push_back(nullptr);
-        if (posix_spawn(&pid_, VANTRELD_PATH, &actions, nullptr, argv.data(), environ) != 0)
+        if (posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0)
             pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
         ::close(pipeEnds[1]);
@@ -54,6 +57,8 @@ public:
             errors_ = errorEnds[0];
         }
     }
+    VantreldProcess(const std::vector<std::string>& args, Errors errors)
+        : VantreldProcess(args, {}, errors) {}
     ~VantreldProcess() {
         kill(SIGKILL);
         waitForExit(5000);

@@ -36,6 +36,9 @@ const char* CommandLine::usage() {
            "                            translation tables (sections [Server],\n"
            "                            [HostTranslation N], [OsTypeTranslation N],\n"
            "                            [TranslationGroup N]; see README)\n"
+           "  --udp-port N              discovery group port (default 7555, or the\n"
+           "                            [SelfDiscovery] Port of the configuration)\n"
+           "  --no-discovery            neither announce this server nor answer searches\n"
            "  --trace FILE              append one line per request received to FILE: time,\n"
            "                            client, method and argument text, result (tabs\n"
            "                            between them)\n"
@@ -68,6 +71,7 @@ std::string CommandLine::versionText() {
 
 CommandLine CommandLine::parse(const std::vector<std::string>& args) {
     CommandLine line;
+    line.options.discovery = true;  // the program takes part in discovery unless told not to
     std::vector<std::string> positional;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -126,6 +130,20 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args) {
                 line.error = "Invalid protocol version '" + text + "' (expected A.B.C.D)";
                 return line;
             }
+        } else if (arg == "--udp-port") {
+            if (!value(text)) return line;
+            int port = -1;
+            try {
+                port = parseInt(text);
+            } catch (const std::exception&) {
+            }
+            if (port < 1 || port > 65535) {
+                line.error = "Invalid UDP port '" + text + "'";
+                return line;
+            }
+            line.options.udpPort = static_cast<unsigned>(port);
+        } else if (arg == "--no-discovery") {
+            line.options.discovery = false;
         } else if (arg == "--config") {
             if (!value(line.options.configFile)) return line;
         } else if (arg == "--trace") {

@@ -166,7 +166,8 @@ TEST(ServerSettingsText, WarnsOfLinesItCannotUseAndReadsLimits) {
     settings.readText(
         "[Server]\nDisplayNam = Studio\nReadAheads = lots\n[Bogus]\nx = 1\n"
         "[Limits]\nMaxNodes = 10\nMaxFramesPerServer = 99\nMaxFrames = 3\n"
-        "[HostTranslation 0]\nSrcHost = a\nSrcPth = /x\n");
+        "[HostTranslation 0]\nSrcHost = a\nSrcPth = /x\n"
+        "[SelfDiscovery]\nPort = 7600\nTTL = 2\nResyncTime = 30\nScope = 224.0.0.1\n");
     EXPECT_EQ(settings.warnings,
               (std::vector<std::string>{
                   "configuration text:2: unknown key 'DisplayNam' in [Server]",

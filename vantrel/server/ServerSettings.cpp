@@ -62,6 +62,7 @@ const SectionKeys SECTIONS[] = {
       "MaxMetadataBytesPerServer"},
      {"MaxNodes", "MaxFramesPerNode", "MaxFramesPerServer", "MaxMetadataBytesPerNode",
       "MaxMetadataBytesPerServer"}},
+    {"SelfDiscovery", false, {"Port", "Scope", "TTL", "ResyncTime"}, {"Port", "TTL", "ResyncTime"}},
     {"HostTranslation", true, {"SrcHost", "SrcPath", "DstHost", "DstPath"}, {}},
     {"OsTypeTranslation", true, {"SrcType", "SrcPath", "DstType", "DstPath"}, {}},
     {"TranslationGroup", true, {"Name", "Number", "Hosts"}, {"Number"}},
@@ -146,6 +147,12 @@ void apply(const Vantrel::CoConfigFileReader& config, ServerSettings& settings) 
     settings.database = value(config, "Server", "Database", settings.database.c_str());
     if (isWholeNumber(readAheadsText) && readAheadsText.size() < 10)
         settings.readAheads = std::atoi(readAheadsText.c_str());
+
+    config.get("SelfDiscovery", "Port", settings.discoveryPort, settings.discoveryPort);
+    settings.discoveryScope =
+        value(config, "SelfDiscovery", "Scope", settings.discoveryScope.c_str());
+    config.get("SelfDiscovery", "TTL", settings.discoveryTTL, settings.discoveryTTL);
+    config.get("SelfDiscovery", "ResyncTime", settings.resyncSeconds, settings.resyncSeconds);
 
     for (size_t i = 0; config.hasSection(numbered("HostTranslation", i)); ++i) {
         const std::string s = numbered("HostTranslation", i);

@@ -18,6 +18,12 @@
 //   DstType = WindowsNT
 //   DstPath = M:\media
 //
+//   [SelfDiscovery]               the discovery group (defaults: the host's network
+//   Port = 7555                   configuration, else 7555, 224.0.0.1 and 1)
+//   Scope = 224.0.0.1
+//   TTL = 1
+//   ResyncTime = 300              seconds between announcements (default 300)
+//
 //   [TranslationGroup 0]
 //   Name = studio
 //   Number = 2
@@ -74,6 +80,11 @@ struct ServerSettings {
     std::vector<TranslationGroup> translationGroups;
     StoreLimits limits;
     std::vector<std::string> warnings;  // of the lines read that could not be used
+    // [SelfDiscovery]; 0 or empty: not configured here.
+    unsigned discoveryPort = 0;
+    std::string discoveryScope;
+    unsigned discoveryTTL = 0;
+    unsigned resyncSeconds = 0;
 
     // Reads the file; throws ServerError when it cannot be opened. Malformed lines are posted
     // as warnings and skipped.

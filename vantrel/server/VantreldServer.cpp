@@ -4,7 +4,10 @@
 
 #include <chrono>
 
+#include "loggerBase/CoException.h"
 #include "loggerBase/CoMsg.h"
+#include "network/CoNetworkConfig.h"
+#include "network/CoNetworkDispatcher.h"
 #include "rcApi/rcMethod.h"
 #include "rcApi/rcServerContext.h"
 #include "tcp/CoIoDescriptor.h"
@@ -29,6 +32,28 @@ bool isWildcardAddress(const std::string& numericAddress) {
 bool isLoopbackAddress(const std::string& address) {
     return address.compare(0, 4, "127.") == 0 || address == "::1" ||
            address.compare(0, 11, "::ffff:127.") == 0;
+}
+
+// The host's addresses that another host can reach (no loopback, no link-local IPv6), IPv4
+// first, at most the record's five.
+std::vector<std::string> reachableAddresses(bool withIPv6) {
+    Vantrel::CoNetworkDispatcher dispatcher(0);
+    std::vector<Vantrel::CoNetworkInterface> interfaces;
+    dispatcher.getInterfaces(interfaces, Vantrel::CoNetworkDispatcher::ALL);
+    std::vector<std::string> addresses;
+    for (int pass = 0; pass < (withIPv6 ? 2 : 1); ++pass) {
+        const uint32_t family =
+            pass == 0 ? Vantrel::CoNetworkInterface::IPV4 : Vantrel::CoNetworkInterface::IPV6;
+        for (const Vantrel::CoNetworkInterface& networkInterface : interfaces) {
+            const std::string& ip = networkInterface.getIP();
+            if (!networkInterface.hasAttributes(family) || networkInterface.isLoopback() ||
+                isLoopbackAddress(ip) || ip.compare(0, 4, "fe80") == 0)
+                continue;
+            if (addresses.size() < static_cast<size_t>(VantrelDaemonInfo::MAX_IPS))
+                addresses.push_back(ip);
+        }
+    }
+    return addresses;
 }
 
 }  // namespace
@@ -110,6 +135,34 @@ VantreldServer::VantreldServer(const Options& options)
     serverMethods_.registerWith(dispatcher_);
     serverMethods_.setEndpoint(announcedAddresses(options), nodePort());
     bindMethods();
+    if (options.discovery) startDiscovery(options);
+}
+
+void VantreldServer::startDiscovery(const Options& options) {
+    const DiscoveryService::Group group = discoveryGroup(options, settings_);
+    try {
+        discovery_.reset(new DiscoveryService(group, serverMethods_.daemonInfo()));
+        serverMethods_.setKnownServers([this] { return discovery_->knownServers(); });
+    } catch (const Vantrel::CoException& error) {
+        // Clients that name the server by address still reach it.
+        CO_MSG_WARNING("No server discovery on %s:%u: %s: %s", group.scope.c_str(), group.port,
+                       error.what(), error.expertData());
+    }
+}
+
+DiscoveryService::Group VantreldServer::discoveryGroup(const Options& options,
+                                                       const ServerSettings& settings) {
+    DiscoveryService::Group group;
+    Vantrel::CoNetworkConfig& config = Vantrel::CoNetworkConfig::getInstance();
+    config.getSelfDiscoveryPort(group.port);
+    config.getSelfDiscoveryScope(group.scope);
+    config.getSelfDiscoveryTTL(group.ttl);
+    if (settings.discoveryPort != 0) group.port = settings.discoveryPort;
+    if (!settings.discoveryScope.empty()) group.scope = settings.discoveryScope;
+    if (settings.discoveryTTL != 0) group.ttl = settings.discoveryTTL;
+    if (settings.resyncSeconds != 0) group.resyncSeconds = settings.resyncSeconds;
+    if (options.udpPort != 0) group.port = options.udpPort;
+    return group;
 }
 
 VantreldServer::~VantreldServer() = default;
@@ -133,7 +186,10 @@ std::string VantreldServer::listenAddress() const {
 std::vector<std::string> VantreldServer::announcedAddresses(const Options& options) const {
     if (!options.addresses.empty()) return options.addresses;
     const std::string bound = listenAddress();
-    return {bound.empty() || isWildcardAddress(bound) ? LOCAL_ANNOUNCEMENT : bound};
+    if (!bound.empty() && !isWildcardAddress(bound)) return {bound};
+    std::vector<std::string> reachable = reachableAddresses(bound == "::");
+    if (reachable.empty()) reachable.push_back(LOCAL_ANNOUNCEMENT);
+    return reachable;
 }
 
 std::string VantreldServer::stopReason() const {

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "vantrel/server/AddressFilter.h"
+#include "vantrel/server/DiscoveryService.h"
 #include "vantrel/server/MethodDispatcher.h"
 #include "vantrel/server/NodeMethods.h"
 #include "vantrel/server/NodeStore.h"
@@ -47,8 +48,9 @@ public:
         // The numeric address the node port listens on; "0.0.0.0" or "::" (or empty) listen
         // on every address of the host.
         std::string listenAddress = DEFAULT_LISTEN_ADDRESS;
-        // Announced in the record (at most 5). Empty: the listen address, or 127.0.0.1 when
-        // listening on every address.
+        // Announced in the record (at most 5). Empty: the listen address, or, when listening
+        // on every address, the host's addresses other than loopback (at most 5; 127.0.0.1
+        // when it has none).
         std::vector<std::string> addresses;
         ProtocolVersion version;
         std::string configFile;  // optional
@@ -56,6 +58,10 @@ public:
         ServerFiles::Sync sync = ServerFiles::Sync::DURABLE;
         // Client addresses that may connect (empty: all); others are closed at accept.
         AddressFilter allowed;
+        // Take part in server discovery (DiscoveryService) on the group port `udpPort`
+        // (0: the configuration's, else 7555).
+        bool discovery = false;
+        unsigned udpPort = 0;
     };
 
     explicit VantreldServer(const Options& options);
@@ -90,6 +96,10 @@ public:
 private:
     class Context;
     static ServerSettings loadSettings(const Options& options);
+    // Starts discovery; a failure is logged and the server goes on without it.
+    void startDiscovery(const Options& options);
+    static DiscoveryService::Group discoveryGroup(const Options& options,
+                                                  const ServerSettings& settings);
     // What the record announces: the addresses asked for, else where the node port listens.
     std::vector<std::string> announcedAddresses(const Options& options) const;
     void bindMethods();
@@ -102,6 +112,7 @@ private:
     ServerMethods serverMethods_;
     std::set<std::string> methodNames_;  // outlive the context, which keeps pointers to them
     std::unique_ptr<Context> context_;
+    std::unique_ptr<DiscoveryService> discovery_;
     std::atomic<bool> stop_;
     std::atomic<int> stopSignal_;
     std::string shutdownBy_;  // the client whose Shutdown request stopped the server

@@ -180,6 +180,11 @@ TEST(CommandLine, ReadsEveryOption) {
     const CommandLine defaults = CommandLine::parse({"tree"});
     EXPECT_EQ(defaults.options.listenAddress, "127.0.0.1");
     EXPECT_TRUE(defaults.options.addresses.empty());
+    EXPECT_TRUE(defaults.options.discovery);
+    EXPECT_EQ(defaults.options.udpPort, 0u);
+    const CommandLine quiet = CommandLine::parse({"--udp-port", "7600", "--no-discovery", "tree"});
+    EXPECT_EQ(quiet.options.udpPort, 7600u);
+    EXPECT_FALSE(quiet.options.discovery);
 
     const CommandLine line = CommandLine::parse({"--port", "0", "--listen", "::1", "--address",
                                                  "10.1.1.1,127.0.0.1",
@@ -221,6 +226,8 @@ TEST(CommandLine, ExplainsWhatIsWrong) {
         {{"--listen", "localhost", "t"},
          "Invalid listen address 'localhost' (expected a numeric IPv4 or IPv6 address)"},
         {{"--listen"}, "Option --listen needs a value"},
+        {{"--udp-port", "0", "t"}, "Invalid UDP port '0'"},
+        {{"--udp-port", "x", "t"}, "Invalid UDP port 'x'"},
         {{"--frobnicate", "t"}, "Unknown option '--frobnicate'"},
         {{"--allow", "10.0.0.0/40", "t"},
          "Invalid network '10.0.0.0/40' (expected ADDRESS/PREFIX, e.g. 10.0.0.0/8 or fd00::/8)"},
@@ -229,6 +236,7 @@ TEST(CommandLine, ExplainsWhatIsWrong) {
     // Every option is explained.
     for (const char* option : {"--port", "--listen", "--address", "--protocol-version", "--config", "--trace",
                                "--no-sync", "--init-sample", "--help", "--version", "--log",
-                               "SIGHUP", "--allow", "authentication"})
+                               "SIGHUP", "--udp-port", "--no-discovery", "--allow",
+                               "authentication"})
         EXPECT_NE(std::string(CommandLine::usage()).find(option), std::string::npos) << option;
 }
