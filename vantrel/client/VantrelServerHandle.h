@@ -81,8 +81,8 @@ public:
     bool getInfo(VantrelServerInfo& info) const;
     bool getDisplayName(VantrelStr& name) const;
     bool getStorageId(VantrelStr& id) const;
-    // Null when the description cannot be obtained; otherwise valid while the handle lives
-    // and the description is not refreshed.
+    // Null when the description cannot be obtained; otherwise valid while the handle lives,
+    // until the next call on this handle that reads the server's description.
     const char* getHostName() const;
     const char* getHostUUID() const;
     bool getProtocolVersion(int& major, int& minor) const;
@@ -100,7 +100,8 @@ public:
     // `msg`, whichever handle of the server made it. A handle that has made no call yet is
     // bound for it (no traffic), so any handle of the server can stop the link's call.
     void stop(const char* msg) const;
-    // Closes the shared link for every handle of this server; the next call reconnects.
+    // Closes the shared link for every handle of this server; the next call reconnects. The
+    // disconnect callback is not called for it.
     void disconnect();
 
     // The server translates each path of `in` from `srcHost` / `srcType` to `dstHost` /

@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "vantrel/server/AddressFilter.h"
 #include "vantrel/server/DiscoveryService.h"
 #include "vantrel/server/MethodDispatcher.h"
 #include "vantrel/server/NodeMethods.h"
@@ -55,6 +56,8 @@ public:
         std::string configFile;  // optional
         std::string traceFile;   // optional
         ServerFiles::Sync sync = ServerFiles::Sync::DURABLE;
+        // Client addresses that may connect (empty: all); others are closed at accept.
+        AddressFilter allowed;
         // Take part in server discovery (DiscoveryService) on the group port `udpPort`
         // (0: the configuration's, else 7555).
         bool discovery = false;
