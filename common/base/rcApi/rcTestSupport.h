@@ -82,7 +82,7 @@ private:
 };
 
 // Polls `condition` until it holds or `seconds` have passed.
-inline bool eventually(const std::function<bool()>& condition, int seconds = 5) {
+inline bool eventually(const std::function<bool()>& condition, int seconds = 20) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     while (!condition()) {
         if (std::chrono::steady_clock::now() > end) return false;
