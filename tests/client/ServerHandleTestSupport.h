@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -95,12 +96,18 @@ public:
         kill();
         return start(port_);
     }
+    // A new server process on the same port serving the tree called `tree` (a store of its
+    // own, made on first use): another server at the same address.
+    bool restartOnTree(const std::string& tree) {
+        tree_ = tree;
+        return restart();
+    }
 
 private:
     bool start(int port) {
         std::vector<std::string> args{"--port", std::to_string(port), "--no-sync"};
         args.insert(args.end(), extraArgs_.begin(), extraArgs_.end());
-        args.push_back(dir_ / "tree");
+        args.push_back(dir_ / tree_);
         // A port just given up may still be held for a moment: try a few times.
         for (int attempt = 0; attempt < 50; ++attempt) {
             process_.reset(new vantreld::testing::VantreldProcess(args));
@@ -118,7 +125,24 @@ private:
     TempDir dir_;
     std::vector<std::string> extraArgs_;
     std::unique_ptr<vantreld::testing::VantreldProcess> process_;
+    std::string tree_ = "tree";
     int port_ = 0;
+};
+
+// Sets the character-type locale for a scope.
+class ScopedLocale {
+public:
+    explicit ScopedLocale(const char* name) : previous_(std::setlocale(LC_CTYPE, nullptr)) {
+        ok_ = std::setlocale(LC_CTYPE, name) != nullptr;
+    }
+    ~ScopedLocale() { std::setlocale(LC_CTYPE, previous_.c_str()); }
+    ScopedLocale(const ScopedLocale&) = delete;
+    ScopedLocale& operator=(const ScopedLocale&) = delete;
+    bool ok() const { return ok_; }
+
+private:
+    std::string previous_;
+    bool ok_;
 };
 
 // Records the calls of the process-wide disconnect callback while installed.

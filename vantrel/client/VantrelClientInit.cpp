@@ -4,6 +4,7 @@
 #include "loggerBase/CoMsg.h"
 #include "network/CoNetwork.h"
 #include "tcp/CoIoTcpDescriptor.h"
+#include "vantrel/client/VantrelCallTimeout.h"
 #include "vantrel/client/VantrelClientAPI.h"
 #include "vantrel/client/VantrelClientConnection.h"
 #include "vantrel/client/VantrelEventMonitor.h"
@@ -62,8 +63,25 @@ void VantrelClientReleaseUnusedConnections(bool all) {
     VantrelClientConnection::releaseUnused(all);
 }
 
+void VantrelClientSetCallTimeout(unsigned int ms) { VantrelCallTimeout::set(ms); }
+
+unsigned int VantrelClientGetCallTimeout() { return VantrelCallTimeout::ceiling(); }
+
 void VantrelRegisterDisconnectCallBack(void (*callback)(const VantrelServerId&)) {
     VantrelClientConnection::setDisconnectCallback(callback);
+}
+
+VantrelClient::VantrelClient(const VantrelClient& other)
+    : initialized_(other.initialized_ && VantrelClientInit()) {}
+
+VantrelClient& VantrelClient::operator=(const VantrelClient& other) {
+    if (other.initialized_ && !initialized_) {
+        initialized_ = VantrelClientInit();
+    } else if (!other.initialized_ && initialized_) {
+        VantrelClientUninit();
+        initialized_ = false;
+    }
+    return *this;
 }
 
 VantrelClient::~VantrelClient() {
@@ -71,6 +89,6 @@ VantrelClient::~VantrelClient() {
 }
 
 bool VantrelClient::init() {
-    initialized_ = VantrelClientInit();
+    if (!initialized_) initialized_ = VantrelClientInit();
     return initialized_;
 }

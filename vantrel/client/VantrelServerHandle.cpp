@@ -136,9 +136,9 @@ bool VantrelServerHandle::isConnected() const {
 }
 
 void VantrelServerHandle::stop(const char* msg) const {
-    // Runs on another thread than the handle's: it must not bind, and only a bound handle can
-    // have a call in progress.
-    VantrelClientConnection* connection = imp()->boundConnection();
+    // A handle that has made no call yet binds (no traffic): the call in progress may be
+    // another handle's of the same server.
+    VantrelClientConnection* connection = imp()->bindForStop();
     if (connection != nullptr) connection->stop(msg);
 }
 

@@ -4,24 +4,42 @@
 
 #include "vantrel/client/VantrelBaseClientAPI.h"
 #include "vantrel/client/VantrelNodeClientAPI.h"
+#include "vantrel/client/VantrelTextConversion.h"
 
 VantrelServerImp::VantrelServerImp(const VantrelServerId& id) : serverId_(id) {}
 
+VantrelServerImp::~VantrelServerImp() { unbind(); }
+
 // The clients refer to the connection: they go before the reference on it.
-VantrelServerImp::~VantrelServerImp() {
+void VantrelServerImp::unbind() {
     connection_ = nullptr;
     events_.reset();
     nodeClient_.reset();
     baseClient_.reset();
+    info_.reset();
     shared_.release();
 }
 
 bool VantrelServerImp::bind() {
-    if (!shared_.isEmpty()) return true;
+    std::string error;
+    if (attach(error)) return true;
+    setLastError(error);
+    return false;
+}
+
+VantrelClientConnection* VantrelServerImp::bindForStop() {
+    std::string ignored;
+    return attach(ignored) ? connection_.load() : nullptr;
+}
+
+bool VantrelServerImp::attach(std::string& error) {
+    Vantrel::CoMutexGuard guard(bindLock_);
+    if (shared_.isLive()) return true;
+    unbind();
     try {
         shared_.acquire(serverId_);
     } catch (const std::exception& e) {
-        setLastError(e.what());
+        error = e.what();
         return false;
     }
     VantrelClientConnection* connection = shared_.get();
@@ -51,14 +69,15 @@ VantrelClientConnection* VantrelServerImp::connection() {
 
 const VantrelDaemonInfo* VantrelServerImp::getDaemonInfo() {
     if (!bind()) return nullptr;
-    const VantrelDaemonInfo* info = baseClient_->daemonInfo();
+    VantrelClientConnection::DaemonInfoSnapshot info = baseClient_->daemonInfo();
     if (info == nullptr) {
         setLastError(baseClient_->lastError());
         recordSuspect_ = true;
         return nullptr;
     }
     recordSuspect_ = false;
-    return info;
+    info_ = std::move(info);
+    return info_.get();
 }
 
 void VantrelServerImp::invalidateDaemonInfo() { recordSuspect_ = true; }
@@ -146,9 +165,19 @@ bool VantrelServerImp::translatePaths(const VantrelStrList& in, VantrelStrList& 
             return false;  // the reason is the failed fetch's
         }
     }
-    if (!baseClient_->translatePaths(in, out, srcHost, dstHost, srcType, dstType)) {
+    // Paths travel in UTF-8, like every text exchanged with the server.
+    VantrelStrList sent;
+    for (unsigned i = 0; i < in.size(); ++i) sent.push_back(VantrelLocaleToUTF8(in[i]).c_str());
+    VantrelStrList received;
+    if (!baseClient_->translatePaths(sent, received, srcHost, dstHost, srcType, dstType)) {
         setLastError(baseClient_->lastError());
         return false;
+    }
+    out.resize(-1);
+    for (unsigned i = 0; i < received.size(); ++i) {
+        std::string path = received[i];
+        VantrelUTF8ToLocale(path);
+        out.push_back(path.c_str());
     }
     return true;
 }

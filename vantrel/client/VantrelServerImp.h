@@ -7,7 +7,8 @@
 // and creates the clients on it, once per implementation.
 //
 // Ownership: owned by its handle; owns the clients and one reference on the shared connection.
-// Threads: no lock; used by the thread that uses its handle, except boundConnection().
+// Threads: used by the thread that uses its handle, except boundConnection() and
+// bindForStop(), which any thread may call; binding itself is done once, under a lock.
 #pragma once
 
 #include <atomic>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "ipc/CoMutex.h"
 #include "vantrel/client/VantrelClientConnection.h"
 #include "vantrel/client/VantrelDaemonInfo.h"
 #include "vantrel/client/VantrelEventMonitor.h"
@@ -31,7 +33,9 @@ public:
     VantrelServerImp(const VantrelServerImp&) = delete;
     VantrelServerImp& operator=(const VantrelServerImp&) = delete;
 
-    // Takes the shared connection and creates the clients on it, unless done already. False
+    // Takes the shared connection and creates the clients on it, unless done already. A
+    // binding made before the library was shut down is dropped and made again (failing with
+    // "Vantrel client library not initialised." while the library is not initialised). False
     // with the reason in lastError() when no connection can be had.
     bool bind();
 
@@ -46,8 +50,8 @@ public:
     VantrelEventMonitor::Connection* existingEvents() const { return events_.get(); }
 
     // The server's description, refreshed after a reconnection; null with the reason in
-    // lastError() when it cannot be had. Owned by the shared connection: valid while this
-    // object lives and until the next refresh.
+    // lastError() when it cannot be had. A snapshot kept by this object: valid and unchanged
+    // until the next call of getDaemonInfo() on it, whatever other handles refresh meanwhile.
     const VantrelDaemonInfo* getDaemonInfo() override;
     // Records that the description's addresses failed; the description itself is fetched
     // again after the next reconnection.
@@ -57,10 +61,13 @@ public:
     void setLastError(const char* text) { lastError_ = text != nullptr ? text : ""; }
 
     const VantrelServerId& serverId() const { return serverId_; }
-    bool isBound() const { return !shared_.isEmpty(); }
-    // The bound connection without binding, or null: the one member another thread may read
-    // (to stop the call in progress).
+    bool isBound() const { return shared_.isLive(); }
+    // The bound connection without binding, or null: for another thread (to stop the call in
+    // progress).
     VantrelClientConnection* boundConnection() const { return connection_.load(); }
+    // Binds as bind() does but leaves lastError() alone (its thread may be using it), and
+    // answers the connection, or null when none can be had. From any thread.
+    VantrelClientConnection* bindForStop();
 
     // The translation tables, each fetched once (on first use) and kept.
     bool getNumHostTranslations(int& count);
@@ -75,6 +82,8 @@ public:
                         VantrelOS::OsType dstType);
 
 private:
+    // Binding itself, under bindLock_; false with the reason in `error`.
+    bool attach(std::string& error);
     // Fetches `table` with `fetch` of the base client when `stale` is set.
     template <class Record>
     bool refreshTable(std::vector<Record>& table, bool& stale,
@@ -83,7 +92,13 @@ private:
     bool copyRecord(const std::vector<Record>& table, int index, Record& out,
                     const char* rangeError);
 
+    // Drops the clients, the description and the shared connection.
+    void unbind();
+
+    // Binding may come from the thread of stop() as well as from the handle's own.
+    Vantrel::CoMutex bindLock_;
     VantrelClientConnection::Shared shared_;
+    VantrelClientConnection::DaemonInfoSnapshot info_;
     std::atomic<VantrelClientConnection*> connection_{nullptr};
     std::unique_ptr<VantrelBaseClientAPI> baseClient_;
     std::unique_ptr<VantrelNodeClientAPI> nodeClient_;

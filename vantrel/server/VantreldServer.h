@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "vantrel/server/AddressFilter.h"
 #include "vantrel/server/DiscoveryService.h"
 #include "vantrel/server/EventService.h"
 #include "vantrel/server/MethodDispatcher.h"
@@ -59,6 +60,8 @@ public:
         ServerFiles::Sync sync = ServerFiles::Sync::DURABLE;
         // How long one event delivery may take before its client is dropped.
         unsigned int eventTimeoutMs = EventService::DELIVERY_TIMEOUT_MS;
+        // Client addresses that may connect (empty: all); others are closed at accept.
+        AddressFilter allowed;
         // Take part in server discovery (DiscoveryService) on the group port `udpPort`
         // (0: the configuration's, else 7555).
         bool discovery = false;
