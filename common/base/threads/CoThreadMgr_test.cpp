@@ -1,11 +1,11 @@
 #include "threads/CoThreadMgr.h"
 
-#include <algorithm>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <sstream>
