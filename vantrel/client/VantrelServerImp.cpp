@@ -4,12 +4,15 @@
 
 #include "vantrel/client/VantrelBaseClientAPI.h"
 #include "vantrel/client/VantrelNodeClientAPI.h"
+#include "vantrel/client/VantrelServerFrames.h"
 
-VantrelServerImp::VantrelServerImp(const VantrelServerId& id) : serverId_(id) {}
+VantrelServerImp::VantrelServerImp(const VantrelServerId& id)
+    : frames_(new VantrelServerFrames(*this)), serverId_(id) {}
 
 // The clients refer to the connection: they go before the reference on it.
 VantrelServerImp::~VantrelServerImp() {
     connection_ = nullptr;
+    frames_.reset();
     nodeClient_.reset();
     baseClient_.reset();
     shared_.release();

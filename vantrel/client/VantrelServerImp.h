@@ -22,6 +22,7 @@
 
 class VantrelBaseClientAPI;
 class VantrelNodeClientAPI;
+class VantrelServerFrames;
 
 class VantrelServerImp : public VantrelDaemonInfoMgr {
 public:
@@ -39,6 +40,9 @@ public:
     VantrelNodeClientAPI* nodeClient();
     VantrelBaseClientAPI* baseClient();
     VantrelClientConnection* connection();
+    // The frame operations (data connection and frame client); made with this object, so
+    // another thread may reach it to stop a transfer.
+    VantrelServerFrames& frames() const { return *frames_; }
 
     // The server's description, refreshed after a reconnection; null with the reason in
     // lastError() when it cannot be had. Owned by the shared connection: valid while this
@@ -82,6 +86,7 @@ private:
     std::atomic<VantrelClientConnection*> connection_{nullptr};
     std::unique_ptr<VantrelBaseClientAPI> baseClient_;
     std::unique_ptr<VantrelNodeClientAPI> nodeClient_;
+    std::unique_ptr<VantrelServerFrames> frames_;
     std::vector<VantrelServerHandle::TranslationGroup> translationGroups_;
     std::vector<VantrelServerHandle::HostTranslation> hostTranslations_;
     std::vector<VantrelServerHandle::OsTypeTranslation> osTypeTranslations_;

@@ -1,0 +1,66 @@
+// VantrelServerFrames: the frame operations of a server implementation: its data connection,
+// its frame client (made on first use from the server's record) and the server-version rules
+// that choose the request forms:
+//   - readStream, pushStream, pullStream need 2007.1.0.0; older servers fail at once with
+//     strerror(EACCES) as the last error;
+//   - readFrame drops the acknowledgement from 2009.1.0.0 (buffers of 4096 bytes or more) and
+//     passes parameters on from 2010.0.0.0 (before that, a plain read);
+//   - invalidateCache is sent from 2012.0.0.5120 only; older servers succeed without a request.
+// Every operation answers false with the reason in the server implementation's last error.
+//
+// Ownership: owned by the server implementation, which is also the data connection's provider.
+// Threads: one thread at a time, except stop(), callable from any thread.
+#pragma once
+
+#include <memory>
+
+#include "vantrel/client/VantrelFrameClientAPI.h"
+#include "vantrel/client/VantrelFrameConnection.h"
+
+class VantrelServerImp;
+
+class VantrelServerFrames {
+public:
+    explicit VantrelServerFrames(VantrelServerImp& server);
+    ~VantrelServerFrames();
+    VantrelServerFrames(const VantrelServerFrames&) = delete;
+    VantrelServerFrames& operator=(const VantrelServerFrames&) = delete;
+
+    bool readFrame(const char* frameId, const void* params, unsigned int paramsLength,
+                   void* buffer, unsigned int size, const char* readAheadId1,
+                   const char* readAheadId2);
+    bool writeFrame(const char* frameId, const void* data, unsigned int size);
+    bool readStream(const char* id, void* buffer, unsigned int size, int first, int unitSize,
+                    int& count);
+    bool pushStream(const char* remoteName, const char* localPath);
+    bool pullStream(const char* remoteName, const char* localPath);
+    bool invalidateCache();
+
+    // Cuts a blocked transfer short. Any thread.
+    void stop() { connection_->stop(); }
+    // stop(), then drops the data connection.
+    void disconnect();
+
+    // The frame client, made on first use; throws CoException with the server's last error
+    // when its record cannot be had.
+    VantrelFrameClientAPI& frameClient();
+
+private:
+    struct Version {
+        int major, minor, maint, build;
+    };
+    // Runs `operation` on the frame client when the server's record can be had; false with
+    // the last error set on any failure.
+    template <class Operation>
+    bool run(Operation operation);
+    // Whether the server's version is `version` or later; false also when the record cannot
+    // be had (`known` then false).
+    bool serverIsAtLeast(const Version& version, bool& known);
+    bool needsStreams();
+    // False with "Invalid argument: null text" when either text is null.
+    bool checkGiven(const char* first, const char* second);
+
+    VantrelServerImp& server_;
+    std::unique_ptr<VantrelFrameConnection> connection_;
+    std::unique_ptr<VantrelFrameClientAPI> client_;
+};
