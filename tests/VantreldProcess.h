@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -64,6 +65,13 @@ public:
             }
         }
         return -1;
+    }
+
+    // After waitUntilReady(): the frame port of the ready line, or -1.
+    int framePort() const {
+        const std::string marker = " frame_port=";
+        const size_t at = printed_.find(marker);
+        return at == std::string::npos ? -1 : std::atoi(printed_.c_str() + at + marker.size());
     }
 
     void kill(int signal) {

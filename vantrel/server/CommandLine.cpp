@@ -15,6 +15,8 @@ const char* CommandLine::usage() {
            "Options:\n"
            "  --port N                  node port to listen on (default 7549; 0 lets the\n"
            "                            system choose a free port)\n"
+           "  --frame-port N            frame port to listen on (default 7550, or chosen by\n"
+           "                            the system with --port 0; 0 lets the system choose)\n"
            "  --listen ADDRESS          numeric IPv4 or IPv6 address to listen on (default\n"
            "                            127.0.0.1, this host only; 0.0.0.0 or :: listens on\n"
            "                            every address of the host)\n"
@@ -30,22 +32,26 @@ const char* CommandLine::usage() {
            "                            [HostTranslation N], [OsTypeTranslation N],\n"
            "                            [TranslationGroup N]; see README)\n"
            "  --trace FILE              append one line per request received to FILE: the\n"
-           "                            method and its argument text\n"
+           "                            method and its argument text; for frame-port requests\n"
+           "                            the command, then its argument and number\n"
            "  --no-sync                 do not flush changes to disk before answering (faster;\n"
            "                            a crash of the machine, not of vantreld, may lose\n"
            "                            the latest changes)\n"
            "  --init-sample             fill DIR (new or empty) with a sample tree of volumes,\n"
            "                            projects, libraries, reels, folders and clips with\n"
            "                            frames and metadata, then exit\n"
+           "  --bench-read-delay-ms N   add N milliseconds to every frame read from disk\n"
+           "                            (benchmarks of read-ahead only)\n"
            "  --help                    show this text and exit\n"
            "\n"
            "Once it listens, vantreld prints one line on standard output:\n"
-           "  vantreld ready: node_port=N\n"
+           "  vantreld ready: node_port=N frame_port=M\n"
            "It stops on SIGINT or SIGTERM, or on a \"Shutdown\" request from this host.\n";
 }
 
 CommandLine CommandLine::parse(const std::vector<std::string>& args) {
     CommandLine line;
+    bool framePortGiven = false;
     std::vector<std::string> positional;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -75,6 +81,21 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args) {
                 line.error = "Invalid port '" + text + "'";
                 return line;
             }
+        } else if (arg == "--frame-port" || arg == "--bench-read-delay-ms") {
+            if (!value(text)) return line;
+            int number = -1;
+            try {
+                number = parseInt(text);
+            } catch (const std::exception&) {
+            }
+            const int limit = arg == "--frame-port" ? 65535 : 60000;
+            if (number < 0 || number > limit) {
+                line.error = "Invalid value '" + text + "' for " + arg;
+                return line;
+            }
+            (arg == "--frame-port" ? line.options.framePort : line.options.benchReadDelayMs) =
+                number;
+            framePortGiven = framePortGiven || arg == "--frame-port";
         } else if (arg == "--listen") {
             if (!value(text)) return line;
             Vantrel::CoSocketAddress numeric;
@@ -109,6 +130,9 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args) {
         }
     }
     if (line.help) return line;
+    // A system-chosen node port comes with a system-chosen frame port unless one is named.
+    if (!framePortGiven)
+        line.options.framePort = line.options.port == 0 ? 0 : FrameServer::DEFAULT_PORT;
     if (positional.size() != 1) {
         line.error = positional.empty() ? "No tree directory given" : "Give one tree directory";
         return line;

@@ -66,8 +66,8 @@ public:
                   const ProtocolVersion& version, std::function<void()> shutdown);
 
     // What the record announces: the addresses clients reach the node port on (at most 5)
-    // and that port.
-    void setEndpoint(const std::vector<std::string>& addresses, int nodePort);
+    // and that port, and the frame port.
+    void setEndpoint(const std::vector<std::string>& addresses, int nodePort, int framePort = 0);
     VantrelDaemonInfo daemonInfo() const;
     const EventRegistry& events() const { return events_; }
 
@@ -88,6 +88,7 @@ private:
     std::function<void()> shutdown_;
     std::vector<std::string> addresses_;
     int nodePort_;
+    int framePort_ = 0;
     EventRegistry events_;
 };
 

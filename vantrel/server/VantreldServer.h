@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "vantrel/server/FrameServer.h"
 #include "vantrel/server/MethodDispatcher.h"
 #include "vantrel/server/NodeMethods.h"
 #include "vantrel/server/NodeStore.h"
@@ -52,6 +53,9 @@ public:
         std::string configFile;  // optional
         std::string traceFile;   // optional
         ServerFiles::Sync sync = ServerFiles::Sync::DURABLE;
+        // 0: chosen by the system (the default here; the command line's is 7550)
+        int framePort = 0;
+        int benchReadDelayMs = 0;  // benchmarks: delay per frame read from disk
     };
 
     explicit VantreldServer(const Options& options);
@@ -60,6 +64,7 @@ public:
     ~VantreldServer();
 
     int nodePort() const;
+    int framePort() const;
     // The numeric address the node port is bound to ("0.0.0.0" or "::" for every address).
     std::string listenAddress() const;
     void run();
@@ -74,6 +79,7 @@ public:
 private:
     class Context;
     static ServerSettings loadSettings(const Options& options);
+    static FrameServer::Options frameOptions(const Options& options);
     // What the record announces: the addresses asked for, else where the node port listens.
     std::vector<std::string> announcedAddresses(const Options& options) const;
     void bindMethods();
@@ -86,6 +92,7 @@ private:
     ServerMethods serverMethods_;
     std::set<std::string> methodNames_;  // outlive the context, which keeps pointers to them
     std::unique_ptr<Context> context_;
+    std::unique_ptr<FrameServer> frames_;  // serves on threads of its own
     std::atomic<bool> stop_;
 };
 

@@ -39,7 +39,8 @@ int serve(const vantreld::VantreldServer::Options& options) {
     vantreld::VantreldServer server(options);
     running = &server;
     installSignalHandlers();
-    std::printf("vantreld ready: node_port=%d\n", server.nodePort());
+    std::printf("vantreld ready: node_port=%d frame_port=%d\n", server.nodePort(),
+                server.framePort());
     std::fflush(stdout);
     server.run();
     running = nullptr;

@@ -1,0 +1,176 @@
+#include "vantrel/server/FrameStorage.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <thread>
+
+#include "rcApi/rcAttrStream.h"
+#include "vantrel/server/WireText.h"
+
+namespace vantreld {
+
+namespace {
+
+const char NODES_DIR[] = "nodes";
+const char FRAMES_DIR[] = "frames";
+const char FILES_DIR[] = "files";
+const char MANIFEST[] = "node.attr";
+const char STREAM_PREFIX[] = "stream-";
+// A stream is read into memory: bound what one request may make the server gather.
+const long long MAX_STREAM_REPLY = 256LL * 1024 * 1024;
+
+bool allDigits(const std::string& text, size_t from, size_t to) {
+    if (from >= to) return false;
+    for (size_t i = from; i < to; ++i)
+        if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
+    return true;
+}
+
+[[noreturn]] void unknownFrame(const std::string& frameId) {
+    throw ServerError("Unknown frame id: '" + frameId + "'");
+}
+
+}  // namespace
+
+FrameStorage::OpenFrame::~OpenFrame() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+FrameStorage::FrameStorage(const std::string& treeDirectory, ServerFiles::Sync sync,
+                           int readDelayMs)
+    : directory_(treeDirectory), sync_(sync), readDelayMs_(readDelayMs) {}
+
+bool FrameStorage::frameSerial(const std::string& id, std::string& serial) {
+    const size_t prefix = sizeof STREAM_PREFIX - 1;
+    if (id.compare(0, prefix, STREAM_PREFIX) == 0) {
+        if (!allDigits(id, prefix, id.size())) return false;
+        serial = id.substr(prefix);
+        return true;
+    }
+    const size_t dot = id.find('.');
+    if (dot == std::string::npos || !allDigits(id, 0, dot) || !allDigits(id, dot + 1, id.size()))
+        return false;
+    serial = id.substr(0, dot);
+    return true;
+}
+
+std::string FrameStorage::nodeFolder(const std::string& serial) const {
+    return directory_ + "/" + NODES_DIR + "/" + serial;
+}
+
+std::string FrameStorage::frameFilePath(const std::string& serial,
+                                        const std::string& frameId) const {
+    return nodeFolder(serial) + "/" + FRAMES_DIR + "/" + frameId;
+}
+
+std::vector<std::string> FrameStorage::framesOf(const std::string& serial) const {
+    const std::string manifest = nodeFolder(serial) + "/" + MANIFEST;
+    if (!ServerFiles::exists(manifest)) return {};
+    const Vantrel::rcAttrStream stream(ServerFiles::readFile(manifest));
+    std::string frames;
+    stream.getStringValue("Frames", frames);
+    return decodeCountedList(frames);
+}
+
+bool FrameStorage::isKnownFrame(const std::string& frameId) const {
+    std::string serial;
+    if (!frameSerial(frameId, serial) || frameId.compare(0, 7, STREAM_PREFIX) == 0) return false;
+    const std::vector<std::string> frames = framesOf(serial);
+    return std::find(frames.begin(), frames.end(), frameId) != frames.end();
+}
+
+void FrameStorage::delayRead() const {
+    if (readDelayMs_ > 0) std::this_thread::sleep_for(std::chrono::milliseconds(readDelayMs_));
+}
+
+FrameStorage::OpenFrame FrameStorage::openFrame(const std::string& frameId) const {
+    if (!isKnownFrame(frameId)) unknownFrame(frameId);
+    std::string serial;
+    frameSerial(frameId, serial);
+    const int fd = ::open(frameFilePath(serial, frameId).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return OpenFrame();
+    struct stat facts;
+    if (::fstat(fd, &facts) != 0) {
+        ::close(fd);
+        return OpenFrame();
+    }
+    delayRead();
+    return OpenFrame(fd, static_cast<size_t>(facts.st_size));
+}
+
+std::string FrameStorage::loadFrame(const std::string& frameId) const {
+    const OpenFrame frame = openFrame(frameId);
+    std::string bytes(frame.size(), '\0');
+    size_t have = 0;
+    while (have < bytes.size()) {
+        const ssize_t got = ::pread(frame.fd(), &bytes[have], bytes.size() - have,
+                                    static_cast<off_t>(have));
+        if (got <= 0) break;
+        have += static_cast<size_t>(got);
+    }
+    bytes.resize(have);
+    return bytes;
+}
+
+void FrameStorage::writeFrame(const std::string& frameId, const std::string& bytes) const {
+    if (!isKnownFrame(frameId)) unknownFrame(frameId);
+    std::string serial;
+    frameSerial(frameId, serial);
+    const std::string frames = nodeFolder(serial) + "/" + FRAMES_DIR;
+    ServerFiles::makeDirectory(frames);
+    ServerFiles::writeFileAtomically(frames + "/" + frameId, bytes, sync_);
+}
+
+std::string FrameStorage::readStream(const std::string& streamId, long long first,
+                                     long long unitSize, long long& count) const {
+    std::string serial;
+    if (!frameSerial(streamId, serial) || streamId.compare(0, 7, STREAM_PREFIX) != 0 ||
+        !ServerFiles::exists(nodeFolder(serial) + "/" + MANIFEST))
+        throw ServerError("Unknown stream id: '" + streamId + "'");
+    if (first < 0) throw ServerError("Invalid first unit: " + std::to_string(first));
+    if (unitSize <= 0) throw ServerError("Invalid unit size: " + std::to_string(unitSize));
+    std::string all;
+    for (const std::string& frameId : framesOf(serial)) {
+        const std::string path = frameFilePath(serial, frameId);
+        if (ServerFiles::exists(path)) all += ServerFiles::readFile(path);
+        if (static_cast<long long>(all.size()) > MAX_STREAM_REPLY) break;
+    }
+    const long long units = static_cast<long long>(all.size()) / unitSize;
+    const long long wanted = std::max(0LL, std::min(count, units - first));
+    count = std::min(wanted, MAX_STREAM_REPLY / unitSize);
+    if (count == 0) return std::string();
+    return all.substr(static_cast<size_t>(first * unitSize), static_cast<size_t>(count * unitSize));
+}
+
+std::string FrameStorage::filePath(const std::string& remoteName) const {
+    const bool escapes = remoteName.empty() || remoteName[0] == '/' ||
+                         remoteName.find("..") != std::string::npos ||
+                         remoteName.find('\0') != std::string::npos ||
+                         remoteName.back() == '/';
+    const std::string area = directory_ + "/" + FILES_DIR;
+    const size_t slash = remoteName.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? area : area + "/" + remoteName.substr(0, slash);
+    if (escapes || !ServerFiles::isDirectory(folder))
+        throw ServerError("Invalid file name: '" + remoteName + "'");
+    return area + "/" + remoteName;
+}
+
+std::string FrameStorage::pushTempPath(const std::string& path) const {
+    static std::atomic<unsigned long> counter{0};
+    const size_t slash = path.rfind('/');
+    return path.substr(0, slash + 1) + ".push-" + std::to_string(::getpid()) + "-" +
+           std::to_string(++counter) + ServerFiles::TEMP_SUFFIX;
+}
+
+void FrameStorage::commitPushedFile(const std::string& tempPath, const std::string& path) const {
+    ServerFiles::rename(tempPath, path, sync_);
+}
+
+}  // namespace vantreld

@@ -1,0 +1,89 @@
+// What the frame server reads and writes in the tree directory (see NodeStore for the layout):
+//
+//   nodes/SERIAL/frames/FRAMEID   the bytes of frame FRAMEID ("SERIAL.N") of node SERIAL
+//   files/...                     the files area of "PushFile" and "PullFile"
+//
+// A frame id is known when its node's manifest lists it. A known frame without a file has no
+// data yet and reads as zeros. Frames and manifests are replaced atomically on disk, so this
+// class reads them without sharing a lock with the node store.
+//
+// A node's stream (id "stream-SERIAL", as "GetStreamId" answers) is the bytes of the node's
+// frames, in frame order, one after the other.
+//
+// Files area: a remote name is relative ("a/b.mov"); it is refused when it is empty, absolute,
+// contains "..", or names a directory that does not exist in the area. A pushed file is
+// written beside its target under a temporary name, flushed and renamed, so it appears whole
+// or not at all.
+//
+// Failure: throws ServerError with the text of the error status ("Unknown frame id: 'ID'",
+// "Invalid file name: 'NAME'", a file error).
+// Threads: no state but the directory; any thread.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "vantrel/server/ServerFiles.h"
+
+namespace vantreld {
+
+class FrameStorage {
+public:
+    // `readDelayMs`: a fixed delay added to every frame read from disk (benchmarks only).
+    FrameStorage(const std::string& treeDirectory, ServerFiles::Sync sync, int readDelayMs = 0);
+
+    // An open frame file (or none, for a known frame without data).
+    class OpenFrame {
+    public:
+        OpenFrame() = default;
+        OpenFrame(int fd, size_t size) : fd_(fd), size_(size) {}
+        OpenFrame(OpenFrame&& other) noexcept : fd_(other.fd_), size_(other.size_) {
+            other.fd_ = -1;
+        }
+        OpenFrame& operator=(OpenFrame&&) = delete;
+        ~OpenFrame();
+        int fd() const { return fd_; }  // -1: no data
+        size_t size() const { return size_; }
+
+    private:
+        int fd_ = -1;
+        size_t size_ = 0;
+    };
+
+    // Throws "Unknown frame id: 'ID'".
+    OpenFrame openFrame(const std::string& frameId) const;
+    // The frame's bytes (empty for a frame without data); throws like openFrame.
+    std::string loadFrame(const std::string& frameId) const;
+    bool isKnownFrame(const std::string& frameId) const;
+    // Replaces the frame's bytes atomically; throws for an unknown frame id.
+    void writeFrame(const std::string& frameId, const std::string& bytes) const;
+
+    // Units [first, first + count) of `unitSize` bytes of stream `streamId`; `count` is cut to
+    // the units that exist. Throws for an unknown stream, a negative first unit or a unit size
+    // of 0.
+    std::string readStream(const std::string& streamId, long long first, long long unitSize,
+                           long long& count) const;
+
+    // The path of `remoteName` in the files area; throws "Invalid file name: 'NAME'".
+    std::string filePath(const std::string& remoteName) const;
+    // A fresh temporary path beside `path`, for a file being pushed.
+    std::string pushTempPath(const std::string& path) const;
+    void commitPushedFile(const std::string& tempPath, const std::string& path) const;
+
+private:
+    // The serial of a frame id "SERIAL.N" or a stream id "stream-SERIAL"; false when the text
+    // has another form.
+    static bool frameSerial(const std::string& frameId, std::string& serial);
+    std::string nodeFolder(const std::string& serial) const;
+    std::string frameFilePath(const std::string& serial, const std::string& frameId) const;
+    // The frame ids of node `serial` from its manifest (empty when there is no such node).
+    std::vector<std::string> framesOf(const std::string& serial) const;
+    void delayRead() const;
+
+    const std::string directory_;
+    const ServerFiles::Sync sync_;
+    const int readDelayMs_;
+};
+
+}  // namespace vantreld
