@@ -13,6 +13,11 @@
 #include <thread>
 #include <vector>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include "ServerHandleTestSupport.h"
 #include "VantreldProcess.h"
 #include "vantrel/client/VantrelClientAPI.h"
@@ -248,6 +253,202 @@ TEST_F(FrameTransferTest, RequestFormsFollowTheServerVersion) {
         expected.push_back("ReadFrame");
         EXPECT_EQ(expected, server.frameCommands()) << c.version;
     }
+}
+
+// ------------------------------------------------------------------ read-ahead, redirects
+
+TEST_F(FrameTransferTest, ReadAheadByIndexAsksForTheNextFramesFirst) {
+    FrameServerProcess server;  // advises 2 read-aheads
+    connect(server);
+    struct Case {
+        VantrelNodeHandle::ReadAheadHint hint;
+        std::vector<int> readAheads;
+    };
+    const Case cases[] = {{VantrelNodeHandle::ReadAheadHint(0), {}},
+                          {VantrelNodeHandle::ReadAheadHint(1), {1, 2}},
+                          {VantrelNodeHandle::ReadAheadHint(2), {1, 2, 3}}};  // 4 is past the end
+    for (const Case& c : cases) {
+        server.clearTrace();
+        char buffer[SAMPLE_FRAME_SIZE];
+        ASSERT_TRUE(clip_.readFrame(1, nullptr, 0, buffer, sizeof buffer, c.hint)) << clip_.lastError();
+        EXPECT_EQ(samplePattern(1), std::string(buffer, sizeof buffer));
+        std::vector<std::string> expected;
+        for (int k : c.readAheads) expected.push_back(std::string("ReadAheadRedirect ") + frame(k) + " 0");
+        expected.push_back(std::string("ReadFrame ") + frame(1) + " 96");
+        EXPECT_EQ(expected, server.frameRequests()) << c.hint;
+    }
+    // Frame 0 never reads ahead.
+    server.clearTrace();
+    char buffer[SAMPLE_FRAME_SIZE];
+    ASSERT_TRUE(clip_.readFrame(0, buffer, sizeof buffer));
+    EXPECT_EQ(std::vector<std::string>{std::string("ReadFrame ") + frame(0) + " 96"},
+              server.frameRequests());
+}
+
+TEST_F(FrameTransferTest, RedirectedFrameIsReadFromTheServerHoldingIt) {
+    FrameServerProcess holder;
+    connect(holder);
+    const std::string redirected = frame(3);
+    const std::string marked(SAMPLE_FRAME_SIZE, '\x5a');
+    ASSERT_TRUE(handle_->writeFrame(redirected.c_str(), marked.data(), SAMPLE_FRAME_SIZE));
+    holder.clearTrace();
+
+    FrameServerProcess primary("2015.0.0.5858", {},
+                               "[FrameRedirect 0]\nFrames = " + redirected +
+                                   "\nAddress = 127.0.0.1\nNodePort = " +
+                                   std::to_string(holder.nodePort()) +
+                                   "\nFramePort = " + std::to_string(holder.framePort()) + "\n");
+    ASSERT_TRUE(primary.ready());
+    VantrelServerHandle handle(primary.id().c_str());
+    char buffer[SAMPLE_FRAME_SIZE];
+    ASSERT_TRUE(handle.readFrame(redirected.c_str(), buffer, sizeof buffer, redirected.c_str()))
+        << handle.lastError();
+    EXPECT_EQ(marked, std::string(buffer, sizeof buffer));
+    ASSERT_TRUE(handle.readFrame(redirected.c_str(), buffer, sizeof buffer)) << handle.lastError();
+    EXPECT_EQ(marked, std::string(buffer, sizeof buffer));
+    EXPECT_EQ(std::vector<std::string>{"ReadAheadRedirect " + redirected + " 96"},
+              primary.frameRequests());
+    EXPECT_EQ((std::vector<std::string>{"ReadFrame " + redirected + " 96",
+                                        "ReadFrame " + redirected + " 96"}),
+              holder.frameRequests());
+    // Frames that are not redirected stay with the primary server.
+    ASSERT_TRUE(handle.readFrame(frame(0), buffer, sizeof buffer, frame(0)));
+    EXPECT_EQ(samplePattern(0), std::string(buffer, sizeof buffer));
+}
+
+// ------------------------------------------------------------------------------ failures
+
+TEST_F(FrameTransferTest, StopCutsABlockedReadShortAndTheNextCallReconnects) {
+    FrameServerProcess server("2015.0.0.5858", {"--bench-read-delay-ms", "1500"});
+    connect(server);
+    const size_t size = 8u << 20;
+    std::vector<char> buffer(size);
+    std::atomic<bool> done{false};
+    bool read = true;
+    std::string error;
+    std::thread reader([&] {
+        read = handle_->readFrame(frame(0), buffer.data(), static_cast<unsigned>(size));
+        error = handle_->lastError();
+        done = true;
+    });
+    while (server.frameRequests().empty()) ::usleep(10000);
+    // Again and again: a stop that comes before the read has started waiting is forgotten.
+    while (!done) {
+        handle_->stop("test");
+        ::usleep(50000);
+    }
+    reader.join();
+    EXPECT_FALSE(read);
+    EXPECT_TRUE(error.find("Cannot read data on socket") == 0 || error == "Operation aborted.")
+        << error;
+    ASSERT_TRUE(handle_->readFrame(frame(0), buffer.data(), static_cast<unsigned>(size)))
+        << handle_->lastError();
+    EXPECT_EQ(samplePattern(0), std::string(buffer.data(), SAMPLE_FRAME_SIZE));
+}
+
+TEST_F(FrameTransferTest, ServerKilledMidFrameThenBackAgain) {
+    FrameServerProcess server("2015.0.0.5858", {"--bench-read-delay-ms", "1000"});
+    connect(server);
+    std::vector<char> buffer(1u << 20);
+    std::thread killer([&] {
+        while (server.frameRequests().empty()) ::usleep(10000);
+        server.kill();
+    });
+    EXPECT_FALSE(handle_->readFrame(frame(0), buffer.data(), static_cast<unsigned>(buffer.size())));
+    killer.join();
+    EXPECT_STRNE("", handle_->lastError());
+    ASSERT_TRUE(server.restart());
+    ASSERT_TRUE(handle_->readFrame(frame(1), buffer.data(), static_cast<unsigned>(buffer.size())))
+        << handle_->lastError();
+    EXPECT_EQ(samplePattern(1), std::string(buffer.data(), SAMPLE_FRAME_SIZE));
+}
+
+// ------------------------------------------------------------------------ streams, files
+
+TEST_F(FrameTransferTest, StreamUnitsAreCutToWhatExists) {
+    FrameServerProcess server;
+    connect(server);
+    VantrelStr stream;
+    ASSERT_TRUE(clip_.getStreamId(stream));
+    std::string all;
+    for (size_t i = 0; i < 4; ++i) all += samplePattern(i);
+    std::vector<char> buffer(1024);
+    int count = 100;  // 384 bytes = 12 units of 32: from unit 2, 10 remain
+    ASSERT_TRUE(handle_->readStream(stream.c_str(), buffer.data(), 1024, 2, 32, count))
+        << handle_->lastError();
+    EXPECT_EQ(10, count);
+    EXPECT_EQ(all.substr(64, 320), std::string(buffer.data(), 320));
+    count = 5;
+    EXPECT_FALSE(handle_->readStream(stream.c_str(), buffer.data(), 100, 0, 32, count));
+    EXPECT_STREQ("Buffer too small.", handle_->lastError());
+    count = 1;
+    EXPECT_FALSE(handle_->readStream("stream-999", buffer.data(), 100, 0, 32, count));
+    EXPECT_STREQ("Unknown stream id: 'stream-999'", handle_->lastError());
+    count = 1;
+    ASSERT_TRUE(handle_->readStream(stream.c_str(), buffer.data(), 100, 0, 32, count));
+    EXPECT_EQ(all.substr(0, 32), std::string(buffer.data(), 32));
+}
+
+TEST_F(FrameTransferTest, FilesGoInAndOutOfTheFilesAreaOnly) {
+    FrameServerProcess server;
+    connect(server);
+    TempDir local;
+    // An exact multiple of the transfer chunk: the last chunk is empty.
+    std::string content(2 * VantrelFrameWire::TRANSFER_CHUNK, '\0');
+    for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i % 251);
+    std::ofstream(local / "clip.bin", std::ios::binary) << content;
+    ASSERT_TRUE(handle_->pushStream("clip.bin", (local / "clip.bin").c_str())) << handle_->lastError();
+    ASSERT_TRUE(handle_->pullStream("clip.bin", (local / "back.bin").c_str())) << handle_->lastError();
+    std::ifstream back(local / "back.bin", std::ios::binary);
+    EXPECT_EQ(content, std::string(std::istreambuf_iterator<char>(back), {}));
+
+    for (const char* escape : {"../outside.bin", "/tmp/outside.bin", "nodir/x.bin", "a/../../x", ""}) {
+        EXPECT_FALSE(handle_->pushStream(escape, (local / "clip.bin").c_str())) << escape;
+        EXPECT_EQ("Invalid file name: '" + std::string(escape) + "'", handle_->lastError());
+        EXPECT_FALSE(handle_->pullStream(escape, (local / "x.bin").c_str())) << escape;
+        EXPECT_EQ("Invalid file name: '" + std::string(escape) + "'", handle_->lastError());
+    }
+    std::ifstream outside(server.filesArea() + "/../outside.bin");
+    EXPECT_FALSE(outside.good());
+    EXPECT_TRUE(handle_->pullStream("clip.bin", (local / "again.bin").c_str())) << handle_->lastError();
+}
+
+TEST_F(FrameTransferTest, ShortPushedFileFailsCleanlyAndLeavesNothing) {
+    // Files of /sys announce a size of 4096 bytes and hold far fewer.
+    const char* shortFile = "/sys/class/net/lo/mtu";
+    std::ifstream probe(shortFile);
+    if (!probe.good()) GTEST_SKIP() << shortFile << " is not here";
+    FrameServerProcess server;
+    connect(server);
+    EXPECT_FALSE(handle_->pushStream("short.bin", shortFile));
+    EXPECT_STREQ("The local file ended before its announced size", handle_->lastError());
+    TempDir local;
+    EXPECT_FALSE(handle_->pullStream("short.bin", (local / "short.bin").c_str()));
+    EXPECT_STREQ("Cannot open 'short.bin'", handle_->lastError());
+    std::ofstream(local / "ok.bin") << "whole";
+    EXPECT_TRUE(handle_->pushStream("short.bin", (local / "ok.bin").c_str())) << handle_->lastError();
+    std::ifstream pushed(server.filesArea() + "/short.bin");
+    EXPECT_EQ("whole", std::string(std::istreambuf_iterator<char>(pushed), {}));
+}
+
+TEST_F(FrameTransferTest, SlowReaderDoesNotStallAnotherClient) {
+    FrameServerProcess server;
+    connect(server);
+    // A client that sends a request and never reads its reply holds one data connection.
+    const int stuck = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(server.framePort()));
+    ASSERT_EQ(0, ::connect(stuck, reinterpret_cast<sockaddr*>(&address), sizeof address));
+    const std::string request = std::string("ReadFrame") + '\0' + frame(0) + '\0' + "1073741824" + '\0';
+    ASSERT_EQ(static_cast<ssize_t>(request.size()), ::send(stuck, request.data(), request.size(), 0));
+    char buffer[SAMPLE_FRAME_SIZE];
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(handle_->readFrame(frame(i), buffer, sizeof buffer)) << handle_->lastError();
+        EXPECT_EQ(samplePattern(static_cast<size_t>(i)), std::string(buffer, sizeof buffer));
+    }
+    ::close(stuck);
 }
 
 }  // namespace
