@@ -7,17 +7,13 @@
 
 #include "loggerBase/CoException.h"
 #include "loggerBase/CoMsg.h"
-#include "osal/CoEnvSettings.h"
 #include "vantrel/client/VantrelFrameConnection.h"
 
 namespace Wire = VantrelFrameWire;
 
 namespace {
 
-bool traceOn() {
-    static const Vantrel::CoEnvBoolSetting trace("ZR_VANTREL_TRACE", false);
-    return trace.value();
-}
+bool traceOn() { return VantrelFrameClientAPI::traceSetting().value(); }
 
 void traceFinished(Wire::Command command) {
     if (traceOn()) CO_MSG_DEBUG("Finished %s()", Wire::commandName(command));
@@ -48,6 +44,11 @@ using File = std::unique_ptr<FILE, FileCloser>;
 }  // namespace
 
 VantrelFrameInterface::~VantrelFrameInterface() = default;
+
+Vantrel::CoEnvBoolSetting& VantrelFrameClientAPI::traceSetting() {
+    static Vantrel::CoEnvBoolSetting trace("ZR_VANTREL_TRACE", false);
+    return trace;
+}
 
 VantrelFrameClientAPI::VantrelFrameClientAPI(VantrelFrameConnection* primary,
                                              const VantrelDaemonInfo& info)

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "osal/CoEnvSettings.h"
 #include "vantrel/client/VantrelDaemonInfo.h"
 #include "vantrel/client/VantrelFrameInterface.h"
 #include "vantrel/client/VantrelRedirectionsCache.h"
@@ -66,6 +67,8 @@ public:
     void noOp();
 
     bool redirectionsEnabled() const { return redirectionsEnabled_; }
+    // ZR_VANTREL_TRACE as read when the first frame operation ran (tests may set it).
+    static Vantrel::CoEnvBoolSetting& traceSetting();
     VantrelRedirectionsCache& redirections() { return redirections_; }
 
 private:

@@ -12,6 +12,7 @@
 
 #include "loggerBase/CoException.h"
 #include "tcp/TcpTestSupport.h"
+#include "vantrel/client/VantrelClientTestSupport.h"
 #include "vantrel/client/VantrelFrameConnection.h"
 #include "vantrel/client/VantrelRedirectionsCache.h"
 
@@ -151,6 +152,24 @@ TEST(FrameClientWire, EveryRequestFormByteForByte) {
         EXPECT_EQ(c.request, rig.sent()) << c.label;
     }
     EXPECT_EQ(2, count);
+}
+
+TEST(FrameClientWire, TraceNamesEachRequestAndEachCompletedOperation) {
+    vantrel_testing::DebugLog log;
+    Vantrel::CoEnvBoolSetting& trace = VantrelFrameClientAPI::traceSetting();
+    const bool saved = trace.value();
+    trace.set(true);
+    {
+        Rig rig("\0"s + "0123456789\0"s);
+        char buffer[10];
+        rig.client->readFrame("3.1", buffer, 10, nullptr, 0, nullptr, nullptr, false);
+        rig.client->invalidateCache();
+    }
+    trace.set(saved);
+    EXPECT_EQ(1, log.count("Calling ReadFrame(3.1, 10)"));
+    EXPECT_EQ(1, log.count("Finished ReadFrame()"));
+    EXPECT_EQ(1, log.count("Calling InvalidateCache()"));
+    EXPECT_EQ(1, log.count("Finished InvalidateCache()"));
 }
 
 TEST(FrameClientWire, FrameLandsInTheCallersBuffer) {
