@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include "loggerBase/CoException.h"
 
@@ -42,10 +43,9 @@ long long atoiValue(const std::string& text) {
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
     long long value = 0;
-    const long long limit = 1LL << 62;
-    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-        if (value < limit) value = value * 10 + (text[i] - '0');
-    }
+    const long long limit = (std::numeric_limits<long long>::max() - 9) / 10;
+    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i)
+        value = value <= limit ? value * 10 + (text[i] - '0') : std::numeric_limits<long long>::max();
     return negative ? -value : value;
 }
 
