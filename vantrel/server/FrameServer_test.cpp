@@ -13,6 +13,7 @@
 #include <string>
 
 #include "rcApi/rcAttrStream.h"
+#include "tcp/TcpTestSupport.h"
 #include "vantrel/client/VantrelDaemonInfo.h"
 #include "vantrel/server/NodeStore.h"
 #include "vantrel/server/ServerTestSupport.h"
@@ -52,45 +53,32 @@ protected:
     }
 
     void connect() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        socket_ = Vantrel::testing::RawSocket(::socket(AF_INET, SOCK_STREAM, 0));
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         address.sin_port = htons(static_cast<uint16_t>(server_->port()));
-        ASSERT_EQ(0, ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address));
+        ASSERT_EQ(0, ::connect(socket_.fd(), reinterpret_cast<sockaddr*>(&address), sizeof address));
     }
     void TearDown() override {
-        if (fd_ >= 0) ::close(fd_);
+        socket_.reset();
         server_.reset();
     }
 
-    void send(const std::string& bytes) {
-        ASSERT_EQ(static_cast<ssize_t>(bytes.size()), ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL));
-    }
+    void send(const std::string& bytes) { socket_.sendAll(bytes); }
     // Exactly `size` bytes, or fewer when the server closes first.
-    std::string receive(size_t size) {
-        std::string bytes(size, '\0');
-        size_t have = 0;
-        while (have < size) {
-            const ssize_t n = ::recv(fd_, &bytes[have], size - have, 0);
-            if (n <= 0) break;
-            have += static_cast<size_t>(n);
-        }
-        bytes.resize(have);
-        return bytes;
-    }
+    std::string receive(size_t size) { return socket_.receive(size); }
     bool closedByServer() {
-        pollfd ready{fd_, POLLIN, 0};
+        pollfd ready{socket_.fd(), POLLIN, 0};
         if (::poll(&ready, 1, 5000) != 1) return false;
         char byte;
-        return ::recv(fd_, &byte, 1, 0) <= 0;  // a reset when request bytes were left unread
+        return ::recv(socket_.fd(), &byte, 1, 0) <= 0;  // a reset when request bytes were left unread
     }
 
     testing::TempDir dir_;
     RequestLog log_;
     std::unique_ptr<FrameServer> server_;
-    int fd_ = -1;
+    Vantrel::testing::RawSocket socket_;
     std::string frame0_, frame1_, serial_;
 };
 
