@@ -76,6 +76,10 @@ void VantrelFrameClientAPI::sendRequest(VantrelFrameConnection& connection,
                                         long number) {
     const char* name = Wire::commandName(command);
     if (traceOn()) CO_MSG_DEBUG("Calling %s(%s, %ld)", name, argument, number);
+    // Frames cost no allocation: the header of a usual frame id fits on the stack.
+    char small[256];
+    const size_t length = Wire::formatRequestHeader(small, sizeof small, name, argument, number);
+    if (length > 0) return connection.send(small, length);
     const std::string header = Wire::requestHeader(name, argument, number);
     connection.send(header.data(), header.size());
 }

@@ -93,11 +93,18 @@ bool hasParameters(Command command) {
            command == READ_FRAME_PARAMS_NO_ACK || command == READ_AHEAD_REDIRECT;
 }
 
+size_t formatRequestHeader(char* out, size_t size, const char* command, const char* argument,
+                           long number) {
+    // The terminating NUL of snprintf is the header's last byte.
+    const int length = std::snprintf(out, size, "%s%c%s%c%ld", command, 0, argument, 0, number);
+    return length >= 0 && static_cast<size_t>(length) < size ? static_cast<size_t>(length) + 1 : 0;
+}
+
 std::string requestHeader(const char* command, const char* argument, long number) {
     const int length = std::snprintf(nullptr, 0, "%s%c%s%c%ld", command, 0, argument, 0, number);
     std::string header(static_cast<size_t>(length) + 1, '\0');
-    std::snprintf(&header[0], header.size(), "%s%c%s%c%ld", command, 0, argument, 0, number);
-    return header;  // the terminating NUL of snprintf is the header's last byte
+    formatRequestHeader(&header[0], header.size(), command, argument, number);
+    return header;
 }
 
 std::string bareCommand(const char* command) { return std::string(command) + '\0'; }

@@ -71,6 +71,10 @@ constexpr int DEFAULT_FRAME_PORT = 7550;
 // name NUL argument NUL number NUL, as one string (its NULs included). `argument` must not be
 // null.
 std::string requestHeader(const char* command, const char* argument, long number);
+// The same into `out` (`size` bytes); the header's length, NULs included, or 0 when it does not
+// fit (nothing usable is left in `out` then). For requests sent without allocating.
+size_t formatRequestHeader(char* out, size_t size, const char* command, const char* argument,
+                           long number);
 // name NUL
 std::string bareCommand(const char* command);
 // decimal NUL

@@ -61,6 +61,10 @@ TEST(FrameWire, RequestFormsByteForByte) {
     EXPECT_EQ("WriteFrame\0" "a\0" "0\0"s, requestHeader("WriteFrame", "a", 0));
     EXPECT_EQ("PullFile\0" "x/y\0" "262144\0"s, requestHeader("PullFile", "x/y", 262144));
     EXPECT_EQ("ReadAheadRedirect\0" "\0" "-1\0"s, requestHeader("ReadAheadRedirect", "", -1));
+    char buffer[32];
+    EXPECT_EQ(19u, formatRequestHeader(buffer, sizeof buffer, "ReadFrame", "1.2", 4096));
+    EXPECT_EQ("ReadFrame\0" "1.2\0" "4096\0"s, std::string(buffer, 19));
+    EXPECT_EQ(0u, formatRequestHeader(buffer, 19, "ReadFrame", "1.2", 4096));  // no room for it
     EXPECT_EQ("NoOp\0"s, bareCommand("NoOp"));
     EXPECT_EQ("InvalidateCache\0"s, bareCommand("InvalidateCache"));
     EXPECT_EQ("0\0"s, numberField(0));
