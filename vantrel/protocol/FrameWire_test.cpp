@@ -64,7 +64,7 @@ TEST(FrameWire, RequestFormsByteForByte) {
     char buffer[32];
     EXPECT_EQ(19u, formatRequestHeader(buffer, sizeof buffer, "ReadFrame", "1.2", 4096));
     EXPECT_EQ("ReadFrame\0" "1.2\0" "4096\0"s, std::string(buffer, 19));
-    EXPECT_EQ(0u, formatRequestHeader(buffer, 19, "ReadFrame", "1.2", 4096));  // no room for it
+    EXPECT_EQ(0u, formatRequestHeader(buffer, 18, "ReadFrame", "1.2", 4096));  // no room for it
     EXPECT_EQ("NoOp\0"s, bareCommand("NoOp"));
     EXPECT_EQ("InvalidateCache\0"s, bareCommand("InvalidateCache"));
     EXPECT_EQ("0\0"s, numberField(0));
