@@ -35,7 +35,7 @@ bool VantrelServerFrames::run(Operation operation) {
 
 bool VantrelServerFrames::checkGiven(const char* first, const char* second) {
     if (first != nullptr && second != nullptr) return true;
-    server_.setLastError("Invalid argument: null text");
+    server_.setLastError("Invalid argument: null pointer");
     return false;
 }
 
@@ -61,7 +61,7 @@ bool VantrelServerFrames::readFrame(const char* frameId, const void* params,
     bool known = false;
     const bool noAckAllowed = serverIsAtLeast({2009, 1, 0, 0}, known);
     if (!known) return false;
-    if (!serverIsAtLeast({2010, 0, 0, 0}, known)) paramsLength = 0;
+    if (params == nullptr || !serverIsAtLeast({2010, 0, 0, 0}, known)) paramsLength = 0;
     return run([&](VantrelFrameClientAPI& frames) {
         frames.readFrame(frameId, buffer, size, params, paramsLength, readAheadId1, readAheadId2,
                          noAckAllowed);
@@ -69,12 +69,14 @@ bool VantrelServerFrames::readFrame(const char* frameId, const void* params,
 }
 
 bool VantrelServerFrames::writeFrame(const char* frameId, const void* data, unsigned int size) {
-    if (!checkGiven(frameId, "") || server_.getDaemonInfo() == nullptr) return false;
+    const char* bytes = size > 0 ? static_cast<const char*>(data) : "";
+    if (!checkGiven(frameId, bytes) || server_.getDaemonInfo() == nullptr) return false;
     return run([&](VantrelFrameClientAPI& frames) { frames.writeFrame(frameId, data, size); });
 }
 
 bool VantrelServerFrames::readStream(const char* id, void* buffer, unsigned int size, int first,
                                      int unitSize, int& count) {
+    if (buffer == nullptr) size = 0;  // whatever comes back is then too much
     return checkGiven(id, "") && needsStreams() && run([&](VantrelFrameClientAPI& frames) {
                frames.readStream(id, buffer, size, first, unitSize, count);
            });

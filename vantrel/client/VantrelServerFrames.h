@@ -57,7 +57,7 @@ private:
     // be had (`known` then false).
     bool serverIsAtLeast(const Version& version, bool& known);
     bool needsStreams();
-    // False with "Invalid argument: null text" when either text is null.
+    // False with "Invalid argument: null pointer" when either is null.
     bool checkGiven(const char* first, const char* second);
 
     VantrelServerImp& server_;
