@@ -192,6 +192,10 @@ TEST_F(FrameTransferTest, UnknownFrameIdsFailInEveryFormAndTheStreamStaysInStep)
     EXPECT_FALSE(handle_->writeFrame("77.0", buffer.data(), 5000));
     EXPECT_EQ(unknown, handle_->lastError());
     EXPECT_FALSE(handle_->readFrame("../../etc/passwd", buffer.data(), 100));
+    EXPECT_FALSE(handle_->writeFrame(frame(0), nullptr, 10));
+    EXPECT_STREQ("Invalid argument: null pointer", handle_->lastError());
+    EXPECT_FALSE(handle_->pushStream(nullptr, "/dev/null"));
+    EXPECT_STREQ("Invalid argument: null pointer", handle_->lastError());
     ASSERT_TRUE(handle_->readFrame(frame(0), buffer.data(), SAMPLE_FRAME_SIZE)) << handle_->lastError();
     EXPECT_EQ(samplePattern(0), std::string(buffer.data(), SAMPLE_FRAME_SIZE));
 }
