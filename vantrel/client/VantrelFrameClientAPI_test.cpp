@@ -243,6 +243,18 @@ TEST(FrameConnection, ConnectFailuresInvalidateTheRecord) {
     EXPECT_FALSE(refusing.isConnected());
 }
 
+TEST(FrameConnection, SocketBufferSizesComeFromTheEnvironment) {
+    FixedProvider provider(7550);
+    {
+        Vantrel::testing::ScopedEnv size("KQ_VANTREL_TCP_BUF_SIZE", "262144");
+        VantrelFrameConnection connection(&provider);
+        EXPECT_EQ(262144, connection.sendBufferSize());
+        EXPECT_EQ(262144, connection.receiveBufferSize());
+    }
+    Vantrel::testing::ScopedEnv unset("KQ_VANTREL_TCP_BUF_SIZE", nullptr);
+    EXPECT_EQ(0, VantrelFrameConnection(&provider).sendBufferSize());
+}
+
 TEST(FrameConnection, PortZeroMeansTheDefaultFramePort) {
     RawListener listener;  // only to learn that loopback works; 7550 is taken below
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
