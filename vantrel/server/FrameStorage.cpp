@@ -11,16 +11,17 @@
 #include <thread>
 
 #include "rcApi/rcAttrStream.h"
+#include "vantrel/server/NodeStore.h"
 #include "vantrel/server/WireText.h"
 
 namespace vantreld {
 
 namespace {
 
-const char NODES_DIR[] = "nodes";
-const char FRAMES_DIR[] = "frames";
+const char* const NODES_DIR = NodeStore::NODES_DIR;
+const char* const FRAMES_DIR = NodeStore::FRAMES_DIR;
+const char* const MANIFEST = NodeStore::MANIFEST;
 const char FILES_DIR[] = "files";
-const char MANIFEST[] = "node.attr";
 const char STREAM_PREFIX[] = "stream-";
 // A stream is read into memory: bound what one request may make the server gather.
 const long long MAX_STREAM_REPLY = 256LL * 1024 * 1024;

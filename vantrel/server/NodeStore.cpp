@@ -17,10 +17,7 @@ namespace vantreld {
 namespace {
 
 const char IDENTITY_FILE[] = "vantreld.attr";
-const char NODES_DIR[] = "nodes";
-const char MANIFEST[] = "node.attr";
 const char META_DIR[] = "meta";
-const char FRAMES_DIR[] = "frames";
 const char DEAD_SUFFIX[] = ".dead";
 // Serials reserved on disk at a time, so that a new node costs one write, not two.
 const uint64_t SERIAL_BLOCK = 256;
