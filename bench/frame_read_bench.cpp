@@ -9,6 +9,7 @@
 //     delay to every frame read from disk.
 // Run it inside a private network namespace: scripts/in-netns.sh build/bench/bench/frame_read_bench
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -17,7 +18,6 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -110,7 +110,9 @@ private:
         while (::recv(peer, &request, 1, 0) == 1) {
             off_t offset = 0;
             while (offset < facts.st_size)
-                if (::sendfile(peer, file, &offset, static_cast<size_t>(facts.st_size - offset)) <= 0) break;
+                if (::sendfile(peer, file, &offset, static_cast<size_t>(facts.st_size - offset)) <=
+                    0)
+                    break;
         }
         ::close(file);
         ::close(peer);
@@ -161,8 +163,8 @@ public:
             << "http { access_log off; sendfile on; tcp_nopush on; keepalive_requests 100000;\n"
             << "  client_body_temp_path " << work << "; proxy_temp_path " << work << ";\n"
             << "  server { listen 127.0.0.1:" << port_ << "; root " << root << "; } }\n";
-        std::string program = "/usr/sbin/nginx", c = "-c", conf = work + "/nginx.conf",
-                    p = "-p", prefix = work;
+        std::string program = "/usr/sbin/nginx", c = "-c", conf = work + "/nginx.conf", p = "-p",
+                    prefix = work;
         char* argv[] = {&program[0], &c[0], &conf[0], &p[0], &prefix[0], nullptr};
         if (::access(program.c_str(), X_OK) != 0 ||
             posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv, environ) != 0) {
@@ -281,7 +283,8 @@ int main() {
     Clip slow;
     {
         NodeStore store(tree, ServerFiles::Sync::FAST);
-        for (size_t size : sizes) clips.push_back(makeClip(store, std::to_string(size / MIB) + " MiB", 1, size));
+        for (size_t size : sizes)
+            clips.push_back(makeClip(store, std::to_string(size / MIB) + " MiB", 1, size));
         slow = makeClip(store, "slow", CLIP_FRAMES, MIB);
     }
     VantrelClient library;
@@ -295,7 +298,8 @@ int main() {
         std::vector<char> buffer(sizes[k]);
         const std::string& frameId = clips[k].frames[0];
         const double frames = throughput(sizes[k], reps[k], [&] {
-            return handle.readFrame(frameId.c_str(), buffer.data(), static_cast<unsigned>(sizes[k]));
+            return handle.readFrame(frameId.c_str(), buffer.data(),
+                                    static_cast<unsigned>(sizes[k]));
         });
         RawSender sender(framePath(tree, frameId));
         RawReceiver receiver(sender.port());
@@ -306,9 +310,10 @@ int main() {
         Nginx nginx(tree, dir.path());
         if (nginx.running()) {
             CurlReader curl;
-            const std::string url = "http://127.0.0.1:" + std::to_string(nginx.port()) +
-                                    framePath("", frameId);
-            web = throughput(sizes[k], reps[k], [&] { return curl.read(url, buffer.data(), sizes[k]); });
+            const std::string url =
+                "http://127.0.0.1:" + std::to_string(nginx.port()) + framePath("", frameId);
+            web = throughput(sizes[k], reps[k],
+                             [&] { return curl.read(url, buffer.data(), sizes[k]); });
         }
 #endif
         std::printf("%3zu MiB %10.0f MiB/s %8.0f MiB/s %8.0f MiB/s %10.2f %12.2f\n", sizes[k] / MIB,
@@ -319,7 +324,8 @@ int main() {
         std::vector<char> data(12 * MIB, 'w');
         const std::string frameId = clips[1].frames[0];
         const double writes = throughput(data.size(), 10, [&] {
-            return handle.writeFrame(frameId.c_str(), data.data(), static_cast<unsigned>(data.size()));
+            return handle.writeFrame(frameId.c_str(), data.data(),
+                                     static_cast<unsigned>(data.size()));
         });
         std::printf("writeFrame, 12 MiB frames: %.0f MiB/s\n", writes);
     }
@@ -331,8 +337,9 @@ int main() {
     const double ahead = clipFramesPerSecond(clip, slowHandle, 1);
     // The share of the storage delay that read-ahead takes off the time per frame.
     const double hidden = (1.0 / plain - 1.0 / ahead) / (READ_DELAY_MS / 1000.0);
-    std::printf("24-frame clip, 1 MiB frames, storage delay %d ms per frame: hint 0 %.1f frames/s, "
-                "hint 1 %.1f frames/s (%.2fx); delay hidden: %.0f%%\n",
-                READ_DELAY_MS, plain, ahead, ahead / plain, 100.0 * hidden);
+    std::printf(
+        "24-frame clip, 1 MiB frames, storage delay %d ms per frame: hint 0 %.1f frames/s, "
+        "hint 1 %.1f frames/s (%.2fx); delay hidden: %.0f%%\n",
+        READ_DELAY_MS, plain, ahead, ahead / plain, 100.0 * hidden);
     return 0;
 }

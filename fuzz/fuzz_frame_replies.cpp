@@ -45,7 +45,8 @@ void redirect(fuzzing::MemorySource& source) {
 
 void noAckBuffer(const char* bytes, size_t size) {
     std::string text;
-    if (Wire::isErrorReply(bytes, size, text)) check(text.size() + Wire::ERROR_PREFIX_LENGTH <= size);
+    if (Wire::isErrorReply(bytes, size, text))
+        check(text.size() + Wire::ERROR_PREFIX_LENGTH <= size);
 }
 
 }  // namespace
@@ -59,10 +60,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzing::MemorySource source(bytes, size - 1);
     try {
         switch (data[0] % 4) {
-            case 0: status(source); break;
-            case 1: number(source); break;
-            case 2: redirect(source); break;
-            default: noAckBuffer(bytes, size - 1); break;
+            case 0:
+                status(source);
+                break;
+            case 1:
+                number(source);
+                break;
+            case 2:
+                redirect(source);
+                break;
+            default:
+                noAckBuffer(bytes, size - 1);
+                break;
         }
     } catch (const Vantrel::CoException&) {
     } catch (const std::out_of_range&) {

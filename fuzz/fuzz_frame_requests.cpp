@@ -28,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             check(request.argument.size() < limits.maxArgument);
             check(request.number >= 0);
             check(static_cast<long long>(request.parameters.size()) <= limits.maxParameters);
-            if (request.command == Wire::READ_STREAM) check(request.unitSize >= 0 && request.count >= 0);
+            if (request.command == Wire::READ_STREAM)
+                check(request.unitSize >= 0 && request.count >= 0);
         }
     } catch (const Vantrel::CoException&) {
     } catch (const std::out_of_range&) {

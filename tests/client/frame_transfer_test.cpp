@@ -1,7 +1,11 @@
 // Frames, read-aheads, redirections, streams and files between the client library and real
 // vantreld processes: the form of each request (read back from the servers' traces), what
 // arrives in the caller's buffer, and recovery after failures.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -12,11 +16,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "ServerHandleTestSupport.h"
 #include "VantreldProcess.h"
@@ -76,7 +75,8 @@ public:
     }
     std::vector<std::string> frameCommands() const {
         std::vector<std::string> names;
-        for (const std::string& line : frameRequests()) names.push_back(line.substr(0, line.find(' ')));
+        for (const std::string& line : frameRequests())
+            names.push_back(line.substr(0, line.find(' ')));
         return names;
     }
     void clearTrace() { std::ofstream(dir_ / "trace", std::ios::trunc); }
@@ -90,9 +90,10 @@ public:
 
 private:
     bool start() {
-        std::vector<std::string> args{"--port", std::to_string(nodePort_), "--frame-port",
-                                      std::to_string(framePort_), "--no-sync",
-                                      "--protocol-version", version_, "--trace", dir_ / "trace"};
+        std::vector<std::string> args{
+            "--port",      std::to_string(nodePort_), "--frame-port", std::to_string(framePort_),
+            "--no-sync",   "--protocol-version",      version_,       "--trace",
+            dir_ / "trace"};
         args.insert(args.end(), extra_.begin(), extra_.end());
         args.push_back(dir_ / "tree");
         for (int attempt = 0; attempt < 50; ++attempt) {
@@ -157,9 +158,9 @@ TEST_F(FrameTransferTest, StoredFramesArrivePaddedOrCutToTheBuffer) {
             << handle_->lastError();
         EXPECT_EQ(c.expected, std::string(buffer.begin(), buffer.end())) << c.size;
     }
-    const std::vector<std::string> expected = {
-        std::string("ReadFrame ") + frame(1) + " 96", std::string("ReadFrame ") + frame(1) + " 40",
-        std::string("ReadFrameNoAck ") + frame(1) + " 8192"};
+    const std::vector<std::string> expected = {std::string("ReadFrame ") + frame(1) + " 96",
+                                               std::string("ReadFrame ") + frame(1) + " 40",
+                                               std::string("ReadFrameNoAck ") + frame(1) + " 8192"};
     EXPECT_EQ(expected, server.frameRequests());
 }
 
@@ -196,7 +197,8 @@ TEST_F(FrameTransferTest, UnknownFrameIdsFailInEveryFormAndTheStreamStaysInStep)
     EXPECT_STREQ("Invalid argument: null pointer", handle_->lastError());
     EXPECT_FALSE(handle_->pushStream(nullptr, "/dev/null"));
     EXPECT_STREQ("Invalid argument: null pointer", handle_->lastError());
-    ASSERT_TRUE(handle_->readFrame(frame(0), buffer.data(), SAMPLE_FRAME_SIZE)) << handle_->lastError();
+    ASSERT_TRUE(handle_->readFrame(frame(0), buffer.data(), SAMPLE_FRAME_SIZE))
+        << handle_->lastError();
     EXPECT_EQ(samplePattern(0), std::string(buffer.data(), SAMPLE_FRAME_SIZE));
 }
 
@@ -215,31 +217,40 @@ TEST_F(FrameTransferTest, RequestFormsFollowTheServerVersion) {
         {"2007.0.0.0", {"ReadFrame", "ReadFrame", "ReadAhead", "ReadAhead"}, false},
         {"2007.1.0.0", {"ReadFrame", "ReadFrame", "ReadAhead", "ReadAhead", "ReadStream"}, true},
         {"2009.0.0.0", {"ReadFrame", "ReadFrame", "ReadAhead", "ReadAhead", "ReadStream"}, true},
-        {"2009.1.0.0", {"ReadFrameNoAck", "ReadFrame", "ReadAhead", "ReadAhead", "ReadStream"}, true},
+        {"2009.1.0.0",
+         {"ReadFrameNoAck", "ReadFrame", "ReadAhead", "ReadAhead", "ReadStream"},
+         true},
         {"2010.0.0.0",
-         {"ReadFrameParamsNoAck", "ReadFrame", "ReadAheadParams", "ReadAhead", "ReadStream"}, true},
+         {"ReadFrameParamsNoAck", "ReadFrame", "ReadAheadParams", "ReadAhead", "ReadStream"},
+         true},
         {"2010.1.1.0",
-         {"ReadFrameParamsNoAck", "ReadFrame", "ReadAheadRedirect", "ReadAheadRedirect", "ReadStream"},
+         {"ReadFrameParamsNoAck", "ReadFrame", "ReadAheadRedirect", "ReadAheadRedirect",
+          "ReadStream"},
          true},
         {"2010.1.2.0",
-         {"ReadFrameParamsNoAck", "ReadFrame", "ReadAheadParams", "ReadAhead", "ReadStream"}, true},
+         {"ReadFrameParamsNoAck", "ReadFrame", "ReadAheadParams", "ReadAhead", "ReadStream"},
+         true},
         {"2010.2.0.0",
-         {"ReadFrameParamsNoAck", "ReadFrame", "ReadAheadRedirect", "ReadAheadRedirect", "ReadStream"},
+         {"ReadFrameParamsNoAck", "ReadFrame", "ReadAheadRedirect", "ReadAheadRedirect",
+          "ReadStream"},
          true},
         {"2012.0.0.5119",
-         {"ReadFrameParamsNoAck", "ReadFrame", "ReadAheadRedirect", "ReadAheadRedirect", "ReadStream"},
+         {"ReadFrameParamsNoAck", "ReadFrame", "ReadAheadRedirect", "ReadAheadRedirect",
+          "ReadStream"},
          true},
         {"2012.0.0.5120",
-         {"ReadFrameParamsNoAck", "ReadFrame", "ReadAheadRedirect", "ReadAheadRedirect", "ReadStream",
-          "InvalidateCache"},
+         {"ReadFrameParamsNoAck", "ReadFrame", "ReadAheadRedirect", "ReadAheadRedirect",
+          "ReadStream", "InvalidateCache"},
          true},
     };
     for (const Case& c : cases) {
         FrameServerProcess server(c.version);
         connect(server);
         std::vector<char> buffer(4096);
-        EXPECT_TRUE(handle_->readFrame(frame(0), "p", 1, buffer.data(), 4096)) << c.version << handle_->lastError();
-        EXPECT_TRUE(handle_->readFrame(frame(0), buffer.data(), 4095)) << c.version << handle_->lastError();
+        EXPECT_TRUE(handle_->readFrame(frame(0), "p", 1, buffer.data(), 4096))
+            << c.version << handle_->lastError();
+        EXPECT_TRUE(handle_->readFrame(frame(0), buffer.data(), 4095))
+            << c.version << handle_->lastError();
         EXPECT_TRUE(handle_->readFrame(nullptr, "p", 1, nullptr, 0, frame(1))) << c.version;
         EXPECT_TRUE(handle_->readFrame("", nullptr, 0, frame(1))) << c.version;
         VantrelStr stream;
@@ -274,10 +285,12 @@ TEST_F(FrameTransferTest, ReadAheadByIndexAsksForTheNextFramesFirst) {
     for (const Case& c : cases) {
         server.clearTrace();
         char buffer[SAMPLE_FRAME_SIZE];
-        ASSERT_TRUE(clip_.readFrame(1, nullptr, 0, buffer, sizeof buffer, c.hint)) << clip_.lastError();
+        ASSERT_TRUE(clip_.readFrame(1, nullptr, 0, buffer, sizeof buffer, c.hint))
+            << clip_.lastError();
         EXPECT_EQ(samplePattern(1), std::string(buffer, sizeof buffer));
         std::vector<std::string> expected;
-        for (int k : c.readAheads) expected.push_back(std::string("ReadAheadRedirect ") + frame(k) + " 0");
+        for (int k : c.readAheads)
+            expected.push_back(std::string("ReadAheadRedirect ") + frame(k) + " 0");
         expected.push_back(std::string("ReadFrame ") + frame(1) + " 96");
         EXPECT_EQ(expected, server.frameRequests()) << c.hint;
     }
@@ -297,11 +310,11 @@ TEST_F(FrameTransferTest, RedirectedFrameIsReadFromTheServerHoldingIt) {
     ASSERT_TRUE(handle_->writeFrame(redirected.c_str(), marked.data(), SAMPLE_FRAME_SIZE));
     holder.clearTrace();
 
-    FrameServerProcess primary("2015.0.0.5858", {},
-                               "[FrameRedirect 0]\nFrames = " + redirected +
-                                   "\nAddress = 127.0.0.1\nNodePort = " +
-                                   std::to_string(holder.nodePort()) +
-                                   "\nFramePort = " + std::to_string(holder.framePort()) + "\n");
+    FrameServerProcess primary(
+        "2015.0.0.5858", {},
+        "[FrameRedirect 0]\nFrames = " + redirected +
+            "\nAddress = 127.0.0.1\nNodePort = " + std::to_string(holder.nodePort()) +
+            "\nFramePort = " + std::to_string(holder.framePort()) + "\n");
     ASSERT_TRUE(primary.ready());
     VantrelServerHandle handle(primary.id().c_str());
     char buffer[SAMPLE_FRAME_SIZE];
@@ -401,12 +414,15 @@ TEST_F(FrameTransferTest, FilesGoInAndOutOfTheFilesAreaOnly) {
     std::string content(2 * VantrelFrameWire::TRANSFER_CHUNK, '\0');
     for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i % 251);
     std::ofstream(local / "clip.bin", std::ios::binary) << content;
-    ASSERT_TRUE(handle_->pushStream("clip.bin", (local / "clip.bin").c_str())) << handle_->lastError();
-    ASSERT_TRUE(handle_->pullStream("clip.bin", (local / "back.bin").c_str())) << handle_->lastError();
+    ASSERT_TRUE(handle_->pushStream("clip.bin", (local / "clip.bin").c_str()))
+        << handle_->lastError();
+    ASSERT_TRUE(handle_->pullStream("clip.bin", (local / "back.bin").c_str()))
+        << handle_->lastError();
     std::ifstream back(local / "back.bin", std::ios::binary);
     EXPECT_EQ(content, std::string(std::istreambuf_iterator<char>(back), {}));
 
-    for (const char* escape : {"../outside.bin", "/tmp/outside.bin", "nodir/x.bin", "a/../../x", ""}) {
+    for (const char* escape :
+         {"../outside.bin", "/tmp/outside.bin", "nodir/x.bin", "a/../../x", ""}) {
         EXPECT_FALSE(handle_->pushStream(escape, (local / "clip.bin").c_str())) << escape;
         EXPECT_EQ("Invalid file name: '" + std::string(escape) + "'", handle_->lastError());
         EXPECT_FALSE(handle_->pullStream(escape, (local / "x.bin").c_str())) << escape;
@@ -414,7 +430,8 @@ TEST_F(FrameTransferTest, FilesGoInAndOutOfTheFilesAreaOnly) {
     }
     std::ifstream outside(server.filesArea() + "/../outside.bin");
     EXPECT_FALSE(outside.good());
-    EXPECT_TRUE(handle_->pullStream("clip.bin", (local / "again.bin").c_str())) << handle_->lastError();
+    EXPECT_TRUE(handle_->pullStream("clip.bin", (local / "again.bin").c_str()))
+        << handle_->lastError();
 }
 
 TEST_F(FrameTransferTest, ShortPushedFileFailsCleanlyAndLeavesNothing) {
@@ -430,7 +447,8 @@ TEST_F(FrameTransferTest, ShortPushedFileFailsCleanlyAndLeavesNothing) {
     EXPECT_FALSE(handle_->pullStream("short.bin", (local / "short.bin").c_str()));
     EXPECT_STREQ("Cannot open 'short.bin'", handle_->lastError());
     std::ofstream(local / "ok.bin") << "whole";
-    EXPECT_TRUE(handle_->pushStream("short.bin", (local / "ok.bin").c_str())) << handle_->lastError();
+    EXPECT_TRUE(handle_->pushStream("short.bin", (local / "ok.bin").c_str()))
+        << handle_->lastError();
     std::ifstream pushed(server.filesArea() + "/short.bin");
     EXPECT_EQ("whole", std::string(std::istreambuf_iterator<char>(pushed), {}));
 }
@@ -445,8 +463,10 @@ TEST_F(FrameTransferTest, SlowReaderDoesNotStallAnotherClient) {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(static_cast<uint16_t>(server.framePort()));
     ASSERT_EQ(0, ::connect(stuck, reinterpret_cast<sockaddr*>(&address), sizeof address));
-    const std::string request = std::string("ReadFrame") + '\0' + frame(0) + '\0' + "1073741824" + '\0';
-    ASSERT_EQ(static_cast<ssize_t>(request.size()), ::send(stuck, request.data(), request.size(), 0));
+    const std::string request =
+        std::string("ReadFrame") + '\0' + frame(0) + '\0' + "1073741824" + '\0';
+    ASSERT_EQ(static_cast<ssize_t>(request.size()),
+              ::send(stuck, request.data(), request.size(), 0));
     char buffer[SAMPLE_FRAME_SIZE];
     for (int i = 0; i < 3; ++i) {
         ASSERT_TRUE(handle_->readFrame(frame(i), buffer, sizeof buffer)) << handle_->lastError();

@@ -71,9 +71,8 @@ VantrelFrameConnection& VantrelFrameClientAPI::connectionFor(const char* frameId
     return redirected != nullptr ? *redirected : *primary_;
 }
 
-void VantrelFrameClientAPI::sendRequest(VantrelFrameConnection& connection,
-                                        Wire::Command command, const char* argument,
-                                        long number) {
+void VantrelFrameClientAPI::sendRequest(VantrelFrameConnection& connection, Wire::Command command,
+                                        const char* argument, long number) {
     const char* name = Wire::commandName(command);
     if (traceOn()) CO_MSG_DEBUG("Calling %s(%s, %ld)", name, argument, number);
     // Frames cost no allocation: the header of a usual frame id fits on the stack.
@@ -84,8 +83,7 @@ void VantrelFrameClientAPI::sendRequest(VantrelFrameConnection& connection,
     connection.send(header.data(), header.size());
 }
 
-void VantrelFrameClientAPI::sendCommand(VantrelFrameConnection& connection,
-                                        Wire::Command command) {
+void VantrelFrameClientAPI::sendCommand(VantrelFrameConnection& connection, Wire::Command command) {
     const char* name = Wire::commandName(command);
     if (traceOn()) CO_MSG_DEBUG("Calling %s()", name);
     const std::string bare = Wire::bareCommand(name);
@@ -97,8 +95,8 @@ void VantrelFrameClientAPI::sendNumber(VantrelFrameConnection& connection, long 
     connection.send(field.data(), field.size());
 }
 
-void VantrelFrameClientAPI::sendParameters(VantrelFrameConnection& connection,
-                                           const void* params, unsigned int paramsLength) {
+void VantrelFrameClientAPI::sendParameters(VantrelFrameConnection& connection, const void* params,
+                                           unsigned int paramsLength) {
     sendNumber(connection, static_cast<long>(paramsLength));
     if (paramsLength > 0) connection.send(params, paramsLength);
 }
@@ -220,8 +218,8 @@ void VantrelFrameClientAPI::readStream(const char* id, void* buffer, unsigned in
 void VantrelFrameClientAPI::sendFileBytes(FILE* file, long long size) {
     char* chunk = transferBuffer();
     while (size > 0) {
-        const size_t want = size < Wire::TRANSFER_CHUNK ? static_cast<size_t>(size)
-                                                        : Wire::TRANSFER_CHUNK;
+        const size_t want =
+            size < Wire::TRANSFER_CHUNK ? static_cast<size_t>(size) : Wire::TRANSFER_CHUNK;
         const size_t got = std::fread(chunk, 1, want, file);
         if (got != want) {
             // The server waits for the announced size: this stream cannot be used any more.
@@ -257,8 +255,8 @@ void VantrelFrameClientAPI::pullFile(const char* remoteName, const char* localPa
     }
     char* chunk = transferBuffer();
     while (left > 0) {
-        const size_t piece = left < Wire::TRANSFER_CHUNK ? static_cast<size_t>(left)
-                                                         : Wire::TRANSFER_CHUNK;
+        const size_t piece =
+            left < Wire::TRANSFER_CHUNK ? static_cast<size_t>(left) : Wire::TRANSFER_CHUNK;
         primary_->receive(chunk, piece);
         if (std::fwrite(chunk, 1, piece, file.get()) != piece) {
             primary_->disconnect();

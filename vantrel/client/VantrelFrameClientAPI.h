@@ -57,8 +57,8 @@ public:
     // `count` units of `unitSize` bytes from unit `first` of stream `id`; `count` becomes the
     // number of units the server sent. Throws "Buffer too small." before reading them when
     // they do not fit in `bufferSize`.
-    void readStream(const char* id, void* buffer, unsigned int bufferSize, int first,
-                    int unitSize, int& count);
+    void readStream(const char* id, void* buffer, unsigned int bufferSize, int first, int unitSize,
+                    int& count);
     // Sends exactly the file's size as taken at the start; throws (and drops the connection)
     // when the file ends before that.
     void pushFile(const char* remoteName, const char* localPath);

@@ -113,37 +113,92 @@ TEST(FrameClientWire, EveryRequestFormByteForByte) {
     };
     const std::vector<Case> cases = {
         {"acknowledged read", 2015, 0, 0, "\0"s + std::string(10, 'f'),
-         [&](VantrelFrameClientAPI& c) { c.readFrame("3.1", buffer, 10, nullptr, 0, nullptr, nullptr, false); },
-         "ReadFrame\0" "3.1\0" "10\0"s},
+         [&](VantrelFrameClientAPI& c) {
+             c.readFrame("3.1", buffer, 10, nullptr, 0, nullptr, nullptr, false);
+         },
+         "ReadFrame\0"
+         "3.1\0"
+         "10\0"s},
         {"read with parameters", 2015, 0, 0, "\0"s + std::string(10, 'f'),
-         [&](VantrelFrameClientAPI& c) { c.readFrame("3.1", buffer, 10, "pq", 2, nullptr, nullptr, true); },
-         "ReadFrameParams\0" "3.1\0" "10\0" "2\0" "pq"s},
+         [&](VantrelFrameClientAPI& c) {
+             c.readFrame("3.1", buffer, 10, "pq", 2, nullptr, nullptr, true);
+         },
+         "ReadFrameParams\0"
+         "3.1\0"
+         "10\0"
+         "2\0"
+         "pq"s},
         {"no acknowledgement", 2015, 0, 0, std::string(4096, 'f'),
-         [&](VantrelFrameClientAPI& c) { c.readFrame("3.1", buffer, 4096, nullptr, 0, nullptr, nullptr, true); },
-         "ReadFrameNoAck\0" "3.1\0" "4096\0"s},
+         [&](VantrelFrameClientAPI& c) {
+             c.readFrame("3.1", buffer, 4096, nullptr, 0, nullptr, nullptr, true);
+         },
+         "ReadFrameNoAck\0"
+         "3.1\0"
+         "4096\0"s},
         {"no acknowledgement with parameters", 2015, 0, 0, std::string(4096, 'f'),
-         [&](VantrelFrameClientAPI& c) { c.readFrame("3.1", buffer, 4096, "p", 1, nullptr, nullptr, true); },
-         "ReadFrameParamsNoAck\0" "3.1\0" "4096\0" "1\0" "p"s},
+         [&](VantrelFrameClientAPI& c) {
+             c.readFrame("3.1", buffer, 4096, "p", 1, nullptr, nullptr, true);
+         },
+         "ReadFrameParamsNoAck\0"
+         "3.1\0"
+         "4096\0"
+         "1\0"
+         "p"s},
         {"4095 bytes stay acknowledged", 2015, 0, 0, "\0"s + std::string(4095, 'f'),
-         [&](VantrelFrameClientAPI& c) { c.readFrame("3.1", buffer, 4095, nullptr, 0, nullptr, nullptr, true); },
-         "ReadFrame\0" "3.1\0" "4095\0"s},
+         [&](VantrelFrameClientAPI& c) {
+             c.readFrame("3.1", buffer, 4095, nullptr, 0, nullptr, nullptr, true);
+         },
+         "ReadFrame\0"
+         "3.1\0"
+         "4095\0"s},
         {"read-ahead only, old server", 2010, 1, 2, "",
-         [&](VantrelFrameClientAPI& c) { c.readFrame("", buffer, 10, nullptr, 0, "3.2", nullptr, false); },
-         "ReadAhead\0" "3.2\0" "10\0"s},
+         [&](VantrelFrameClientAPI& c) {
+             c.readFrame("", buffer, 10, nullptr, 0, "3.2", nullptr, false);
+         },
+         "ReadAhead\0"
+         "3.2\0"
+         "10\0"s},
         {"read-ahead with parameters, old server", 2010, 1, 2, "",
-         [&](VantrelFrameClientAPI& c) { c.readFrame(nullptr, buffer, 10, "x", 1, "3.2", "3.3", false); },
-         "ReadAheadParams\0" "3.2\0" "10\0" "1\0" "x" "ReadAheadParams\0" "3.3\0" "10\0" "1\0" "x"s},
+         [&](VantrelFrameClientAPI& c) {
+             c.readFrame(nullptr, buffer, 10, "x", 1, "3.2", "3.3", false);
+         },
+         "ReadAheadParams\0"
+         "3.2\0"
+         "10\0"
+         "1\0"
+         "x"
+         "ReadAheadParams\0"
+         "3.3\0"
+         "10\0"
+         "1\0"
+         "x"s},
         {"read-ahead asking for a redirection", 2010, 1, 1, "0\0"s,
-         [&](VantrelFrameClientAPI& c) { c.readFrame(nullptr, buffer, 10, nullptr, 0, "3.2", nullptr, false); },
-         "ReadAheadRedirect\0" "3.2\0" "10\0" "0\0"s},
+         [&](VantrelFrameClientAPI& c) {
+             c.readFrame(nullptr, buffer, 10, nullptr, 0, "3.2", nullptr, false);
+         },
+         "ReadAheadRedirect\0"
+         "3.2\0"
+         "10\0"
+         "0\0"s},
         {"write", 2015, 0, 0, "\0"s,
          [&](VantrelFrameClientAPI& c) { c.writeFrame("3.1", "abc", 3); },
-         "WriteFrame\0" "3.1\0" "3\0" "abc"s},
-        {"stream", 2015, 0, 0, "\0" "2\0" "abcd"s,
+         "WriteFrame\0"
+         "3.1\0"
+         "3\0"
+         "abc"s},
+        {"stream", 2015, 0, 0,
+         "\0"
+         "2\0"
+         "abcd"s,
          [&](VantrelFrameClientAPI& c) { c.readStream("stream-3", buffer, 4, 5, 2, count); },
-         "ReadStream\0" "stream-3\0" "4\0" "5\0" "2\0" "2\0"s},
-        {"invalidate", 2015, 0, 0, "\0"s,
-         [&](VantrelFrameClientAPI& c) { c.invalidateCache(); }, "InvalidateCache\0"s},
+         "ReadStream\0"
+         "stream-3\0"
+         "4\0"
+         "5\0"
+         "2\0"
+         "2\0"s},
+        {"invalidate", 2015, 0, 0, "\0"s, [&](VantrelFrameClientAPI& c) { c.invalidateCache(); },
+         "InvalidateCache\0"s},
         {"no-op", 2015, 0, 0, "", [&](VantrelFrameClientAPI& c) { c.noOp(); }, "NoOp\0"s},
     };
     for (const Case& c : cases) {
@@ -181,8 +236,8 @@ TEST(FrameClientWire, FrameLandsInTheCallersBuffer) {
 
 TEST(FrameClientWire, ErrorRepliesAndTheirEffectOnTheConnection) {
     std::vector<char> buffer(8192);
-    const std::string noAckError = std::string(VantrelFrameWire::ERROR_PREFIX) + "Unknown frame id: '9.9'" +
-                                   std::string(8192 - 82 - 23, '\0');
+    const std::string noAckError = std::string(VantrelFrameWire::ERROR_PREFIX) +
+                                   "Unknown frame id: '9.9'" + std::string(8192 - 82 - 23, '\0');
     const std::string longStatus(1100, 'e');
     const std::string digits63(63, '7');
     struct Case {
@@ -195,24 +250,37 @@ TEST(FrameClientWire, ErrorRepliesAndTheirEffectOnTheConnection) {
     int count = 1000;
     const std::vector<Case> cases = {
         {"status", "Unknown frame id: '9.9'\0"s,
-         [&](VantrelFrameClientAPI& c) { c.readFrame("9.9", buffer.data(), 100, nullptr, 0, nullptr, nullptr, true); },
+         [&](VantrelFrameClientAPI& c) {
+             c.readFrame("9.9", buffer.data(), 100, nullptr, 0, nullptr, nullptr, true);
+         },
          "Unknown frame id: '9.9'", false},
         {"error prefix", noAckError,
-         [&](VantrelFrameClientAPI& c) { c.readFrame("9.9", buffer.data(), 8192, nullptr, 0, nullptr, nullptr, true); },
+         [&](VantrelFrameClientAPI& c) {
+             c.readFrame("9.9", buffer.data(), 8192, nullptr, 0, nullptr, nullptr, true);
+         },
          "Unknown frame id: '9.9'", false},
         {"status cut at 1023 bytes", longStatus + '\0',
-         [&](VantrelFrameClientAPI& c) { c.writeFrame("1.1", "", 0); }, std::string(1023, 'e'), true},
+         [&](VantrelFrameClientAPI& c) { c.writeFrame("1.1", "", 0); }, std::string(1023, 'e'),
+         true},
         {"number of 63 digits", digits63 + '\0',
-         [&](VantrelFrameClientAPI& c) { c.readFrame(nullptr, nullptr, 0, nullptr, 0, "1.1", nullptr, false); },
+         [&](VantrelFrameClientAPI& c) {
+             c.readFrame(nullptr, nullptr, 0, nullptr, 0, "1.1", nullptr, false);
+         },
          "Invalid number reply from the server", true},
         {"redirect record over the cap", "100000\0"s,
-         [&](VantrelFrameClientAPI& c) { c.readFrame(nullptr, nullptr, 0, nullptr, 0, "1.1", nullptr, false); },
+         [&](VantrelFrameClientAPI& c) {
+             c.readFrame(nullptr, nullptr, 0, nullptr, 0, "1.1", nullptr, false);
+         },
          "Invalid redirect record size: 100000", true},
-        {"stream count overflowing the buffer", "\0" "2147483647\0"s,
+        {"stream count overflowing the buffer",
+         "\0"
+         "2147483647\0"s,
          [&](VantrelFrameClientAPI& c) { c.readStream("s", buffer.data(), 8192, 0, 4096, count); },
          "Buffer too small.", true},
         {"peer hangs up", "",
-         [&](VantrelFrameClientAPI& c) { c.readFrame("1.1", buffer.data(), 100, nullptr, 0, nullptr, nullptr, false); },
+         [&](VantrelFrameClientAPI& c) {
+             c.readFrame("1.1", buffer.data(), 100, nullptr, 0, nullptr, nullptr, false);
+         },
          "", true},
     };
     for (const Case& c : cases) {
@@ -313,7 +381,7 @@ TEST(FrameClient, RedirectionRuleOfVersions) {
         int major, minor, maint;
         bool enabled;
     };
-    const Case cases[] = {{2010, 1, 0, false}, {2010, 1, 1, true}, {2010, 1, 2, false},
+    const Case cases[] = {{2010, 1, 0, false}, {2010, 1, 1, true},  {2010, 1, 2, false},
                           {2010, 2, 0, true},  {2009, 9, 9, false}, {2011, 0, 0, true}};
     for (const Case& c : cases) {
         VantrelDaemonInfo info;

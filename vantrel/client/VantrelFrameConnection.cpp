@@ -49,12 +49,12 @@ void VantrelFrameConnection::ensureConnected() {
     const VantrelDaemonInfo* record = provider_->getDaemonInfo();
     if (record == nullptr) fire(provider_->lastError());
     std::string pending = "No data interface found";
-    const int port = record->getFramePort() != 0 ? record->getFramePort()
-                                                 : VantrelFrameWire::DEFAULT_FRAME_PORT;
+    const int port =
+        record->getFramePort() != 0 ? record->getFramePort() : VantrelFrameWire::DEFAULT_FRAME_PORT;
     for (int i = 0; i < VantrelDaemonInfo::MAX_IPS && *record->getFrameIPAddr(i) != '\0'; ++i) {
-        std::unique_ptr<Vantrel::CoIoTcpDescriptor> candidate(new Vantrel::CoIoTcpDescriptor(
-            record->getFrameIPAddr(i), port, sendBufferSize_, receiveBufferSize_,
-            CONNECT_TIMEOUT_SECONDS));
+        std::unique_ptr<Vantrel::CoIoTcpDescriptor> candidate(
+            new Vantrel::CoIoTcpDescriptor(record->getFrameIPAddr(i), port, sendBufferSize_,
+                                           receiveBufferSize_, CONNECT_TIMEOUT_SECONDS));
         pending = candidate->lastError();
         if (pending.empty()) {
             replaceDescriptor(candidate.release());

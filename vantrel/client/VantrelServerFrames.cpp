@@ -8,7 +8,6 @@
 #include "loggerBase/CoException.h"
 #include "vantrel/client/VantrelServerImp.h"
 
-
 VantrelServerFrames::VantrelServerFrames(VantrelServerImp& server)
     : server_(server), connection_(new VantrelFrameConnection(&server)) {}
 
@@ -17,7 +16,8 @@ VantrelServerFrames::~VantrelServerFrames() = default;
 VantrelFrameClientAPI& VantrelServerFrames::frameClient() {
     if (client_) return *client_;
     const VantrelDaemonInfo* info = server_.getDaemonInfo();
-    if (info == nullptr) Vantrel::CoException(__LINE__, __FILE__).fire(server_.lastError(), nullptr);
+    if (info == nullptr)
+        Vantrel::CoException(__LINE__, __FILE__).fire(server_.lastError(), nullptr);
     client_.reset(new VantrelFrameClientAPI(connection_.get(), *info));
     return *client_;
 }

@@ -26,9 +26,8 @@ public:
     VantrelServerFrames(const VantrelServerFrames&) = delete;
     VantrelServerFrames& operator=(const VantrelServerFrames&) = delete;
 
-    bool readFrame(const char* frameId, const void* params, unsigned int paramsLength,
-                   void* buffer, unsigned int size, const char* readAheadId1,
-                   const char* readAheadId2);
+    bool readFrame(const char* frameId, const void* params, unsigned int paramsLength, void* buffer,
+                   unsigned int size, const char* readAheadId1, const char* readAheadId2);
     bool writeFrame(const char* frameId, const void* data, unsigned int size);
     bool readStream(const char* id, void* buffer, unsigned int size, int first, int unitSize,
                     int& count);

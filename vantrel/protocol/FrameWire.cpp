@@ -12,9 +12,18 @@ namespace VantrelFrameWire {
 namespace {
 
 const char* const COMMAND_NAMES[] = {
-    "ReadFrame",       "WriteFrame",           "ReadAhead",         "NoOp",
-    "PullFile",        "PushFile",             "ReadStream",        "ReadFrameNoAck",
-    "ReadFrameParams", "ReadAheadParams",      "ReadFrameParamsNoAck", "ReadAheadRedirect",
+    "ReadFrame",
+    "WriteFrame",
+    "ReadAhead",
+    "NoOp",
+    "PullFile",
+    "PushFile",
+    "ReadStream",
+    "ReadFrameNoAck",
+    "ReadFrameParams",
+    "ReadAheadParams",
+    "ReadFrameParamsNoAck",
+    "ReadAheadRedirect",
     "InvalidateCache",
 };
 constexpr int COMMAND_COUNT = static_cast<int>(sizeof COMMAND_NAMES / sizeof COMMAND_NAMES[0]);
@@ -45,7 +54,8 @@ long long atoiValue(const std::string& text) {
     long long value = 0;
     const long long limit = (std::numeric_limits<long long>::max() - 9) / 10;
     for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i)
-        value = value <= limit ? value * 10 + (text[i] - '0') : std::numeric_limits<long long>::max();
+        value =
+            value <= limit ? value * 10 + (text[i] - '0') : std::numeric_limits<long long>::max();
     return negative ? -value : value;
 }
 
@@ -119,7 +129,8 @@ std::string readStatus(ByteSource& source, bool& cut) {
 
 long long readNumber(ByteSource& source) {
     std::string text;
-    if (!readTerminated(source, MAX_NUMBER_BYTES, text)) fail("Invalid number reply from the server");
+    if (!readTerminated(source, MAX_NUMBER_BYTES, text))
+        fail("Invalid number reply from the server");
     return atoiValue(text);
 }
 

@@ -119,10 +119,10 @@ struct FieldLimits {
 // bytes of "PushFile" follow on the stream; their size is `number`).
 struct Request {
     Command command = UNKNOWN_COMMAND;
-    std::string name;      // as received
-    std::string argument;  // empty for bare commands
-    long long number = 0;  // buffer or data size
-    std::string parameters;                     // commands with parameters
+    std::string name;                              // as received
+    std::string argument;                          // empty for bare commands
+    long long number = 0;                          // buffer or data size
+    std::string parameters;                        // commands with parameters
     long long first = 0, unitSize = 0, count = 0;  // "ReadStream"
 };
 

@@ -44,10 +44,19 @@ std::string coText(const std::function<void()>& action) {
 }
 
 TEST(FrameWire, CommandTableNumbersAndNames) {
-    const std::vector<std::string> names = {
-        "ReadFrame", "WriteFrame", "ReadAhead", "NoOp", "PullFile", "PushFile", "ReadStream",
-        "ReadFrameNoAck", "ReadFrameParams", "ReadAheadParams", "ReadFrameParamsNoAck",
-        "ReadAheadRedirect", "InvalidateCache"};
+    const std::vector<std::string> names = {"ReadFrame",
+                                            "WriteFrame",
+                                            "ReadAhead",
+                                            "NoOp",
+                                            "PullFile",
+                                            "PushFile",
+                                            "ReadStream",
+                                            "ReadFrameNoAck",
+                                            "ReadFrameParams",
+                                            "ReadAheadParams",
+                                            "ReadFrameParamsNoAck",
+                                            "ReadAheadRedirect",
+                                            "InvalidateCache"};
     for (size_t i = 0; i < names.size(); ++i) {
         EXPECT_EQ(names[i], commandName(static_cast<Command>(i)));
         EXPECT_EQ(static_cast<Command>(i), commandFromName(names[i]));
@@ -57,13 +66,33 @@ TEST(FrameWire, CommandTableNumbersAndNames) {
 }
 
 TEST(FrameWire, RequestFormsByteForByte) {
-    EXPECT_EQ("ReadFrame\0" "12.3\0" "4096\0"s, requestHeader("ReadFrame", "12.3", 4096));
-    EXPECT_EQ("WriteFrame\0" "a\0" "0\0"s, requestHeader("WriteFrame", "a", 0));
-    EXPECT_EQ("PullFile\0" "x/y\0" "262144\0"s, requestHeader("PullFile", "x/y", 262144));
-    EXPECT_EQ("ReadAheadRedirect\0" "\0" "-1\0"s, requestHeader("ReadAheadRedirect", "", -1));
+    EXPECT_EQ(
+        "ReadFrame\0"
+        "12.3\0"
+        "4096\0"s,
+        requestHeader("ReadFrame", "12.3", 4096));
+    EXPECT_EQ(
+        "WriteFrame\0"
+        "a\0"
+        "0\0"s,
+        requestHeader("WriteFrame", "a", 0));
+    EXPECT_EQ(
+        "PullFile\0"
+        "x/y\0"
+        "262144\0"s,
+        requestHeader("PullFile", "x/y", 262144));
+    EXPECT_EQ(
+        "ReadAheadRedirect\0"
+        "\0"
+        "-1\0"s,
+        requestHeader("ReadAheadRedirect", "", -1));
     char buffer[32];
     EXPECT_EQ(19u, formatRequestHeader(buffer, sizeof buffer, "ReadFrame", "1.2", 4096));
-    EXPECT_EQ("ReadFrame\0" "1.2\0" "4096\0"s, std::string(buffer, 19));
+    EXPECT_EQ(
+        "ReadFrame\0"
+        "1.2\0"
+        "4096\0"s,
+        std::string(buffer, 19));
     EXPECT_EQ(0u, formatRequestHeader(buffer, 18, "ReadFrame", "1.2", 4096));  // no room for it
     EXPECT_EQ("NoOp\0"s, bareCommand("NoOp"));
     EXPECT_EQ("InvalidateCache\0"s, bareCommand("InvalidateCache"));
@@ -117,8 +146,7 @@ TEST(FrameWire, NumberReplies) {
         std::string bytes;
         long long value;
     };
-    const Case cases[] = {{"0\0"s, 0}, {"17\0"s, 17}, {"-3\0"s, -3}, {" 12ab\0"s, 12},
-                          {"x\0"s, 0}};
+    const Case cases[] = {{"0\0"s, 0}, {"17\0"s, 17}, {"-3\0"s, -3}, {" 12ab\0"s, 12}, {"x\0"s, 0}};
     for (const Case& c : cases) {
         StringSource source(c.bytes);
         EXPECT_EQ(c.value, readNumber(source)) << c.bytes;
@@ -153,11 +181,25 @@ TEST(FrameWire, ServerParsesEveryRequestForm) {
         std::string parameters;
     };
     const Case cases[] = {
-        {"ReadFrame\0" "1.2\0" "4096\0"s, READ_FRAME, "1.2", 4096, ""},
-        {"ReadFrameParamsNoAck\0" "1.2\0" "8192\0" "3\0" "abc"s, READ_FRAME_PARAMS_NO_ACK, "1.2",
-         8192, "abc"},
-        {"ReadAheadRedirect\0" "7.0\0" "10\0" "0\0"s, READ_AHEAD_REDIRECT, "7.0", 10, ""},
-        {"WriteFrame\0" "7.1\0" "5\0"s, WRITE_FRAME, "7.1", 5, ""},
+        {"ReadFrame\0"
+         "1.2\0"
+         "4096\0"s,
+         READ_FRAME, "1.2", 4096, ""},
+        {"ReadFrameParamsNoAck\0"
+         "1.2\0"
+         "8192\0"
+         "3\0"
+         "abc"s,
+         READ_FRAME_PARAMS_NO_ACK, "1.2", 8192, "abc"},
+        {"ReadAheadRedirect\0"
+         "7.0\0"
+         "10\0"
+         "0\0"s,
+         READ_AHEAD_REDIRECT, "7.0", 10, ""},
+        {"WriteFrame\0"
+         "7.1\0"
+         "5\0"s,
+         WRITE_FRAME, "7.1", 5, ""},
         {"NoOp\0"s, NO_OP, "", 0, ""},
         {"InvalidateCache\0"s, INVALIDATE_CACHE, "", 0, ""},
     };
@@ -171,7 +213,13 @@ TEST(FrameWire, ServerParsesEveryRequestForm) {
         EXPECT_EQ(c.parameters, request.parameters);
         EXPECT_EQ(c.bytes.size(), source.consumed()) << c.bytes;
     }
-    StringSource stream("ReadStream\0" "stream-4\0" "100\0" "-2\0" "10\0" "3\0"s);
+    StringSource stream(
+        "ReadStream\0"
+        "stream-4\0"
+        "100\0"
+        "-2\0"
+        "10\0"
+        "3\0"s);
     Request request;
     readCommand(stream, request);
     readRequestFields(stream, request);
@@ -188,11 +236,30 @@ TEST(FrameWire, ServerRefusesMalformedRequests) {
     const Case cases[] = {
         {std::string(100, 'R') + '\0', "Command name too long"},
         {"ReadFrame\0"s + std::string(5000, 'a') + '\0', "Argument too long"},
-        {"ReadFrame\0" "a\0" "12x\0"s, "Invalid size field"},
-        {"ReadFrame\0" "a\0" "-5\0"s, "Invalid size field"},
-        {"ReadFrame\0" "a\0" "\0"s, "Invalid size field"},
-        {"ReadFrameParams\0" "a\0" "5\0" "99999999\0"s, "Parameters too long"},
-        {"ReadStream\0" "s\0" "5\0" "0\0" "1\0" "-1\0"s, "Invalid count field"},
+        {"ReadFrame\0"
+         "a\0"
+         "12x\0"s,
+         "Invalid size field"},
+        {"ReadFrame\0"
+         "a\0"
+         "-5\0"s,
+         "Invalid size field"},
+        {"ReadFrame\0"
+         "a\0"
+         "\0"s,
+         "Invalid size field"},
+        {"ReadFrameParams\0"
+         "a\0"
+         "5\0"
+         "99999999\0"s,
+         "Parameters too long"},
+        {"ReadStream\0"
+         "s\0"
+         "5\0"
+         "0\0"
+         "1\0"
+         "-1\0"s,
+         "Invalid count field"},
     };
     for (const Case& c : cases) {
         StringSource source(c.bytes);
@@ -200,7 +267,8 @@ TEST(FrameWire, ServerRefusesMalformedRequests) {
         EXPECT_EQ(c.error, coText([&] {
                       readCommand(source, request);
                       readRequestFields(source, request);
-                  })) << c.bytes.substr(0, 40);
+                  }))
+            << c.bytes.substr(0, 40);
     }
     StringSource unknown("Hello\0"s);
     Request request;

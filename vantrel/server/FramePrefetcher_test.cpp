@@ -13,7 +13,8 @@ class FramePrefetcherTest : public ::testing::Test {
 protected:
     FramePrefetcherTest() {
         NodeStore store(dir_.path(), ServerFiles::Sync::FAST);
-        const std::string clip = store.createNode(NodeStore::ROOT_ID, "c", "CLIP", VantrelClipFormat()).id;
+        const std::string clip =
+            store.createNode(NodeStore::ROOT_ID, "c", "CLIP", VantrelClipFormat()).id;
         frames_ = store.allocateFrames(clip, 3, nullptr).frames;
         const char* contents[] = {"first", "second", "third"};
         for (size_t i = 0; i < 3; ++i) store.writeFrameData(clip, frames_[i], contents[i]);
@@ -29,7 +30,7 @@ TEST_F(FramePrefetcherTest, ReadAheadFramesAreServedFromMemoryUntilInvalidated) 
     EXPECT_EQ(nullptr, prefetcher.find(frames_[0]));  // never asked for
     prefetcher.request(frames_[0]);
     prefetcher.request(frames_[1]);
-    prefetcher.request("9.9");  // unknown: never cached
+    prefetcher.request("9.9");                        // unknown: never cached
     ASSERT_NE(nullptr, prefetcher.find(frames_[0]));  // waits for the load
     EXPECT_EQ("first", *prefetcher.find(frames_[0]));
     EXPECT_EQ("second", *prefetcher.find(frames_[1]));

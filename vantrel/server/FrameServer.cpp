@@ -105,11 +105,11 @@ FrameServer::FrameServer(const Options& options, RequestLog* log)
       prefetcher_(storage_, CACHE_BYTES, PREFETCH_WORKERS) {
     if (options.port < 0) throw ServerError("Invalid frame port " + std::to_string(options.port));
     ServerFiles::makeDirectory(options.directory + "/files");
-    listener_.reset(new Vantrel::CoIoTcpServerDescriptor(
-        options.port == 0 ? -1 : options.port, 0, 0, options.listenAddress));
+    listener_.reset(new Vantrel::CoIoTcpServerDescriptor(options.port == 0 ? -1 : options.port, 0,
+                                                         0, options.listenAddress));
     if (!listener_->isValid())
-        throw ServerError("Cannot listen on frame port " + std::to_string(options.port) +
-                          ": " + listener_->lastError());
+        throw ServerError("Cannot listen on frame port " + std::to_string(options.port) + ": " +
+                          listener_->lastError());
     acceptor_ = std::thread([this] { acceptLoop(); });
 }
 
@@ -315,8 +315,9 @@ void FrameServer::pushFile(FrameSocket& socket, const Wire::Request& request) {
     }
     const std::string temp = storage_.pushTempPath(path);
     FdCloser file{::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644)};
-    if (file.fd < 0) return sendStatus(socket, "Cannot create '" + request.argument + "': " +
-                                                   std::strerror(errno));
+    if (file.fd < 0)
+        return sendStatus(socket,
+                          "Cannot create '" + request.argument + "': " + std::strerror(errno));
     sendStatus(socket, "");
     std::vector<char> chunk(Wire::TRANSFER_CHUNK);
     bool written = true;
@@ -324,7 +325,8 @@ void FrameServer::pushFile(FrameSocket& socket, const Wire::Request& request) {
         for (long long left = request.number; left > 0;) {
             const size_t piece = static_cast<size_t>(std::min<long long>(left, chunk.size()));
             socket.read(chunk.data(), piece);
-            written = written && ::write(file.fd, chunk.data(), piece) == static_cast<ssize_t>(piece);
+            written =
+                written && ::write(file.fd, chunk.data(), piece) == static_cast<ssize_t>(piece);
             left -= static_cast<long long>(piece);
         }
     } catch (const PeerGone&) {

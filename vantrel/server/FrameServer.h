@@ -77,7 +77,7 @@ public:
     };
 
     struct Options {
-        std::string directory;  // the tree directory
+        std::string directory;    // the tree directory
         int port = DEFAULT_PORT;  // 0: chosen by the system
         std::string listenAddress = "127.0.0.1";
         ProtocolVersion version;

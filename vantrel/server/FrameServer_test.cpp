@@ -3,12 +3,11 @@
 #include "vantrel/server/FrameServer.h"
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <string>
 
@@ -34,7 +33,8 @@ protected:
         {
             NodeStore store(dir_.path(), ServerFiles::Sync::FAST);
             if (store.size() == 1) {
-                const Node& clip = store.createNode(NodeStore::ROOT_ID, "c", "CLIP", VantrelClipFormat());
+                const Node& clip =
+                    store.createNode(NodeStore::ROOT_ID, "c", "CLIP", VantrelClipFormat());
                 const Node& framed = store.allocateFrames(clip.id, 2, nullptr);
                 frame0_ = framed.frames[0];
                 frame1_ = framed.frames[1];
@@ -58,7 +58,8 @@ protected:
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         address.sin_port = htons(static_cast<uint16_t>(server_->port()));
-        ASSERT_EQ(0, ::connect(socket_.fd(), reinterpret_cast<sockaddr*>(&address), sizeof address));
+        ASSERT_EQ(0,
+                  ::connect(socket_.fd(), reinterpret_cast<sockaddr*>(&address), sizeof address));
     }
     void TearDown() override {
         socket_.reset();
@@ -72,7 +73,8 @@ protected:
         pollfd ready{socket_.fd(), POLLIN, 0};
         if (::poll(&ready, 1, 5000) != 1) return false;
         char byte;
-        return ::recv(socket_.fd(), &byte, 1, 0) <= 0;  // a reset when request bytes were left unread
+        return ::recv(socket_.fd(), &byte, 1, 0) <=
+               0;  // a reset when request bytes were left unread
     }
 
     testing::TempDir dir_;
@@ -90,31 +92,105 @@ TEST_F(FrameServerTest, FrameRepliesByteForByte) {
     const std::string unknownNoAck = std::string(Wire::ERROR_PREFIX) + "Unknown frame id: '9.9'" +
                                      std::string(4096 - 82 - 23, '\0');
     const Case cases[] = {
-        {"ReadFrame\0"s + frame0_ + "\0" "8\0"s, "\0" "ABCDEF\0\0"s},
-        {"ReadFrame\0"s + frame0_ + "\0" "4\0"s, "\0" "ABCD"s},
-        {"ReadFrameParams\0"s + frame0_ + "\0" "3\0" "2\0" "pp"s, "\0" "ABC"s},
-        {"ReadFrame\0"s + frame1_ + "\0" "3\0"s, "\0\0\0\0"s},  // no data yet: zeros
-        {"ReadFrame\0" "9.9\0" "3\0"s, "Unknown frame id: '9.9'\0"s},
-        {"ReadFrameNoAck\0" "9.9\0" "4096\0"s, unknownNoAck},
-        {"ReadFrameParamsNoAck\0"s + frame0_ + "\0" "7\0" "0\0"s, "ABCDEF\0"s},
-        {"ReadAheadRedirect\0"s + frame0_ + "\0" "7\0" "0\0"s, "0\0"s},
-        {"WriteFrame\0" "9.9\0" "3\0" "xyz"s, "Unknown frame id: '9.9'\0"s},
-        {"WriteFrame\0"s + frame1_ + "\0" "2\0" "hi"s, "\0"s},
-        {"ReadFrame\0"s + frame1_ + "\0" "2\0"s, "\0" "hi"s},
-        {"ReadStream\0stream-"s + serial_ + "\0" "10\0" "1\0" "2\0" "9\0"s, "\0" "3\0" "CDEFhi"s},
-        {"ReadStream\0" "stream-77\0" "10\0" "0\0" "2\0" "1\0"s, "Unknown stream id: 'stream-77'\0"s},
-        {"PullFile\0" "../x\0" "262144\0"s, "0\0" "Invalid file name: '../x'\0"s},
-        {"PushFile\0" "/x\0" "3\0"s, "Invalid file name: '/x'\0"s},
-        {"PushFile\0" "f.bin\0" "3\0"s, "\0"s},
+        {"ReadFrame\0"s + frame0_ +
+             "\0"
+             "8\0"s,
+         "\0"
+         "ABCDEF\0\0"s},
+        {"ReadFrame\0"s + frame0_ +
+             "\0"
+             "4\0"s,
+         "\0"
+         "ABCD"s},
+        {"ReadFrameParams\0"s + frame0_ +
+             "\0"
+             "3\0"
+             "2\0"
+             "pp"s,
+         "\0"
+         "ABC"s},
+        {"ReadFrame\0"s + frame1_ +
+             "\0"
+             "3\0"s,
+         "\0\0\0\0"s},  // no data yet: zeros
+        {"ReadFrame\0"
+         "9.9\0"
+         "3\0"s,
+         "Unknown frame id: '9.9'\0"s},
+        {"ReadFrameNoAck\0"
+         "9.9\0"
+         "4096\0"s,
+         unknownNoAck},
+        {"ReadFrameParamsNoAck\0"s + frame0_ +
+             "\0"
+             "7\0"
+             "0\0"s,
+         "ABCDEF\0"s},
+        {"ReadAheadRedirect\0"s + frame0_ +
+             "\0"
+             "7\0"
+             "0\0"s,
+         "0\0"s},
+        {"WriteFrame\0"
+         "9.9\0"
+         "3\0"
+         "xyz"s,
+         "Unknown frame id: '9.9'\0"s},
+        {"WriteFrame\0"s + frame1_ +
+             "\0"
+             "2\0"
+             "hi"s,
+         "\0"s},
+        {"ReadFrame\0"s + frame1_ +
+             "\0"
+             "2\0"s,
+         "\0"
+         "hi"s},
+        {"ReadStream\0stream-"s + serial_ +
+             "\0"
+             "10\0"
+             "1\0"
+             "2\0"
+             "9\0"s,
+         "\0"
+         "3\0"
+         "CDEFhi"s},
+        {"ReadStream\0"
+         "stream-77\0"
+         "10\0"
+         "0\0"
+         "2\0"
+         "1\0"s,
+         "Unknown stream id: 'stream-77'\0"s},
+        {"PullFile\0"
+         "../x\0"
+         "262144\0"s,
+         "0\0"
+         "Invalid file name: '../x'\0"s},
+        {"PushFile\0"
+         "/x\0"
+         "3\0"s,
+         "Invalid file name: '/x'\0"s},
+        {"PushFile\0"
+         "f.bin\0"
+         "3\0"s,
+         "\0"s},
         {"abc"s, "\0"s},  // the pushed bytes, then the second status
-        {"PullFile\0" "f.bin\0" "262144\0"s, "3\0" "abc\0"s},
-        {"NoOp\0" "InvalidateCache\0"s, "\0"s},
+        {"PullFile\0"
+         "f.bin\0"
+         "262144\0"s,
+         "3\0"
+         "abc\0"s},
+        {"NoOp\0"
+         "InvalidateCache\0"s,
+         "\0"s},
     };
     for (const Case& c : cases) {
         send(c.request);
         EXPECT_EQ(c.reply, receive(c.reply.size())) << c.request.substr(0, 20);
     }
-    EXPECT_EQ("ReadFrame " + frame0_ + " 8", log_.entries().front().method + " " + log_.entries().front().args);
+    EXPECT_EQ("ReadFrame " + frame0_ + " 8",
+              log_.entries().front().method + " " + log_.entries().front().args);
 }
 
 TEST_F(FrameServerTest, CommandsOfALaterGenerationCloseTheConnection) {
@@ -123,13 +199,32 @@ TEST_F(FrameServerTest, CommandsOfALaterGenerationCloseTheConnection) {
         std::string request;
     };
     const Case cases[] = {
-        {"2007.0.0.0", "ReadStream\0s\0" "1\0" "0\0" "1\0" "1\0"s},
-        {"2009.0.0.0", "ReadFrameNoAck\0" "1.0\0" "4096\0"s},
-        {"2009.1.0.0", "ReadFrameParams\0" "1.0\0" "10\0" "0\0"s},
-        {"2010.1.2.0", "ReadAheadRedirect\0" "1.0\0" "10\0" "0\0"s},
+        {"2007.0.0.0",
+         "ReadStream\0s\0"
+         "1\0"
+         "0\0"
+         "1\0"
+         "1\0"s},
+        {"2009.0.0.0",
+         "ReadFrameNoAck\0"
+         "1.0\0"
+         "4096\0"s},
+        {"2009.1.0.0",
+         "ReadFrameParams\0"
+         "1.0\0"
+         "10\0"
+         "0\0"s},
+        {"2010.1.2.0",
+         "ReadAheadRedirect\0"
+         "1.0\0"
+         "10\0"
+         "0\0"s},
         {"2012.0.0.5119", "InvalidateCache\0"s},
         {"2015.0.0.5858", "Hello\0"s},
-        {"2015.0.0.5858", "ReadFrame\0" "1.0\0" "12x\0"s},
+        {"2015.0.0.5858",
+         "ReadFrame\0"
+         "1.0\0"
+         "12x\0"s},
     };
     for (const Case& c : cases) {
         start(c.version);
@@ -137,7 +232,10 @@ TEST_F(FrameServerTest, CommandsOfALaterGenerationCloseTheConnection) {
         EXPECT_TRUE(closedByServer()) << c.version << " " << c.request.substr(0, 20);
     }
     start("2010.1.1.0");
-    send("ReadAheadRedirect\0"s + frame0_ + "\0" "10\0" "0\0"s);
+    send("ReadAheadRedirect\0"s + frame0_ +
+         "\0"
+         "10\0"
+         "0\0"s);
     EXPECT_EQ("0\0"s, receive(2));
 }
 
@@ -148,7 +246,10 @@ TEST_F(FrameServerTest, RedirectedFramesAnswerTheHoldersRecord) {
     redirect.nodePort = 8001;
     redirect.framePort = 8002;
     start("2015.0.0.5858", {redirect});
-    send("ReadAheadRedirect\0"s + frame1_ + "\0" "10\0" "0\0"s);
+    send("ReadAheadRedirect\0"s + frame1_ +
+         "\0"
+         "10\0"
+         "0\0"s);
     std::string length;
     for (char byte = 'x'; byte != '\0';) {
         byte = receive(1).at(0);

@@ -1,5 +1,3 @@
-#include "vantrel/server/FrameSocket.h"
-
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -7,6 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <vector>
+
+#include "vantrel/server/FrameSocket.h"
 
 namespace vantreld {
 

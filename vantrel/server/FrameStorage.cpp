@@ -110,8 +110,8 @@ std::string FrameStorage::loadFrame(const std::string& frameId) const {
     std::string bytes(frame.size(), '\0');
     size_t have = 0;
     while (have < bytes.size()) {
-        const ssize_t got = ::pread(frame.fd(), &bytes[have], bytes.size() - have,
-                                    static_cast<off_t>(have));
+        const ssize_t got =
+            ::pread(frame.fd(), &bytes[have], bytes.size() - have, static_cast<off_t>(have));
         if (got <= 0) break;
         have += static_cast<size_t>(got);
     }
@@ -152,8 +152,7 @@ std::string FrameStorage::readStream(const std::string& streamId, long long firs
 std::string FrameStorage::filePath(const std::string& remoteName) const {
     const bool escapes = remoteName.empty() || remoteName[0] == '/' ||
                          remoteName.find("..") != std::string::npos ||
-                         remoteName.find('\0') != std::string::npos ||
-                         remoteName.back() == '/';
+                         remoteName.find('\0') != std::string::npos || remoteName.back() == '/';
     const std::string area = directory_ + "/" + FILES_DIR;
     const size_t slash = remoteName.rfind('/');
     const std::string folder =
