@@ -87,6 +87,12 @@ public:
         kill();
         return start();
     }
+    // A new process on the same node port and tree, with another frame port.
+    bool restartOnAnotherFramePort() {
+        kill();
+        framePort_ = client_testing::freeLoopbackPort();
+        return start();
+    }
 
 private:
     bool start() {
@@ -378,6 +384,19 @@ TEST_F(FrameTransferTest, ServerKilledMidFrameThenBackAgain) {
     ASSERT_TRUE(handle_->readFrame(frame(1), buffer.data(), static_cast<unsigned>(buffer.size())))
         << handle_->lastError();
     EXPECT_EQ(samplePattern(1), std::string(buffer.data(), SAMPLE_FRAME_SIZE));
+}
+
+TEST_F(FrameTransferTest, AfterARestartTheDataConnectionFollowsTheNewRecord) {
+    FrameServerProcess server;
+    connect(server);
+    char buffer[SAMPLE_FRAME_SIZE];
+    ASSERT_TRUE(handle_->readFrame(frame(0), buffer, sizeof buffer)) << handle_->lastError();
+    ASSERT_TRUE(server.restartOnAnotherFramePort());
+    // The first call finds the old data connection broken (or refused); the next one connects
+    // to the frame port the restarted server announces.
+    handle_->readFrame(frame(1), buffer, sizeof buffer);
+    ASSERT_TRUE(handle_->readFrame(frame(1), buffer, sizeof buffer)) << handle_->lastError();
+    EXPECT_EQ(samplePattern(1), std::string(buffer, sizeof buffer));
 }
 
 // ------------------------------------------------------------------------ streams, files

@@ -6,12 +6,35 @@
 #include <tuple>
 
 #include "loggerBase/CoException.h"
+#include "vantrel/client/VantrelBaseClientAPI.h"
 #include "vantrel/client/VantrelServerImp.h"
 
+namespace {
+constexpr unsigned int PING_TIMEOUT_MS = 10000;
+}
+
 VantrelServerFrames::VantrelServerFrames(VantrelServerImp& server)
-    : server_(server), connection_(new VantrelFrameConnection(&server)) {}
+    : server_(server), connection_(new VantrelFrameConnection(this)) {}
 
 VantrelServerFrames::~VantrelServerFrames() = default;
+
+const VantrelDaemonInfo* VantrelServerFrames::getDaemonInfo() {
+    if (addressesFailed_) {
+        addressesFailed_ = false;
+        VantrelClientConnection* link = server_.connection();
+        VantrelBaseClientAPI* base = server_.baseClient();
+        // A failed ping leaves the reason to the record fetch below.
+        if (link != nullptr && base != nullptr && !link->isConnected()) base->ping(PING_TIMEOUT_MS);
+    }
+    return server_.getDaemonInfo();
+}
+
+void VantrelServerFrames::invalidateDaemonInfo() {
+    addressesFailed_ = true;
+    server_.invalidateDaemonInfo();
+}
+
+const char* VantrelServerFrames::lastError() const { return server_.lastError(); }
 
 VantrelFrameClientAPI& VantrelServerFrames::frameClient() {
     if (client_) return *client_;

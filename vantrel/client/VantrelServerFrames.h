@@ -8,6 +8,11 @@
 //   - invalidateCache is sent from 2012.0.0.5120 only; older servers succeed without a request.
 // Every operation answers false with the reason in the server implementation's last error.
 //
+// The data connection's record comes from the server implementation. After the record's data
+// addresses failed (a broken or refused data connection), the next connection first makes sure
+// the node link is up (a ping reconnects it when the server went away), so that it connects
+// from the record the server gives after its restart, not from the one before.
+//
 // Ownership: owned by the server implementation, which is also the data connection's provider.
 // Threads: one thread at a time, except stop(), callable from any thread.
 #pragma once
@@ -19,7 +24,7 @@
 
 class VantrelServerImp;
 
-class VantrelServerFrames {
+class VantrelServerFrames : private VantrelDaemonInfoMgr {
 public:
     explicit VantrelServerFrames(VantrelServerImp& server);
     ~VantrelServerFrames();
@@ -59,7 +64,13 @@ private:
     // False with "Invalid argument: null pointer" when either is null.
     bool checkGiven(const char* first, const char* second);
 
+    // The data connection's provider: the server's record, refreshed after a failure.
+    const VantrelDaemonInfo* getDaemonInfo() override;
+    void invalidateDaemonInfo() override;
+    const char* lastError() const override;
+
     VantrelServerImp& server_;
+    bool addressesFailed_ = false;
     std::unique_ptr<VantrelFrameConnection> connection_;
     std::unique_ptr<VantrelFrameClientAPI> client_;
 };
