@@ -363,6 +363,18 @@ TEST(RedirectionsCache, LeastRecentlyUsedSlotMakesRoom) {
     EXPECT_EQ(nullptr, none.connectionFor("f0"));
 }
 
+TEST(RedirectionsCache, SizeComesFromTheEnvironment) {
+    struct Case {
+        const char* value;
+        size_t slots;
+    };
+    const Case cases[] = {{nullptr, 32}, {"3", 3}, {"0", 0}, {"-4", 0}};
+    for (const Case& c : cases) {
+        Vantrel::testing::ScopedEnv size("ZR_VANTREL_REDIRECTION_CACHE_SIZE", c.value);
+        EXPECT_EQ(c.slots, VantrelRedirectionsCache().size()) << (c.value ? c.value : "unset");
+    }
+}
+
 TEST(RedirectionsCache, OneConnectionPerFramePort) {
     VantrelRedirectionsCache cache(4, nullptr);
     VantrelDaemonInfo a;
