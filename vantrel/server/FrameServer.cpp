@@ -276,16 +276,28 @@ void FrameServer::readAheadRedirect(FrameSocket& socket, const Wire::Request& re
     prefetcher_.request(request.argument);
 }
 
-void FrameServer::writeFrame(FrameSocket& socket, const Wire::Request& request) {
-    const size_t size = static_cast<size_t>(request.number);
-    if (!storage_.isKnownFrame(request.argument)) {
-        socket.discard(size);  // keeps the stream in step
-        return sendStatus(socket, "Unknown frame id: '" + request.argument + "'");
+void FrameServer::receiveInto(FrameSocket& socket, long long size,
+                              FrameStorage::IncomingFile& file) {
+    std::vector<char> chunk(static_cast<size_t>(std::min<long long>(size, Wire::TRANSFER_CHUNK)));
+    for (long long left = size; left > 0;) {
+        const size_t piece = static_cast<size_t>(std::min<long long>(left, chunk.size()));
+        socket.read(chunk.data(), piece);
+        file.write(chunk.data(), piece);
+        left -= static_cast<long long>(piece);
     }
-    std::string bytes(size, '\0');
-    if (size > 0) socket.read(&bytes[0], size);
+}
+
+void FrameServer::writeFrame(FrameSocket& socket, const Wire::Request& request) {
+    std::unique_ptr<FrameStorage::IncomingFile> file;
     try {
-        storage_.writeFrame(request.argument, bytes);
+        file = storage_.incomingFrame(request.argument);
+    } catch (const ServerError& error) {
+        socket.discard(static_cast<size_t>(request.number));  // keeps the stream in step
+        return sendStatus(socket, error.what());
+    }
+    receiveInto(socket, request.number, *file);
+    try {
+        file->commit();
         prefetcher_.forget(request.argument);
         sendStatus(socket, "");
     } catch (const ServerError& error) {
@@ -307,39 +319,18 @@ void FrameServer::readStream(FrameSocket& socket, const Wire::Request& request) 
 }
 
 void FrameServer::pushFile(FrameSocket& socket, const Wire::Request& request) {
-    std::string path;
+    std::unique_ptr<FrameStorage::IncomingFile> file;
     try {
-        path = storage_.filePath(request.argument);
+        file = storage_.incomingFile(request.argument);
     } catch (const ServerError& error) {
         return sendStatus(socket, error.what());
     }
-    const std::string temp = storage_.pushTempPath(path);
-    FdCloser file{::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644)};
-    if (file.fd < 0)
-        return sendStatus(socket,
-                          "Cannot create '" + request.argument + "': " + std::strerror(errno));
     sendStatus(socket, "");
-    std::vector<char> chunk(Wire::TRANSFER_CHUNK);
-    bool written = true;
+    receiveInto(socket, request.number, *file);  // a sender gone leaves no file behind
     try {
-        for (long long left = request.number; left > 0;) {
-            const size_t piece = static_cast<size_t>(std::min<long long>(left, chunk.size()));
-            socket.read(chunk.data(), piece);
-            written =
-                written && ::write(file.fd, chunk.data(), piece) == static_cast<ssize_t>(piece);
-            left -= static_cast<long long>(piece);
-        }
-    } catch (const PeerGone&) {
-        ::unlink(temp.c_str());  // a pushed file appears whole or not at all
-        throw;
-    }
-    if (options_.sync == ServerFiles::Sync::DURABLE) written = written && ::fsync(file.fd) == 0;
-    try {
-        if (!written) throw ServerError("Cannot write '" + request.argument + "'");
-        storage_.commitPushedFile(temp, path);
+        file->commit();
         sendStatus(socket, "");
     } catch (const ServerError& error) {
-        ::unlink(temp.c_str());
         sendStatus(socket, error.what());
     }
 }

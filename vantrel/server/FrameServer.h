@@ -109,6 +109,8 @@ private:
     void readFrame(FrameSocket& socket, const VantrelFrameWire::Request& request);
     void readAheadRedirect(FrameSocket& socket, const VantrelFrameWire::Request& request);
     void writeFrame(FrameSocket& socket, const VantrelFrameWire::Request& request);
+    // Reads `size` bytes of the request into `file` (not committed).
+    static void receiveInto(FrameSocket& socket, long long size, FrameStorage::IncomingFile& file);
     void readStream(FrameSocket& socket, const VantrelFrameWire::Request& request);
     void pushFile(FrameSocket& socket, const VantrelFrameWire::Request& request);
     void pullFile(FrameSocket& socket, const VantrelFrameWire::Request& request);

@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "rcApi/rcAttrStream.h"
@@ -119,13 +121,18 @@ std::string FrameStorage::loadFrame(const std::string& frameId) const {
     return bytes;
 }
 
-void FrameStorage::writeFrame(const std::string& frameId, const std::string& bytes) const {
+std::unique_ptr<FrameStorage::IncomingFile> FrameStorage::incomingFrame(
+    const std::string& frameId) const {
     if (!isKnownFrame(frameId)) unknownFrame(frameId);
     std::string serial;
     frameSerial(frameId, serial);
-    const std::string frames = nodeFolder(serial) + "/" + FRAMES_DIR;
-    ServerFiles::makeDirectory(frames);
-    ServerFiles::writeFileAtomically(frames + "/" + frameId, bytes, sync_);
+    ServerFiles::makeDirectory(nodeFolder(serial) + "/" + FRAMES_DIR);
+    return std::unique_ptr<IncomingFile>(new IncomingFile(frameFilePath(serial, frameId), sync_));
+}
+
+std::unique_ptr<FrameStorage::IncomingFile> FrameStorage::incomingFile(
+    const std::string& remoteName) const {
+    return std::unique_ptr<IncomingFile>(new IncomingFile(filePath(remoteName), sync_));
 }
 
 std::string FrameStorage::readStream(const std::string& streamId, long long first,
@@ -162,15 +169,47 @@ std::string FrameStorage::filePath(const std::string& remoteName) const {
     return area + "/" + remoteName;
 }
 
-std::string FrameStorage::pushTempPath(const std::string& path) const {
+namespace {
+
+// A temporary name beside `path`, unique in this process and among processes.
+std::string tempPathBeside(const std::string& path) {
     static std::atomic<unsigned long> counter{0};
-    const size_t slash = path.rfind('/');
-    return path.substr(0, slash + 1) + ".push-" + std::to_string(::getpid()) + "-" +
-           std::to_string(++counter) + ServerFiles::TEMP_SUFFIX;
+    return path + ".in-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) +
+           ServerFiles::TEMP_SUFFIX;
 }
 
-void FrameStorage::commitPushedFile(const std::string& tempPath, const std::string& path) const {
-    ServerFiles::rename(tempPath, path, sync_);
+}  // namespace
+
+FrameStorage::IncomingFile::IncomingFile(const std::string& target, ServerFiles::Sync sync)
+    : target_(target),
+      temp_(tempPathBeside(target)),
+      sync_(sync),
+      fd_(::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644)) {
+    if (fd_ < 0) throw ServerError("Cannot create '" + temp_ + "': " + std::strerror(errno));
+}
+
+FrameStorage::IncomingFile::~IncomingFile() {
+    ::close(fd_);
+    if (!committed_) ::unlink(temp_.c_str());
+}
+
+void FrameStorage::IncomingFile::write(const char* bytes, size_t size) {
+    while (size > 0 && !failed_) {
+        const ssize_t n = ::write(fd_, bytes, size);
+        if (n < 0 && errno == EINTR) continue;
+        failed_ = n <= 0;
+        if (n > 0) {
+            bytes += n;
+            size -= static_cast<size_t>(n);
+        }
+    }
+}
+
+void FrameStorage::IncomingFile::commit() {
+    if (failed_ || (sync_ == ServerFiles::Sync::DURABLE && ::fsync(fd_) != 0))
+        throw ServerError("Cannot write '" + target_ + "': " + std::strerror(errno));
+    ServerFiles::rename(temp_, target_, sync_);
+    committed_ = true;
 }
 
 }  // namespace vantreld

@@ -21,6 +21,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -56,8 +57,34 @@ public:
     // The frame's bytes (empty for a frame without data); throws like openFrame.
     std::string loadFrame(const std::string& frameId) const;
     bool isKnownFrame(const std::string& frameId) const;
-    // Replaces the frame's bytes atomically; throws for an unknown frame id.
-    void writeFrame(const std::string& frameId, const std::string& bytes) const;
+    // A file that arrives in pieces and replaces its target atomically: the bytes go to a
+    // temporary file beside the target, which commit() flushes (with Sync::DURABLE) and renames
+    // over the target. Destroyed without commit() (the sender went away), it removes the
+    // temporary file, so the target is whole or untouched. The constructor throws ServerError
+    // when the temporary file cannot be created.
+    class IncomingFile {
+    public:
+        IncomingFile(const std::string& target, ServerFiles::Sync sync);
+        ~IncomingFile();
+        IncomingFile(const IncomingFile&) = delete;
+        IncomingFile& operator=(const IncomingFile&) = delete;
+        void write(const char* bytes, size_t size);
+        // Throws ServerError when a write failed or the file cannot be committed.
+        void commit();
+
+    private:
+        const std::string target_;
+        const std::string temp_;
+        const ServerFiles::Sync sync_;
+        int fd_;
+        bool failed_ = false;
+        bool committed_ = false;
+    };
+
+    // The new bytes of a frame; throws for an unknown frame id.
+    std::unique_ptr<IncomingFile> incomingFrame(const std::string& frameId) const;
+    // A file pushed into the files area; throws like filePath().
+    std::unique_ptr<IncomingFile> incomingFile(const std::string& remoteName) const;
 
     // Units [first, first + count) of `unitSize` bytes of stream `streamId`; `count` is cut to
     // the units that exist. Throws for an unknown stream, a negative first unit or a unit size
@@ -67,9 +94,6 @@ public:
 
     // The path of `remoteName` in the files area; throws "Invalid file name: 'NAME'".
     std::string filePath(const std::string& remoteName) const;
-    // A fresh temporary path beside `path`, for a file being pushed.
-    std::string pushTempPath(const std::string& path) const;
-    void commitPushedFile(const std::string& tempPath, const std::string& path) const;
 
 private:
     // The serial of a frame id "SERIAL.N" or a stream id "stream-SERIAL"; false when the text
