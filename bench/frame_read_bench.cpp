@@ -244,8 +244,10 @@ std::string framePath(const std::string& tree, const std::string& frameId) {
     return tree + "/nodes/" + serial + "/frames/" + frameId;
 }
 
-VantreldServer::Options serverOptions(const std::string& tree, int readDelayMs) {
+VantreldServer::Options serverOptions(const std::string& tree, int readDelayMs,
+                                      const std::string& configFile = "") {
     VantreldServer::Options options;
+    options.configFile = configFile;
     options.directory = tree;
     options.port = 0;
     options.framePort = 0;
@@ -330,16 +332,22 @@ int main() {
         std::printf("writeFrame, 12 MiB frames: %.0f MiB/s\n", writes);
     }
 
-    VantreldThread slowServer(serverOptions(tree, READ_DELAY_MS));
-    VantrelServerHandle slowHandle(("127.0.0.1:" + std::to_string(slowServer.nodePort())).c_str());
-    VantrelNodeHandle clip(slowHandle, slow.id.c_str());
-    const double plain = clipFramesPerSecond(clip, slowHandle, 0);
-    const double ahead = clipFramesPerSecond(clip, slowHandle, 1);
-    // The share of the storage delay that read-ahead takes off the time per frame.
-    const double hidden = (1.0 / plain - 1.0 / ahead) / (READ_DELAY_MS / 1000.0);
-    std::printf(
-        "24-frame clip, 1 MiB frames, storage delay %d ms per frame: hint 0 %.1f frames/s, "
-        "hint 1 %.1f frames/s (%.2fx); delay hidden: %.0f%%\n",
-        READ_DELAY_MS, plain, ahead, ahead / plain, 100.0 * hidden);
+    // The server advises its number of read-aheads; hint 1 reads that many frames ahead.
+    for (int readAheads : {2, 4}) {
+        const std::string config = dir / ("readaheads-" + std::to_string(readAheads) + ".cfg");
+        std::ofstream(config) << "[Server]\nReadAheads = " << readAheads << "\n";
+        VantreldThread slowServer(serverOptions(tree, READ_DELAY_MS, config));
+        VantrelServerHandle slowHandle(
+            ("127.0.0.1:" + std::to_string(slowServer.nodePort())).c_str());
+        VantrelNodeHandle clip(slowHandle, slow.id.c_str());
+        const double plain = clipFramesPerSecond(clip, slowHandle, 0);
+        const double ahead = clipFramesPerSecond(clip, slowHandle, 1);
+        // The share of the storage delay that read-ahead takes off the time per frame.
+        const double hidden = (1.0 / plain - 1.0 / ahead) / (READ_DELAY_MS / 1000.0);
+        std::printf(
+            "24-frame clip, 1 MiB frames, storage delay %d ms per frame, %d read-aheads: hint 0 "
+            "%.1f frames/s, hint 1 %.1f frames/s (%.2fx); delay hidden: %.0f%%\n",
+            READ_DELAY_MS, readAheads, plain, ahead, ahead / plain, 100.0 * hidden);
+    }
     return 0;
 }

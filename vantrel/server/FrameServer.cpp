@@ -23,7 +23,8 @@ namespace Wire = VantrelFrameWire;
 namespace {
 
 constexpr int ACCEPT_PASS_MS = 200;
-constexpr int PREFETCH_WORKERS = 2;
+// Loads in flight at once: a slow disk is read ahead several frames deep.
+constexpr int PREFETCH_WORKERS = 4;
 const char REDIRECT_SECTION[] = "FrameRedirect ";
 
 bool atLeast(const ProtocolVersion& version, int major, int minor, int maint, int build) {
