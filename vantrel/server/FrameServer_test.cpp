@@ -193,6 +193,26 @@ TEST_F(FrameServerTest, FrameRepliesByteForByte) {
               log_.entries().front().method + " " + log_.entries().front().args);
 }
 
+TEST_F(FrameServerTest, FramesAllocatedMeanwhileAreKnown) {
+    send("ReadFrame\0"s + frame0_ +
+         "\0"
+         "2\0"s);
+    EXPECT_EQ(
+        "\0"
+        "AB"s,
+        receive(3));
+    std::string added;
+    {
+        NodeStore store(dir_.path(), ServerFiles::Sync::FAST);
+        const std::string clip = store.root().children.front()->id;
+        added = store.allocateFrames(clip, 3, nullptr).frames[2];
+    }
+    send("ReadFrame\0"s + added +
+         "\0"
+         "2\0"s);
+    EXPECT_EQ("\0\0\0"s, receive(3));
+}
+
 TEST_F(FrameServerTest, CommandsOfALaterGenerationCloseTheConnection) {
     struct Case {
         const char* version;

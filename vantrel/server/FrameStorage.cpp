@@ -72,20 +72,39 @@ std::string FrameStorage::frameFilePath(const std::string& serial,
     return nodeFolder(serial) + "/" + FRAMES_DIR + "/" + frameId;
 }
 
-std::vector<std::string> FrameStorage::framesOf(const std::string& serial) const {
-    const std::string manifest = nodeFolder(serial) + "/" + MANIFEST;
-    if (!ServerFiles::exists(manifest)) return {};
-    const Vantrel::rcAttrStream stream(ServerFiles::readFile(manifest));
+std::shared_ptr<const FrameStorage::FrameList> FrameStorage::framesOf(
+    const std::string& serial) const {
+    const std::string path = nodeFolder(serial) + "/" + MANIFEST;
+    struct stat facts;
+    if (::stat(path.c_str(), &facts) != 0) return std::make_shared<const FrameList>();
+    Manifest current;
+    current.inode = facts.st_ino;
+    current.size = static_cast<uint64_t>(facts.st_size);
+    current.changeNs = facts.st_ctim.tv_sec * 1000000000LL + facts.st_ctim.tv_nsec;
+    {
+        std::lock_guard<std::mutex> hold(manifestsLock_);
+        auto known = manifests_.find(serial);
+        if (known != manifests_.end() && known->second.inode == current.inode &&
+            known->second.size == current.size && known->second.changeNs == current.changeNs)
+            return known->second.frames;
+    }
+    const Vantrel::rcAttrStream stream(ServerFiles::readFile(path));
     std::string frames;
     stream.getStringValue("Frames", frames);
-    return decodeCountedList(frames);
+    auto list = std::make_shared<FrameList>();
+    list->order = decodeCountedList(frames);
+    list->ids.insert(list->order.begin(), list->order.end());
+    current.frames = list;
+    std::lock_guard<std::mutex> hold(manifestsLock_);
+    if (manifests_.size() >= MAX_MANIFESTS) manifests_.clear();
+    manifests_[serial] = current;
+    return current.frames;
 }
 
 bool FrameStorage::isKnownFrame(const std::string& frameId) const {
     std::string serial;
     if (!frameSerial(frameId, serial) || frameId.compare(0, 7, STREAM_PREFIX) == 0) return false;
-    const std::vector<std::string> frames = framesOf(serial);
-    return std::find(frames.begin(), frames.end(), frameId) != frames.end();
+    return framesOf(serial)->ids.count(frameId) != 0;
 }
 
 void FrameStorage::delayRead() const {
@@ -144,7 +163,7 @@ std::string FrameStorage::readStream(const std::string& streamId, long long firs
     if (first < 0) throw ServerError("Invalid first unit: " + std::to_string(first));
     if (unitSize <= 0) throw ServerError("Invalid unit size: " + std::to_string(unitSize));
     std::string all;
-    for (const std::string& frameId : framesOf(serial)) {
+    for (const std::string& frameId : framesOf(serial)->order) {
         const std::string path = frameFilePath(serial, frameId);
         if (ServerFiles::exists(path)) all += ServerFiles::readFile(path);
         if (static_cast<long long>(all.size()) > MAX_STREAM_REPLY) break;

@@ -17,12 +17,16 @@
 //
 // Failure: throws ServerError with the text of the error status ("Unknown frame id: 'ID'",
 // "Invalid file name: 'NAME'", a file error).
-// Threads: no state but the directory; any thread.
+// Threads: any thread (the cache of parsed manifests has its own lock).
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "vantrel/server/ServerFiles.h"
@@ -101,13 +105,31 @@ private:
     static bool frameSerial(const std::string& frameId, std::string& serial);
     std::string nodeFolder(const std::string& serial) const;
     std::string frameFilePath(const std::string& serial, const std::string& frameId) const;
-    // The frame ids of node `serial` from its manifest (empty when there is no such node).
-    std::vector<std::string> framesOf(const std::string& serial) const;
+    // The frame ids of a node, in order and as a set.
+    struct FrameList {
+        std::vector<std::string> order;
+        std::unordered_set<std::string> ids;
+    };
+    // The frames of node `serial` from its manifest (none when there is no such node).
+    // Manifests are parsed once per version of the file (see Manifest).
+    std::shared_ptr<const FrameList> framesOf(const std::string& serial) const;
     void delayRead() const;
+
+    // The frame lists of recently read manifests, each kept with the identity of the file it
+    // came from (inode, size, change time): a manifest is replaced by renaming a new file over
+    // it, so a list is reused only while its file is the current one. Bounded; one lock.
+    struct Manifest {
+        uint64_t inode = 0, size = 0;
+        int64_t changeNs = 0;
+        std::shared_ptr<const FrameList> frames;
+    };
+    static constexpr size_t MAX_MANIFESTS = 64;
 
     const std::string directory_;
     const ServerFiles::Sync sync_;
     const int readDelayMs_;
+    mutable std::mutex manifestsLock_;
+    mutable std::map<std::string, Manifest> manifests_;  // by serial, under manifestsLock_
 };
 
 }  // namespace vantreld
