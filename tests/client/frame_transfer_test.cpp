@@ -119,6 +119,13 @@ private:
     bool ready_ = false;
 };
 
+// The configuration of a server whose frames starting with `prefix` are held by `holder`.
+std::string redirectConfig(const std::string& prefix, const FrameServerProcess& holder) {
+    return "[FrameRedirect 0]\nFrames = " + prefix +
+           "\nAddress = 127.0.0.1\nNodePort = " + std::to_string(holder.nodePort()) +
+           "\nFramePort = " + std::to_string(holder.framePort()) + "\n";
+}
+
 class FrameTransferTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(library_.init()); }
@@ -367,6 +374,30 @@ TEST_F(FrameTransferTest, StopCutsABlockedReadShortAndTheNextCallReconnects) {
     ASSERT_TRUE(handle_->readFrame(frame(0), buffer.data(), static_cast<unsigned>(size)))
         << handle_->lastError();
     EXPECT_EQ(samplePattern(0), std::string(buffer.data(), SAMPLE_FRAME_SIZE));
+}
+
+TEST_F(FrameTransferTest, StopAlsoCutsAReadFromARedirectTarget) {
+    FrameServerProcess holder("2015.0.0.5858", {"--bench-read-delay-ms", "1500"});
+    connect(holder);
+    const std::string redirected = frame(3);
+    FrameServerProcess primary("2015.0.0.5858", {}, redirectConfig(redirected, holder));
+    ASSERT_TRUE(primary.ready());
+    VantrelServerHandle handle(primary.id().c_str());
+    std::vector<char> buffer(8u << 20);
+    std::atomic<bool> done{false};
+    bool read = true;
+    std::thread reader([&] {
+        read = handle.readFrame(redirected.c_str(), buffer.data(),
+                                static_cast<unsigned>(buffer.size()), redirected.c_str());
+        done = true;
+    });
+    while (holder.frameRequests().empty()) ::usleep(10000);
+    while (!done) {
+        handle.stop("test");
+        ::usleep(50000);
+    }
+    reader.join();
+    EXPECT_FALSE(read);
 }
 
 TEST_F(FrameTransferTest, ServerKilledMidFrameThenBackAgain) {

@@ -27,6 +27,7 @@ VantrelFrameConnection* VantrelRedirectionsCache::connectionFor(const std::strin
     for (Entry& entry : entries_) {
         if (!entry.used || entry.key != frameId) continue;
         entry.lastUse = clock_();
+        std::lock_guard<std::mutex> hold(connectionsLock_);
         std::unique_ptr<VantrelFrameConnection>& connection =
             connectionsByPort_[entry.record.getFramePort()];
         if (!connection) connection.reset(new VantrelFrameConnection(&entry));
@@ -54,4 +55,9 @@ void VantrelRedirectionsCache::store(const std::string& frameId, const VantrelDa
     entry.key = frameId;
     entry.record = record;
     entry.lastUse = clock_();
+}
+
+void VantrelRedirectionsCache::stopAll() {
+    std::lock_guard<std::mutex> hold(connectionsLock_);
+    for (auto& connection : connectionsByPort_) connection.second->stop();
 }

@@ -11,13 +11,15 @@
 // first looked up with that port and, whenever it reconnects, asks that slot for its current
 // record.
 //
-// Ownership: owns its slots and connections. Threads: none of its own; one thread at a time.
+// Ownership: owns its slots and connections. Threads: none of its own; one thread at a time,
+// except stopAll(), which any thread may call (the connections are added under a lock).
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -52,6 +54,8 @@ public:
     // The connection to the server holding `frameId`, or null when no slot names it.
     VantrelFrameConnection* connectionFor(const std::string& frameId);
     void store(const std::string& frameId, const VantrelDaemonInfo& record);
+    // stop() on every connection to a redirect target. Any thread.
+    void stopAll();
 
     size_t size() const { return entries_.size(); }
     const Entry& entry(size_t slot) const { return entries_[slot]; }
@@ -60,6 +64,7 @@ private:
     size_t slotFor(const std::string& frameId) const;
 
     std::vector<Entry> entries_;
+    std::mutex connectionsLock_;  // guards the map against stopAll()
     std::map<int, std::unique_ptr<VantrelFrameConnection>> connectionsByPort_;
     std::function<uint64_t()> clock_;
 };

@@ -42,6 +42,7 @@ VantrelFrameClientAPI& VantrelServerFrames::frameClient() {
     if (info == nullptr)
         Vantrel::CoException(__LINE__, __FILE__).fire(server_.lastError(), nullptr);
     client_.reset(new VantrelFrameClientAPI(connection_.get(), *info));
+    stoppableClient_ = client_.get();
     return *client_;
 }
 
@@ -119,6 +120,12 @@ bool VantrelServerFrames::invalidateCache() {
     bool known = false;
     if (!serverIsAtLeast({2012, 0, 0, 5120}, known)) return known;
     return run([](VantrelFrameClientAPI& frames) { frames.invalidateCache(); });
+}
+
+void VantrelServerFrames::stop() {
+    connection_->stop();
+    VantrelFrameClientAPI* client = stoppableClient_.load();
+    if (client != nullptr) client->redirections().stopAll();
 }
 
 void VantrelServerFrames::disconnect() {

@@ -17,6 +17,7 @@
 // Threads: one thread at a time, except stop(), callable from any thread.
 #pragma once
 
+#include <atomic>
 #include <memory>
 
 #include "vantrel/client/VantrelFrameClientAPI.h"
@@ -40,8 +41,9 @@ public:
     bool pullStream(const char* remoteName, const char* localPath);
     bool invalidateCache();
 
-    // Cuts a blocked transfer short. Any thread.
-    void stop() { connection_->stop(); }
+    // Cuts a blocked transfer short, on the server's data connection or on one to a server
+    // holding redirected frames. Any thread.
+    void stop();
     // stop(), then drops the data connection.
     void disconnect();
 
@@ -73,4 +75,5 @@ private:
     bool addressesFailed_ = false;
     std::unique_ptr<VantrelFrameConnection> connection_;
     std::unique_ptr<VantrelFrameClientAPI> client_;
+    std::atomic<VantrelFrameClientAPI*> stoppableClient_{nullptr};  // client_, for stop()
 };
