@@ -478,6 +478,8 @@ TEST_F(FrameTransferTest, FilesGoInAndOutOfTheFilesAreaOnly) {
         EXPECT_FALSE(handle_->pullStream(escape, (local / "x.bin").c_str())) << escape;
         EXPECT_EQ("Invalid file name: '" + std::string(escape) + "'", handle_->lastError());
     }
+    EXPECT_FALSE(handle_->pushStream("dir.bin", (local / "").c_str()));
+    EXPECT_EQ("Cannot open " + (local / "") + ": " + std::strerror(EISDIR), handle_->lastError());
     std::ifstream outside(server.filesArea() + "/../outside.bin");
     EXPECT_FALSE(outside.good());
     EXPECT_TRUE(handle_->pullStream("clip.bin", (local / "again.bin").c_str()))

@@ -236,6 +236,8 @@ void VantrelFrameClientAPI::pushFile(const char* remoteName, const char* localPa
     struct stat facts;
     if (!file || ::fstat(fileno(file.get()), &facts) != 0)
         fire(std::string("Cannot open ") + localPath + ": " + std::strerror(errno));
+    if (S_ISDIR(facts.st_mode))
+        fire(std::string("Cannot open ") + localPath + ": " + std::strerror(EISDIR));
     const long long size = static_cast<long long>(facts.st_size);
     sendRequest(*primary_, Wire::PUSH_FILE, remoteName, static_cast<long>(size));
     readStatus(*primary_);
