@@ -64,7 +64,7 @@ void VantrelFrameConnection::ensureConnected() {
     failAndDrop(pending);
 }
 
-void VantrelFrameConnection::failAndDrop(const std::string& text) {
+void VantrelFrameConnection::failAndDrop(std::string text) {
     provider_->invalidateDaemonInfo();
     replaceDescriptor(nullptr);
     fire(text);

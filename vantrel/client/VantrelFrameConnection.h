@@ -51,7 +51,8 @@ private:
     // connection failure or "No data interface found".
     void ensureConnected();
     // Drops the socket (record invalidated) and throws `text`.
-    [[noreturn]] void failAndDrop(const std::string& text);
+    // `text` is a copy: it may be the text of the descriptor this destroys.
+    [[noreturn]] void failAndDrop(std::string text);
     void replaceDescriptor(Vantrel::CoIoTcpDescriptor* descriptor);
 
     VantrelDaemonInfoMgr* provider_;
