@@ -232,7 +232,7 @@ struct Clip {
 Clip makeClip(NodeStore& store, const std::string& name, int frames, size_t frameSize) {
     Clip clip;
     clip.id = store.createNode(NodeStore::ROOT_ID, name, "CLIP", VantrelClipFormat()).id;
-    clip.frames = store.allocateFrames(clip.id, frames, nullptr).frames;
+    clip.frames = store.allocateFrames(clip.id, frames, nullptr).frames.list();
     std::string bytes(frameSize, '\0');
     for (size_t i = 0; i < frameSize; ++i) bytes[i] = static_cast<char>(i * 31);
     for (const std::string& frame : clip.frames) store.writeFrameData(clip.id, frame, bytes);
@@ -273,24 +273,10 @@ double clipFramesPerSecond(VantrelNodeHandle& clip, const VantrelServerHandle& s
     return CLIP_FRAMES / best;
 }
 
-}  // namespace
-
-int main() {
-    Vantrel::CoMsg::setDefaultFilterLevel(Vantrel::CoMsg::ERROR_LEVEL);
-    testing::TempDir dir(ServerFiles::isDirectory("/dev/shm") ? "/dev/shm" : "/tmp");
-    const std::string tree = dir / "tree";
-    const size_t sizes[] = {1 * MIB, 12 * MIB, 50 * MIB};
-    const int reps[] = {200, 20, 5};
-    std::vector<Clip> clips;
-    Clip slow;
-    {
-        NodeStore store(tree, ServerFiles::Sync::FAST);
-        for (size_t size : sizes)
-            clips.push_back(makeClip(store, std::to_string(size / MIB) + " MiB", 1, size));
-        slow = makeClip(store, "slow", CLIP_FRAMES, MIB);
-    }
-    VantrelClient library;
-    if (!library.init()) return 1;
+// Frame reads beside raw TCP and nginx + libcurl, then writes, on one server (which holds the
+// tree's lock while it runs).
+void measureTransfers(const std::string& tree, const std::string& work,
+                      const std::vector<Clip>& clips, const size_t* sizes, const int* reps) {
     VantreldThread server(serverOptions(tree, 0));
     VantrelServerHandle handle(("127.0.0.1:" + std::to_string(server.nodePort())).c_str());
 
@@ -309,7 +295,7 @@ int main() {
             throughput(sizes[k], reps[k], [&] { return receiver.read(buffer.data(), sizes[k]); });
         double web = 0;
 #if VANTREL_BENCH_CURL
-        Nginx nginx(tree, dir.path());
+        Nginx nginx(tree, work);
         if (nginx.running()) {
             CurlReader curl;
             const std::string url =
@@ -331,6 +317,28 @@ int main() {
         });
         std::printf("writeFrame, 12 MiB frames: %.0f MiB/s\n", writes);
     }
+
+}
+
+}  // namespace
+
+int main() {
+    Vantrel::CoMsg::setDefaultFilterLevel(Vantrel::CoMsg::ERROR_LEVEL);
+    testing::TempDir dir(ServerFiles::isDirectory("/dev/shm") ? "/dev/shm" : "/tmp");
+    const std::string tree = dir / "tree";
+    const size_t sizes[] = {1 * MIB, 12 * MIB, 50 * MIB};
+    const int reps[] = {200, 20, 5};
+    std::vector<Clip> clips;
+    Clip slow;
+    {
+        NodeStore store(tree, ServerFiles::Sync::FAST);
+        for (size_t size : sizes)
+            clips.push_back(makeClip(store, std::to_string(size / MIB) + " MiB", 1, size));
+        slow = makeClip(store, "slow", CLIP_FRAMES, MIB);
+    }
+    VantrelClient library;
+    if (!library.init()) return 1;
+    measureTransfers(tree, dir.path(), clips, sizes, reps);
 
     // The server advises its number of read-aheads; hint 1 reads that many frames ahead.
     for (int readAheads : {2, 4}) {

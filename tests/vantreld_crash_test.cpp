@@ -114,3 +114,71 @@ TEST(VantreldCrash, KilledDuringABurstOfCreationsRestartsWithEveryAcknowledgedNo
     EXPECT_GE(listed, acknowledged.size());
     EXPECT_LE(listed, acknowledged.size() + 3);
 }
+
+namespace {
+
+// Every node below `id` (ids), by "GetChildrenEx".
+size_t countBelow(Vantrel::rcAPI& client, const std::string& id) {
+    size_t count = 0;
+    for (const auto& child : children(client, id)) count += 1 + countBelow(client, child.first);
+    return count;
+}
+
+std::string create(Vantrel::rcAPI& client, const std::string& parent, const std::string& name,
+                   const char* type) {
+    std::string reply;
+    EXPECT_TRUE(client.call(0, "CreateNodeEx",
+                            stream({{"Parent", parent}, {"Displ", name}, {"Type", "0"},
+                                    {"ExType", type}})
+                                .c_str(),
+                            true, reply, 5000))
+        << reply;
+    return reply;
+}
+
+}  // namespace
+
+// vantreld killed while it destroys a large subtree: after the restart the subtree is there
+// whole or gone whole, and no folder of it is left behind.
+TEST(VantreldCrash, KilledDuringADestroyLeavesTheWholeSubtreeOrNone) {
+    const int FOLDERS = 300;
+    for (int round = 0; round < 4; ++round) {
+        TempDir dir;
+        const std::string tree = dir / "tree";
+        std::string volume;
+        {
+            VantreldProcess server({"--no-sync", "--port", "0", tree});
+            const int port = server.waitUntilReady();
+            ASSERT_GT(port, 0);
+            Vantrel::rcAPI client;
+            ASSERT_TRUE(client.connect("127.0.0.1", port, 5000));
+            volume = create(client, "host", "V", "VOLUME");
+            std::string parent = create(client, volume, "P", "PROJECT");
+            parent = create(client, create(client, parent, "S", "SHARED_VAULT"), "L", "LIBRARY");
+            for (int i = 0; i < FOLDERS; ++i) {
+                const std::string folder = create(client, parent, "F" + std::to_string(i), "FOLDER");
+                std::string reply;
+                client.call(0, "SetMetaData", ("\"" + folder + "\" notes \"some notes\"").c_str(),
+                            true, reply, 5000);
+            }
+            // The destroy is sent without waiting; the kill comes at a different point of it
+            // each round (or before or after it).
+            std::string reply;
+            client.call(0, "DestroyNode", ("\"" + volume + "\"").c_str(), false, reply, 0);
+            std::this_thread::sleep_for(std::chrono::microseconds(300 * round * round));
+            server.kill(SIGKILL);
+            server.waitForExit(5000);
+        }
+        VantreldProcess server({"--port", "0", tree});
+        const int port = server.waitUntilReady();
+        ASSERT_GT(port, 0);
+        Vantrel::rcAPI client;
+        ASSERT_TRUE(client.connect("127.0.0.1", port, 5000));
+        const size_t nodes = countBelow(client, "host");
+        EXPECT_TRUE(nodes == 0 || nodes == 4u + FOLDERS) << "round " << round << ": " << nodes;
+        const std::vector<std::string> folders = ServerFiles::list(tree + "/nodes");
+        EXPECT_EQ(folders.size(), nodes + 1) << "round " << round;
+        for (const std::string& folder : folders)
+            EXPECT_TRUE(ServerFiles::exists(tree + "/nodes/" + folder + "/node.attr")) << folder;
+    }
+}

@@ -3,6 +3,7 @@
 
 #include <fstream>
 #include <memory>
+#include <regex>
 
 #include "VantreldProcess.h"
 #include "rcApi/rcAPI.h"
@@ -35,6 +36,7 @@ protected:
     // Starts vantreld on the tree with `extra` options and connects a client to it.
     void start(std::vector<std::string> extra = {}) {
         client_.reset();
+        server_.reset();  // one server at a time holds the tree
         extra.insert(extra.end(), {"--port", "0", tree()});
         server_.reset(new VantreldProcess(extra));
         port_ = server_->waitUntilReady();
@@ -64,6 +66,17 @@ protected:
     std::unique_ptr<Vantrel::rcAPI> client_;
     int port_ = -1;
 };
+
+std::vector<std::string> fields(const std::string& line) {
+    std::vector<std::string> out(1);
+    for (char c : line) {
+        if (c == '\t')
+            out.emplace_back();
+        else
+            out.back() += c;
+    }
+    return out;
+}
 
 struct Exchange {
     const char* method;
@@ -241,6 +254,17 @@ TEST_F(VantreldWire, TraceFileNamesEachRequestWithItsArguments) {
     std::string first, second;
     std::getline(file, first);
     std::getline(file, second);
-    EXPECT_EQ(first, "GetChildren \"library 5\"");
-    EXPECT_EQ(second, "GetChildrenEx a\\tb");
+    // Time, client, request, result; tabs inside the texts are escaped.
+    const std::regex time("20[0-9]{2}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}Z");
+    const std::regex client("#[0-9]+ 127\\.0\\.0\\.1");
+    const std::vector<std::string> a = fields(first), b = fields(second);
+    ASSERT_EQ(a.size(), 4u) << first;
+    ASSERT_EQ(b.size(), 4u) << second;
+    EXPECT_TRUE(std::regex_match(a[0], time)) << first;
+    EXPECT_TRUE(std::regex_match(a[1], client)) << first;
+    EXPECT_EQ(a[2], "GetChildren \"library 5\"");
+    EXPECT_EQ(a[3], "ok 30 bytes");
+    EXPECT_EQ(b[1], a[1]);
+    EXPECT_EQ(b[2], "GetChildrenEx a\\tb");
+    EXPECT_EQ(b[3], "error: Unknown node id: 'a\\tb'");
 }

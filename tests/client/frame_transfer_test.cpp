@@ -67,6 +67,9 @@ public:
         std::ifstream trace(dir_ / "trace");
         std::string line;
         while (std::getline(trace, line)) {
+            // Fields: time, client, "METHOD ARGS", result, separated by tabs.
+            const size_t start = line.find('\t', line.find('\t') + 1) + 1;
+            line = line.substr(start, line.find('\t', start) - start);
             const std::string command = line.substr(0, line.find(' '));
             if (VantrelFrameWire::commandFromName(command) != VantrelFrameWire::UNKNOWN_COMMAND)
                 received.push_back(line);

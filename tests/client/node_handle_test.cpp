@@ -52,6 +52,9 @@ public:
         std::ifstream trace(dir_ / "trace");
         std::string line;
         while (std::getline(trace, line)) {
+            // Fields: time, client, "METHOD ARGS", result, separated by tabs.
+            const size_t start = line.find('\t', line.find('\t') + 1) + 1;
+            line = line.substr(start, line.find('\t', start) - start);
             const size_t space = line.find(' ');
             received.emplace_back(line.substr(0, space),
                                   space == std::string::npos ? "" : line.substr(space + 1));

@@ -14,6 +14,7 @@
 #include "vantrel/client/VantrelNodeHandle.h"
 #include "vantrel/client/VantrelServerHandle.h"
 #include "vantrel/client/VantrelServerInfo.h"
+#include "vantrel/client/VantrelServerList.h"
 #include "vantrel/client/VantrelTypes.h"
 
 // Initialises the library (network and TCP layers, the shared-connection cache) on the first

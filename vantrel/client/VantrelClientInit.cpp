@@ -6,6 +6,7 @@
 #include "tcp/CoIoTcpDescriptor.h"
 #include "vantrel/client/VantrelClientAPI.h"
 #include "vantrel/client/VantrelClientConnection.h"
+#include "vantrel/client/VantrelMulticastClient.h"
 
 namespace {
 
@@ -41,6 +42,7 @@ bool VantrelClientInit() {
 void VantrelClientUninit() {
     if (initCount == 0) return;
     if (--initCount > 0) return;
+    VantrelMulticastClient::destroyInstance();
     VantrelClientConnection::destroyCache();
     try {
         Vantrel::CoIoTcpDescriptor::uninit();

@@ -48,22 +48,28 @@ void VantrelCountedList::append(std::string& out, const std::vector<std::string>
 
 bool VantrelCountedList::decode(const std::string& text, std::vector<std::string>& items) {
     items.clear();
+    std::vector<std::string> read;
+    const bool ok = visit(text, [&](size_t count) { read.reserve(count); },
+                          [&](size_t pos, size_t length) { read.push_back(text.substr(pos, length)); });
+    if (ok) items.swap(read);
+    return ok;
+}
+
+bool VantrelCountedList::visit(const std::string& text, const std::function<void(size_t)>& count,
+                               const std::function<void(size_t, size_t)>& item) {
     size_t pos = 0;
-    size_t count = 0;
+    size_t announced = 0;
     // Every item takes at least two bytes ("0 "), which bounds the count by the text and
     // keeps a hostile count from reserving memory.
-    if (!readNumber(text, pos, text.size() / 2, count)) return false;
-    std::vector<std::string> read;
-    read.reserve(count);
-    for (size_t i = 0; i < count; ++i) {
+    if (!readNumber(text, pos, text.size() / 2, announced)) return false;
+    count(announced);
+    for (size_t i = 0; i < announced; ++i) {
         skipWhiteSpace(text, pos);
         size_t length = 0;
         if (!readNumber(text, pos, text.size(), length) || length > text.size() - pos)
             return false;
-        read.push_back(text.substr(pos, length));
+        item(pos, length);
         pos += length;
     }
-    if (pos != text.size()) return false;
-    items.swap(read);
-    return true;
+    return pos == text.size();
 }

@@ -8,6 +8,7 @@
 // Threads: plain functions.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,4 +25,9 @@ public:
     // running past the end, more or fewer items than announced. Never reads outside `text`;
     // memory is bounded by the text's size.
     static bool decode(const std::string& text, std::vector<std::string>& items);
+    // The same reading without building strings: `count` gets the announced count (bounded by
+    // the text), then `item` the position and length of each item in `text`, in order. False
+    // as decode() is; the calls made before a failure are then to be discarded.
+    static bool visit(const std::string& text, const std::function<void(size_t)>& count,
+                      const std::function<void(size_t, size_t)>& item);
 };

@@ -1,6 +1,7 @@
 #include "vantrel/server/CommandLine.h"
 
 #include "tcp/CoNameResolver.h"
+#include "vantrel/server/NodeMethods.h"
 #include "vantrel/server/WireText.h"
 
 namespace vantreld {
@@ -19,7 +20,9 @@ const char* CommandLine::usage() {
            "                            the system with --port 0; 0 lets the system choose)\n"
            "  --listen ADDRESS          numeric IPv4 or IPv6 address to listen on (default\n"
            "                            127.0.0.1, this host only; 0.0.0.0 or :: listens on\n"
-           "                            every address of the host)\n"
+           "                            every address of the host). The protocol has no\n"
+           "                            authentication: every host that reaches the port\n"
+           "                            may create and destroy nodes (a warning says so)\n"
            "  --address ADDR[,ADDR...]  addresses announced in the server record, at most 5\n"
            "                            (default: the listen address, or 127.0.0.1 when\n"
            "                            listening on every address)\n"
@@ -31,9 +34,14 @@ const char* CommandLine::usage() {
            "                            translation tables (sections [Server],\n"
            "                            [HostTranslation N], [OsTypeTranslation N],\n"
            "                            [TranslationGroup N]; see README)\n"
-           "  --trace FILE              append one line per request received to FILE: the\n"
-           "                            method and its argument text; for frame-port requests\n"
-           "                            the command, then its argument and number\n"
+           "  --udp-port N              discovery group port (default 7555, or the\n"
+           "                            [SelfDiscovery] Port of the configuration)\n"
+           "  --no-discovery            neither announce this server nor answer searches\n"
+           "  --trace FILE              append one line per request received to FILE: time,\n"
+           "                            client, method and argument text, result (tabs\n"
+           "                            between them); frame-port requests give the command\n"
+           "                            as method, and its argument and number as text\n"
+           "  --log FILE                append log lines to FILE instead of standard error\n"
            "  --no-sync                 do not flush changes to disk before answering (faster;\n"
            "                            a crash of the machine, not of vantreld, may lose\n"
            "                            the latest changes)\n"
@@ -42,16 +50,31 @@ const char* CommandLine::usage() {
            "                            frames and metadata, then exit\n"
            "  --bench-read-delay-ms N   add N milliseconds to every frame read from disk\n"
            "                            (benchmarks of read-ahead only)\n"
+           "  --version                 print the version and exit\n"
            "  --help                    show this text and exit\n"
            "\n"
-           "Once it listens, vantreld prints one line on standard output:\n"
-           "  vantreld ready: node_port=N frame_port=M\n"
-           "It stops on SIGINT or SIGTERM, or on a \"Shutdown\" request from this host.\n";
+           "Once it listens, vantreld prints one line on standard output, and nothing else:\n"
+           "  vantreld ready: node_port=N listen=ADDRESS tree=DIR nodes=N protocol=A.B.C.D\n"
+           "                 frame_port=N\n"
+           "(later versions may add KEY=VALUE fields). Log lines go to standard error (or\n"
+           "--log FILE); when the log cannot be written fast enough, lines are dropped and\n"
+           "counted, never waited for. Only one vantreld at a time serves a directory; a\n"
+           "directory that is neither empty nor a tree is refused. Limits on the tree's size\n"
+           "are set in the [Limits] section of the configuration (see README).\n"
+           "It stops on SIGINT or SIGTERM, or on a \"Shutdown\" request from this host, and\n"
+           "logs why; SIGHUP is ignored.\n";
+}
+
+std::string CommandLine::versionText() {
+    return std::string("vantreld ") + std::to_string(NodeMethods::PRODUCT_MAJOR) + "." +
+           std::to_string(NodeMethods::PRODUCT_MINOR) + " (protocol " + ProtocolVersion().text() +
+           ")";
 }
 
 CommandLine CommandLine::parse(const std::vector<std::string>& args) {
     CommandLine line;
     bool framePortGiven = false;
+    line.options.discovery = true;  // the program takes part in discovery unless told not to
     std::vector<std::string> positional;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -66,6 +89,10 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args) {
         std::string text;
         if (arg == "--help" || arg == "-h") {
             line.help = true;
+        } else if (arg == "--version") {
+            line.version = true;
+        } else if (arg == "--log") {
+            if (!value(line.logFile)) return line;
         } else if (arg == "--init-sample") {
             line.initSample = true;
         } else if (arg == "--no-sync") {
@@ -118,6 +145,20 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args) {
                 line.error = "Invalid protocol version '" + text + "' (expected A.B.C.D)";
                 return line;
             }
+        } else if (arg == "--udp-port") {
+            if (!value(text)) return line;
+            int port = -1;
+            try {
+                port = parseInt(text);
+            } catch (const std::exception&) {
+            }
+            if (port < 1 || port > 65535) {
+                line.error = "Invalid UDP port '" + text + "'";
+                return line;
+            }
+            line.options.udpPort = static_cast<unsigned>(port);
+        } else if (arg == "--no-discovery") {
+            line.options.discovery = false;
         } else if (arg == "--config") {
             if (!value(line.options.configFile)) return line;
         } else if (arg == "--trace") {
@@ -129,7 +170,7 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args) {
             positional.push_back(arg);
         }
     }
-    if (line.help) return line;
+    if (line.help || line.version) return line;
     // A system-chosen node port comes with a system-chosen frame port unless one is named.
     if (!framePortGiven)
         line.options.framePort = line.options.port == 0 ? 0 : FrameServer::DEFAULT_PORT;

@@ -15,7 +15,7 @@ protected:
         NodeStore store(dir_.path(), ServerFiles::Sync::FAST);
         const std::string clip =
             store.createNode(NodeStore::ROOT_ID, "c", "CLIP", VantrelClipFormat()).id;
-        frames_ = store.allocateFrames(clip, 3, nullptr).frames;
+        frames_ = store.allocateFrames(clip, 3, nullptr).frames.list();
         const char* contents[] = {"first", "second", "third"};
         for (size_t i = 0; i < 3; ++i) store.writeFrameData(clip, frames_[i], contents[i]);
     }

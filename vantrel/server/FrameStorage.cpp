@@ -9,12 +9,12 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
 #include "rcApi/rcAttrStream.h"
 #include "vantrel/server/NodeStore.h"
-#include "vantrel/server/WireText.h"
 
 namespace vantreld {
 
@@ -28,8 +28,9 @@ const char STREAM_PREFIX[] = "stream-";
 // A stream is read into memory: bound what one request may make the server gather.
 const long long MAX_STREAM_REPLY = 256LL * 1024 * 1024;
 
+// 1 to 19 digits: a serial or a frame number, within 64 bits.
 bool allDigits(const std::string& text, size_t from, size_t to) {
-    if (from >= to) return false;
+    if (from >= to || to - from > 19) return false;
     for (size_t i = from; i < to; ++i)
         if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
     return true;
@@ -72,11 +73,11 @@ std::string FrameStorage::frameFilePath(const std::string& serial,
     return nodeFolder(serial) + "/" + FRAMES_DIR + "/" + frameId;
 }
 
-std::shared_ptr<const FrameStorage::FrameList> FrameStorage::framesOf(
+std::shared_ptr<const FrameIds> FrameStorage::framesOf(
     const std::string& serial) const {
     const std::string path = nodeFolder(serial) + "/" + MANIFEST;
     struct stat facts;
-    if (::stat(path.c_str(), &facts) != 0) return std::make_shared<const FrameList>();
+    if (::stat(path.c_str(), &facts) != 0) return std::make_shared<const FrameIds>();
     Manifest current;
     current.inode = facts.st_ino;
     current.size = static_cast<uint64_t>(facts.st_size);
@@ -89,12 +90,8 @@ std::shared_ptr<const FrameStorage::FrameList> FrameStorage::framesOf(
             return known->second.frames;
     }
     const Vantrel::rcAttrStream stream(ServerFiles::readFile(path));
-    std::string frames;
-    stream.getStringValue("Frames", frames);
-    auto list = std::make_shared<FrameList>();
-    list->order = decodeCountedList(frames);
-    list->ids.insert(list->order.begin(), list->order.end());
-    current.frames = list;
+    current.frames = std::make_shared<const FrameIds>(
+        NodeStore::framesInManifest(stream, std::strtoull(serial.c_str(), nullptr, 10)));
     std::lock_guard<std::mutex> hold(manifestsLock_);
     if (manifests_.size() >= MAX_MANIFESTS) manifests_.clear();
     manifests_[serial] = current;
@@ -104,7 +101,7 @@ std::shared_ptr<const FrameStorage::FrameList> FrameStorage::framesOf(
 bool FrameStorage::isKnownFrame(const std::string& frameId) const {
     std::string serial;
     if (!frameSerial(frameId, serial) || frameId.compare(0, 7, STREAM_PREFIX) == 0) return false;
-    return framesOf(serial)->ids.count(frameId) != 0;
+    return framesOf(serial)->contains(frameId);
 }
 
 void FrameStorage::delayRead() const {
@@ -163,7 +160,8 @@ std::string FrameStorage::readStream(const std::string& streamId, long long firs
     if (first < 0) throw ServerError("Invalid first unit: " + std::to_string(first));
     if (unitSize <= 0) throw ServerError("Invalid unit size: " + std::to_string(unitSize));
     std::string all;
-    for (const std::string& frameId : framesOf(serial)->order) {
+    const std::shared_ptr<const FrameIds> frameIds = framesOf(serial);
+    for (const std::string& frameId : *frameIds) {
         const std::string path = frameFilePath(serial, frameId);
         if (ServerFiles::exists(path)) all += ServerFiles::readFile(path);
         if (static_cast<long long>(all.size()) > MAX_STREAM_REPLY) break;

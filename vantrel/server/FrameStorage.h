@@ -26,9 +26,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
+#include "vantrel/server/FrameIds.h"
 #include "vantrel/server/ServerFiles.h"
 
 namespace vantreld {
@@ -105,14 +105,9 @@ private:
     static bool frameSerial(const std::string& frameId, std::string& serial);
     std::string nodeFolder(const std::string& serial) const;
     std::string frameFilePath(const std::string& serial, const std::string& frameId) const;
-    // The frame ids of a node, in order and as a set.
-    struct FrameList {
-        std::vector<std::string> order;
-        std::unordered_set<std::string> ids;
-    };
     // The frames of node `serial` from its manifest (none when there is no such node).
     // Manifests are parsed once per version of the file (see Manifest).
-    std::shared_ptr<const FrameList> framesOf(const std::string& serial) const;
+    std::shared_ptr<const FrameIds> framesOf(const std::string& serial) const;
     void delayRead() const;
 
     // The frame lists of recently read manifests, each kept with the identity of the file it
@@ -121,7 +116,7 @@ private:
     struct Manifest {
         uint64_t inode = 0, size = 0;
         int64_t changeNs = 0;
-        std::shared_ptr<const FrameList> frames;
+        std::shared_ptr<const FrameIds> frames;
     };
     static constexpr size_t MAX_MANIFESTS = 64;
 

@@ -12,7 +12,17 @@ void MethodDispatcher::add(const std::string& method, Handler handler) {
 }
 
 Reply MethodDispatcher::dispatch(const Request& request) const {
-    if (log_ != nullptr) log_->record(request.method, request.args);
+    const Reply reply = handle(request);
+    if (log_ != nullptr)
+        log_->record(request.method, request.args,
+                     "#" + std::to_string(request.clientId) +
+                         (request.peer.empty() ? "" : " " + request.peer),
+                     reply.ok ? "ok " + std::to_string(reply.text.size()) + " bytes"
+                              : "error: " + reply.text);
+    return reply;
+}
+
+Reply MethodDispatcher::handle(const Request& request) const {
     const auto handler = handlers_.find(request.method);
     if (handler == handlers_.end() || !version_.knows(request.method))
         return Reply{false, "Unknown method: " + request.method};

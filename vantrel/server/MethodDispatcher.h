@@ -5,7 +5,7 @@
 // the text of a ServerError or of any standard exception becomes the error reply. A method
 // that was never added, or that the played generation does not know yet (ProtocolVersion),
 // is answered with "Unknown method: NAME", as an old server would. Every request is recorded
-// in the request log first, known or not.
+// in the request log, known or not, with its client and its result.
 //
 // Threads: add() before use; dispatch() from one thread at a time (the server's loop).
 #pragma once
@@ -25,6 +25,7 @@ struct Request {
     std::string args;
     unsigned int clientId = 0;  // the remote-call client the request came from
     bool fromLoopback = true;   // whether that client connected from this host's loopback
+    std::string peer;           // the client's address, when known
 };
 
 struct Reply {
@@ -48,6 +49,8 @@ public:
     std::vector<std::string> methods() const;
 
 private:
+    Reply handle(const Request& request) const;
+
     const ProtocolVersion version_;
     RequestLog* const log_;
     std::map<std::string, Handler> handlers_;

@@ -1,6 +1,8 @@
 #include "vantrel/server/NodeMethods.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #include "rcApi/rcAttrStream.h"
 #include "vantrel/server/ClipFormatText.h"
@@ -143,10 +145,10 @@ void NodeMethods::registerOldForms(MethodDispatcher& d) {
         const ArgumentWords words(r.args);
         words.requireAtLeast(2);
         clipNode(words[0]);
-        return joinComma(store_.allocateFrames(words[0], parseInt(words[1]), nullptr).frames);
+        return store_.allocateFrames(words[0], parseInt(words[1]), nullptr).frames.commaText();
     });
     d.add("GetFrames", [this](const Request& r) {
-        return joinComma(store_.get(decodeNodeIdArgument(r.args)).frames);
+        return store_.get(decodeNodeIdArgument(r.args)).frames.commaText();
     });
     d.add("SetFramePaths", [this](const Request& r) { return setFramePaths(r.args); });
     d.add("GetFramePaths", [this](const Request& r) { return getFramePaths(r.args); });
@@ -155,8 +157,12 @@ void NodeMethods::registerOldForms(MethodDispatcher& d) {
 std::string NodeMethods::setFramePaths(const std::string& args) {
     const ArgumentWords words(args, 4);
     words.requireAtLeast(4);
-    clipNode(words[0]);
-    store_.setFramePaths(words[0], splitComma(words.rest()), words[1], parseInt(words[2]), words[3],
+    const Node& node = clipNode(words[0]);
+    const std::string& list = words.rest();
+    // Counted before the list is split: one comma costs a byte here, a string once split.
+    if (!list.empty())
+        store_.checkFrameCount(std::count(list.begin(), list.end(), ',') + uint64_t(1), node);
+    store_.setFramePaths(words[0], splitComma(list), words[1], parseInt(words[2]), words[3],
                          nullptr);
     return std::string();
 }
@@ -205,18 +211,21 @@ void NodeMethods::registerStreamForms(MethodDispatcher& d) {
         clipNode(id);
         const int count = args.requiredInt("NumFrames");
         if (!args.has("Fmt"))
-            return encodeCountedList(store_.allocateFrames(id, count, nullptr).frames);
+            return store_.allocateFrames(id, count, nullptr).frames.countedText();
         const VantrelClipFormat format = ClipFormatText::fromStream(args.required("Fmt"));
-        return encodeCountedList(store_.allocateFrames(id, count, &format).frames);
+        return store_.allocateFrames(id, count, &format).frames.countedText();
     });
     d.add("GetFramesEx", [this](const Request& r) {
-        return encodeCountedList(store_.get(StreamArgs(r.args).required("Node")).frames);
+        return store_.get(StreamArgs(r.args).required("Node")).frames.countedText();
     });
     d.add("SetFramePathsEx", [this](const Request& r) {
         const StreamArgs args(r.args);
         const std::string id = args.required("Parent");
-        clipNode(id);
-        const std::vector<std::string> paths = decodeCountedList(args.required("Paths"));
+        const Node& node = clipNode(id);
+        const std::string list = args.required("Paths");
+        // The announced count is checked before a single item is built.
+        store_.checkFrameCount(std::strtoull(list.c_str(), nullptr, 10), node);
+        const std::vector<std::string> paths = decodeCountedList(list);
         const VantrelClipFormat format = ClipFormatText::fromStream(args.optional("Fmt"));
         store_.setFramePaths(id, paths, args.required("HostName"), args.requiredInt("OSType"),
                              args.optional("OSVersion"), args.has("Fmt") ? &format : nullptr);

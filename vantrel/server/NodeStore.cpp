@@ -21,8 +21,9 @@ const char META_DIR[] = "meta";
 const char DEAD_SUFFIX[] = ".dead";
 // Serials reserved on disk at a time, so that a new node costs one write, not two.
 const uint64_t SERIAL_BLOCK = 256;
-// Frames one node may hold: bounds what one request can make the server allocate.
-const int MAX_FRAMES = 1000000;
+// The other names a directory may hold before it is a tree (an interrupted first opening).
+const char* const FRESH_TREE_NAMES[] = {DirectoryLock::LOCK_FILE, NodeStore::NODES_DIR,
+                                        "vantreld.attr.tmp"};
 
 bool endsWith(const std::string& text, const std::string& suffix) {
     return text.size() >= suffix.size() &&
@@ -66,25 +67,69 @@ std::vector<std::string> listWithoutLeftovers(const std::string& directory) {
     return names;
 }
 
-bool isPlainStreamByte(char c, bool first) {
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' ||
-           (c == '.' && !first);
+bool isPlainStreamByte(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_';
+}
+
+const char HASHED_MARK = '~';
+
+// 128 bits of two FNV-1a hashes with different bases, in hex.
+std::string nameHash(const std::string& name) {
+    uint64_t a = 14695981039346656037ull, b = 0x84222325cbf29ce4ull;
+    for (unsigned char c : name) {
+        a = (a ^ c) * 1099511628211ull;
+        b = (b ^ c ^ 0x5a) * 1099511628211ull;
+    }
+    char hex[33];
+    std::snprintf(hex, sizeof hex, "%016llx%016llx", static_cast<unsigned long long>(a),
+                  static_cast<unsigned long long>(b));
+    return hex;
+}
+
+// The head of a hashed stream file: the name's length, a space, the name.
+std::string hashedHead(const std::string& name) { return std::to_string(name.size()) + " " + name; }
+
+// The stream name a hashed file starts with; empty when the head is unreadable.
+std::string hashedName(const std::string& head) {
+    const size_t space = head.find(' ');
+    if (space == std::string::npos || space == 0 || space > 3) return std::string();
+    const size_t length = std::strtoul(head.substr(0, space).c_str(), nullptr, 10);
+    if (length == 0 || length > NodeStore::MAX_STREAM_NAME || head.size() < space + 1 + length)
+        return std::string();
+    return head.substr(space + 1, length);
+}
+
+// Wraps file work of an operation: a file error becomes `what` and the system's reason in
+// the reply, the full text (with the path) goes to the log.
+template <class Work>
+auto fileWork(const std::string& what, Work work) -> decltype(work()) {
+    try {
+        return work();
+    } catch (const FileError& error) {
+        CO_MSG_ERROR("%s", error.what());
+        throw ServerError(what + ": " + error.reason());
+    }
 }
 
 }  // namespace
 
 std::string encodeStreamName(const std::string& name) {
     std::string encoded;
-    for (size_t i = 0; i < name.size(); ++i) {
-        if (isPlainStreamByte(name[i], i == 0)) {
-            encoded += name[i];
+    for (char c : name) {
+        if (isPlainStreamByte(c)) {
+            encoded += c;
         } else {
             char escape[4];
-            std::snprintf(escape, sizeof escape, "%%%02X", static_cast<unsigned char>(name[i]));
+            std::snprintf(escape, sizeof escape, "%%%02X", static_cast<unsigned char>(c));
             encoded += escape;
         }
     }
-    return encoded;
+    if (encoded.size() <= NodeStore::MAX_PLAIN_STREAM_FILE) return encoded;
+    return HASHED_MARK + nameHash(name);
+}
+
+bool isHashedStreamFile(const std::string& fileName) {
+    return !fileName.empty() && fileName[0] == HASHED_MARK;
 }
 
 std::string decodeStreamName(const std::string& fileName) {
@@ -102,11 +147,28 @@ std::string decodeStreamName(const std::string& fileName) {
     return name;
 }
 
+FrameIds NodeStore::framesInManifest(const Vantrel::rcAttrStream& manifest, uint64_t serial) {
+    FrameIds frames(serial);
+    std::string runs;
+    const bool read = manifest.getStringValue("FrameRuns", runs)
+                          ? frames.parseRuns(runs)
+                          : frames.parseIds(decodeCountedList(readString(manifest, "Frames")));
+    if (!read) throw ServerError("invalid frame list");
+    return frames;
+}
+
 // ------------------------------------------------------------------------- opening
 
 NodeStore::NodeStore(const std::string& directory, ServerFiles::Sync sync,
-                     const std::string& rootName)
-    : directory_(directory), sync_(sync), nextSerial_(1), serialLimit_(1), root_(nullptr) {
+                     const std::string& rootName, const StoreLimits& limits)
+    : directory_(directory),
+      sync_(sync),
+      limits_(limits),
+      frameCount_(0),
+      metadataBytes_(0),
+      nextSerial_(1),
+      serialLimit_(1),
+      root_(nullptr) {
     openDirectory(rootName);
 }
 
@@ -114,9 +176,12 @@ NodeStore::~NodeStore() = default;
 
 void NodeStore::openDirectory(const std::string& rootName) {
     ServerFiles::makeDirectory(directory_);
+    const bool isTree = ServerFiles::exists(directory_ + "/" + IDENTITY_FILE);
+    if (!isTree) refuseForeignDirectory();
+    lock_.reset(new DirectoryLock(directory_));
     ServerFiles::makeDirectory(directory_ + "/" + NODES_DIR);
     listWithoutLeftovers(directory_);
-    if (ServerFiles::exists(directory_ + "/" + IDENTITY_FILE)) {
+    if (isTree) {
         loadIdentity();
     } else {
         storageId_ = Vantrel::CoUUID::create();
@@ -125,6 +190,19 @@ void NodeStore::openDirectory(const std::string& rootName) {
     }
     loadNodes();
     if (root_ == nullptr) createRoot(rootName);
+}
+
+void NodeStore::refuseForeignDirectory() const {
+    for (const std::string& name : ServerFiles::list(directory_)) {
+        bool known = false;
+        for (const char* fresh : FRESH_TREE_NAMES) known = known || name == fresh;
+        if (name == NODES_DIR && !ServerFiles::list(directory_ + "/" + name).empty())
+            known = false;
+        if (!known)
+            throw ServerError("'" + directory_ +
+                              "' is neither empty nor a vantreld tree (it holds '" + name +
+                              "' and no " + IDENTITY_FILE + "): give a new or empty directory");
+    }
 }
 
 void NodeStore::loadIdentity() {
@@ -149,6 +227,13 @@ void NodeStore::loadNodes() {
     std::vector<LoadedNode> loaded;
     for (const std::string& name : listWithoutLeftovers(nodesDir)) {
         if (!allDigits(name)) continue;
+        if (!ServerFiles::exists(nodesDir + "/" + name + "/" + MANIFEST)) {
+            // Committed folders always hold a manifest: this one is what an interrupted
+            // removal of an earlier version left.
+            CO_MSG_WARNING("Removing node folder '%s' that has no manifest", name.c_str());
+            removeFolder(toUnsigned(name));
+            continue;
+        }
         try {
             loaded.push_back(loadNode(name));
         } catch (const ServerError& error) {
@@ -171,19 +256,48 @@ NodeStore::LoadedNode NodeStore::loadNode(const std::string& folder) const {
         throw ServerError("invalid manifest");
     node.name = readString(stream, "Displ");
     node.format = ClipFormatText::fromStream(readString(stream, "Fmt"));
-    node.frames = decodeCountedList(readString(stream, "Frames"));
+    node.frames = framesInManifest(stream, node.serial);
     node.nextFrame = toUnsigned(readString(stream, "NextFrame"));
-    node.framePaths = decodeCountedList(readString(stream, "Paths"));
+    if (!node.framePaths.parseCounted(readString(stream, "Paths")))
+        throw ServerError("invalid frame paths");
     node.pathsHost = readString(stream, "PathsHost");
     node.pathsOsType = std::atoi(readString(stream, "PathsOSType").c_str());
     node.pathsOsVersion = readString(stream, "PathsOSVersion");
     if (ServerFiles::isDirectory(path + "/" + FRAMES_DIR))
         listWithoutLeftovers(path + "/" + FRAMES_DIR);
-    if (ServerFiles::isDirectory(path + "/" + META_DIR))
-        for (const std::string& file : listWithoutLeftovers(path + "/" + META_DIR))
-            node.metadataStreams.push_back(decodeStreamName(file));
+    if (ServerFiles::isDirectory(path + "/" + META_DIR)) loadStreams(path + "/" + META_DIR, node);
     std::sort(node.metadataStreams.begin(), node.metadataStreams.end());
     return loaded;
+}
+
+// Lists the streams of a node and adds up their sizes; files named by the earlier rule are
+// renamed to the current one.
+void NodeStore::loadStreams(const std::string& metaDir, Node& node) const {
+    for (const std::string& file : listWithoutLeftovers(metaDir)) {
+        const std::string path = metaDir + "/" + file;
+        if (isHashedStreamFile(file)) {
+            const std::string name = hashedName(ServerFiles::readFile(path, 4 + MAX_STREAM_NAME));
+            if (name.empty() || encodeStreamName(name) != file) {
+                CO_MSG_WARNING("Ignoring unreadable metadata file '%s'", path.c_str());
+                continue;
+            }
+            node.metadataStreams.push_back(name);
+            node.metadataBytes += ServerFiles::fileSize(path) - hashedHead(name).size();
+            continue;
+        }
+        const std::string name = decodeStreamName(file);
+        const std::string current = encodeStreamName(name);
+        if (current != file) {
+            const std::string data = ServerFiles::readFile(path);
+            ServerFiles::writeFileAtomically(
+                metaDir + "/" + current,
+                isHashedStreamFile(current) ? hashedHead(name) + data : data, sync_);
+            ServerFiles::removeTree(path);
+        }
+        node.metadataStreams.push_back(name);
+        node.metadataBytes += ServerFiles::fileSize(metaDir + "/" + current) -
+                              (isHashedStreamFile(current) ? hashedHead(name).size() : 0);
+    }
 }
 
 // Links the loaded nodes from the root down; a node that cannot be reached from the root (its
@@ -226,7 +340,17 @@ void NodeStore::linkNodes(std::vector<LoadedNode>& loaded) {
         if (entry.node == nullptr) continue;  // adopted
         CO_MSG_WARNING("Removing node '%s' whose parent '%s' is gone", entry.node->id.c_str(),
                        entry.parentId.c_str());
-        ServerFiles::removeTree(nodeFolder(entry.node->serial));
+        removeFolder(entry.node->serial);
+    }
+}
+
+void NodeStore::removeFolder(uint64_t serial) const {
+    const std::string dead = nodeFolder(serial) + DEAD_SUFFIX;
+    try {
+        ServerFiles::rename(nodeFolder(serial), dead, sync_);
+        ServerFiles::removeTree(dead);
+    } catch (const ServerError& error) {
+        CO_MSG_WARNING("%s", error.what());
     }
 }
 
@@ -239,6 +363,8 @@ void NodeStore::adopt(std::unique_ptr<Node> node, Node* parent) {
         parent->children.push_back(raw);
         childNames_[parent->serial][raw->name] = raw;
     }
+    frameCount_ += raw->frames.size();
+    metadataBytes_ += raw->metadataBytes;
     nodes_[raw->id] = std::move(node);
 }
 
@@ -248,13 +374,15 @@ void NodeStore::createRoot(const std::string& rootName) {
     root->id = ROOT_ID;
     root->type = "HOST";
     root->name = rootName;
+    root->frames = FrameIds(root->serial);
     commitNewNode(*root);
     adopt(std::move(root), nullptr);
 }
 
 uint64_t NodeStore::takeSerial() {
     if (nextSerial_ >= serialLimit_) {
-        saveIdentity(nextSerial_ + SERIAL_BLOCK);
+        fileWork("Cannot save the tree's identity",
+                 [&] { saveIdentity(nextSerial_ + SERIAL_BLOCK); });
         serialLimit_ = nextSerial_ + SERIAL_BLOCK;
     }
     return nextSerial_++;
@@ -297,6 +425,7 @@ const Node& NodeStore::createNode(const std::string& parentId, const std::string
     Node& parent = mutableNode(parentId);
     if (NodeTypes::byName(type) == nullptr) throw ServerError("Unknown node type '" + type + "'");
     checkNameFree(parent, name, nullptr);
+    checkLimit(nodes_.size() + 1, limits_.maxNodes, "nodes in the tree (MaxNodes)");
     std::unique_ptr<Node> node(new Node);
     node->serial = takeSerial();
     node->id = lowerCase(type) + " " + std::to_string(node->serial);
@@ -304,7 +433,9 @@ const Node& NodeStore::createNode(const std::string& parentId, const std::string
     node->name = name;
     node->parent = &parent;
     node->format = format;
-    commitNewNode(*node);
+    node->frames = FrameIds(node->serial);
+    fileWork("Cannot create node '" + name + "' under '" + parentId + "'",
+             [&] { commitNewNode(*node); });
     const Node& created = *node;
     adopt(std::move(node), &parent);
     return created;
@@ -326,9 +457,9 @@ std::string NodeStore::manifestText(const Node& node) const {
     out.add("Type", node.type);
     out.add("Displ", node.name);
     out.add("Fmt", ClipFormatText::toStream(node.format));
-    out.add("Frames", encodeCountedList(node.frames));
+    out.add("FrameRuns", node.frames.runsText());
     out.add("NextFrame", std::to_string(node.nextFrame));
-    out.add("Paths", encodeCountedList(node.framePaths));
+    out.add("Paths", node.framePaths.countedText());
     out.add("PathsHost", node.pathsHost);
     out.addInt("PathsOSType", node.pathsOsType);
     out.add("PathsOSVersion", node.pathsOsVersion);
@@ -336,7 +467,16 @@ std::string NodeStore::manifestText(const Node& node) const {
 }
 
 void NodeStore::saveManifest(const Node& node) {
-    ServerFiles::writeFileAtomically(nodeFolder(node) + "/" + MANIFEST, manifestText(node), sync_);
+    fileWork("Cannot save node '" + node.id + "'", [&] {
+        ServerFiles::writeFileAtomically(nodeFolder(node) + "/" + MANIFEST, manifestText(node),
+                                         sync_);
+    });
+}
+
+void NodeStore::checkLimit(uint64_t wanted, uint64_t limit, const char* what) const {
+    if (wanted > limit)
+        throw ServerError("Limit reached: the server holds at most " + std::to_string(limit) +
+                          " " + what);
 }
 
 void NodeStore::saveOrRestore(Node& node, const Node& before) {
@@ -372,16 +512,17 @@ void NodeStore::destroyNode(const std::string& id) {
     Node& node = mutableNode(id);
     if (node.parent == nullptr) throw ServerError("The root node cannot be destroyed");
     const std::string dead = nodeFolder(node) + DEAD_SUFFIX;
-    ServerFiles::rename(nodeFolder(node), dead, sync_);  // the commit
+    fileWork("Cannot destroy node '" + id + "'",
+             [&] { ServerFiles::rename(nodeFolder(node), dead, sync_); });  // the commit
     std::vector<Node*> below;
     for (Node* child : node.children) below.push_back(child);
     for (size_t i = 0; i < below.size(); ++i)
         below.insert(below.end(), below[i]->children.begin(), below[i]->children.end());
+    // Committed: whatever a failure or a kill leaves from here on goes at the next opening.
+    for (const Node* descendant : below) removeFolder(descendant->serial);
     try {
-        for (const Node* descendant : below) ServerFiles::removeTree(nodeFolder(*descendant));
         ServerFiles::removeTree(dead);
     } catch (const ServerError& error) {
-        // Committed already: what is left is removed when the store is next opened.
         CO_MSG_WARNING("%s", error.what());
     }
     Node& parent = *node.parent;
@@ -392,25 +533,29 @@ void NodeStore::destroyNode(const std::string& id) {
 }
 
 void NodeStore::forget(Node& node) {
+    frameCount_ -= node.frames.size();
+    metadataBytes_ -= node.metadataBytes;
     childNames_.erase(node.serial);
     nodes_.erase(node.id);  // deletes the node
-}
-
-std::string NodeStore::newFrameId(Node& node) {
-    return std::to_string(node.serial) + "." + std::to_string(node.nextFrame++);
 }
 
 const Node& NodeStore::allocateFrames(const std::string& id, int count,
                                       const VantrelClipFormat* format) {
     Node& node = mutableNode(id);
-    if (count < 0 || count > MAX_FRAMES)
-        throw ServerError("Invalid number of frames: " + std::to_string(count));
+    if (count < 0) throw ServerError("Invalid number of frames: " + std::to_string(count));
+    const uint64_t wanted = static_cast<uint64_t>(count);
+    checkLimit(wanted, limits_.maxFramesPerNode, "frames per node (MaxFramesPerNode)");
+    checkLimit(frameCount_ - node.frames.size() + wanted, limits_.maxFramesPerServer,
+               "frames (MaxFramesPerServer)");
     const Node before = node;
-    node.frames.resize(std::min<size_t>(node.frames.size(), static_cast<size_t>(count)));
-    while (node.frames.size() < static_cast<size_t>(count)) node.frames.push_back(newFrameId(node));
+    node.frames.truncate(static_cast<size_t>(wanted));
+    const uint64_t added = wanted - node.frames.size();
+    node.frames.append(node.nextFrame, added);
+    node.nextFrame += added;
     node.framePaths.clear();
     if (format != nullptr) node.format = *format;
     saveOrRestore(node, before);
+    frameCount_ = frameCount_ - before.frames.size() + node.frames.size();
     return node;
 }
 
@@ -419,38 +564,52 @@ const Node& NodeStore::setFramePaths(const std::string& id, const std::vector<st
                                      const std::string& osVersion,
                                      const VantrelClipFormat* format) {
     Node& node = mutableNode(id);
-    if (paths.size() > static_cast<size_t>(MAX_FRAMES))
-        throw ServerError("Invalid number of frames: " + std::to_string(paths.size()));
+    checkFrameCount(paths.size(), node);
     const Node before = node;
     node.frames.clear();
-    for (size_t i = 0; i < paths.size(); ++i) node.frames.push_back(newFrameId(node));
+    node.frames.append(node.nextFrame, paths.size());
+    node.nextFrame += paths.size();
     node.framePaths = paths;
     node.pathsHost = host;
     node.pathsOsType = osType;
     node.pathsOsVersion = osVersion;
     if (format != nullptr) node.format = *format;
     saveOrRestore(node, before);
+    frameCount_ = frameCount_ - before.frames.size() + node.frames.size();
     return node;
+}
+
+void NodeStore::checkFrameCount(uint64_t count, const Node& node) const {
+    checkLimit(count, limits_.maxFramesPerNode, "frames per node (MaxFramesPerNode)");
+    checkLimit(frameCount_ - node.frames.size() + count, limits_.maxFramesPerServer,
+               "frames (MaxFramesPerServer)");
 }
 
 void NodeStore::writeFrameData(const std::string& id, const std::string& frameId,
                                const std::string& bytes) {
     const Node& node = get(id);
-    if (std::find(node.frames.begin(), node.frames.end(), frameId) == node.frames.end())
-        throw ServerError("Unknown frame id: '" + frameId + "'");
+    if (!node.frames.contains(frameId)) throw ServerError("Unknown frame id: '" + frameId + "'");
     const std::string frames = nodeFolder(node) + "/" + FRAMES_DIR;
-    ServerFiles::makeDirectory(frames);
-    ServerFiles::writeFileAtomically(frames + "/" + frameId, bytes, sync_);
+    fileWork("Cannot write frame '" + frameId + "' of node '" + id + "'", [&] {
+        ServerFiles::makeDirectory(frames);
+        ServerFiles::writeFileAtomically(frames + "/" + frameId, bytes, sync_);
+    });
 }
 
 // ------------------------------------------------------------------------- metadata
+
+std::string NodeStore::streamPath(const Node& node, const std::string& stream) const {
+    return nodeFolder(node) + "/" + META_DIR + "/" + encodeStreamName(stream);
+}
 
 std::string NodeStore::getMetaData(const std::string& id, const std::string& stream) const {
     const Node& node = get(id);
     if (!std::binary_search(node.metadataStreams.begin(), node.metadataStreams.end(), stream))
         throw ServerError("Unknown metadata stream '" + stream + "' on '" + id + "'");
-    return ServerFiles::readFile(nodeFolder(node) + "/" + META_DIR + "/" +
-                                 encodeStreamName(stream));
+    std::string data = fileWork("Cannot read metadata stream '" + stream + "' of node '" + id + "'",
+                                [&] { return ServerFiles::readFile(streamPath(node, stream)); });
+    if (isHashedStreamFile(encodeStreamName(stream))) data.erase(0, hashedHead(stream).size());
+    return data;
 }
 
 void NodeStore::setMetaData(const std::string& id, const std::string& stream,
@@ -458,12 +617,27 @@ void NodeStore::setMetaData(const std::string& id, const std::string& stream,
     Node& node = mutableNode(id);
     if (stream.empty() || stream.size() > MAX_STREAM_NAME)
         throw ServerError("Invalid metadata stream name '" + stream + "'");
-    const std::string meta = nodeFolder(node) + "/" + META_DIR;
-    ServerFiles::makeDirectory(meta);
-    ServerFiles::writeFileAtomically(meta + "/" + encodeStreamName(stream), data, sync_);
+    const std::string path = streamPath(node, stream);
+    const bool hashed = isHashedStreamFile(encodeStreamName(stream));
+    const std::string what = "Cannot write metadata stream '" + stream + "' of node '" + id + "'";
     auto& names = node.metadataStreams;
     const auto at = std::lower_bound(names.begin(), names.end(), stream);
-    if (at == names.end() || *at != stream) names.insert(at, stream);
+    const bool known = at != names.end() && *at == stream;
+    const uint64_t head = hashed ? hashedHead(stream).size() : 0;
+    const uint64_t old = known ? fileWork(what, [&] { return ServerFiles::fileSize(path); }) - head : 0;
+    if (hashed && !known && ServerFiles::exists(path))
+        throw ServerError(what + ": its name clashes with another stream's; choose another");
+    checkLimit(node.metadataBytes - old + data.size(), limits_.maxMetadataBytesPerNode,
+               "metadata bytes per node (MaxMetadataBytesPerNode)");
+    checkLimit(metadataBytes_ - old + data.size(), limits_.maxMetadataBytesPerServer,
+               "metadata bytes (MaxMetadataBytesPerServer)");
+    fileWork(what, [&] {
+        ServerFiles::makeDirectory(nodeFolder(node) + "/" + META_DIR);
+        ServerFiles::writeFileAtomically(path, hashed ? hashedHead(stream) + data : data, sync_);
+    });
+    node.metadataBytes = node.metadataBytes - old + data.size();
+    metadataBytes_ = metadataBytes_ - old + data.size();
+    if (!known) names.insert(at, stream);
 }
 
 }  // namespace vantreld

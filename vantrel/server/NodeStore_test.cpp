@@ -1,7 +1,13 @@
 #include "vantrel/server/NodeStore.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <functional>
+#include "vantrel/server/WireText.h"
+
+#include "vantrel/server/NodeTypes.h"
 #include "vantrel/server/SampleTree.h"
 #include "vantrel/server/ServerError.h"
 #include "vantrel/server/ServerTestSupport.h"
@@ -59,7 +65,7 @@ TEST_F(NodeStoreTest, EverythingSurvivesAReopenWithTheSameIds) {
     EXPECT_EQ(volume, "volume 2");
     EXPECT_NE(clip.find(' '), std::string::npos);
     EXPECT_EQ(clip.find(','), std::string::npos);
-    EXPECT_TRUE(ServerFiles::exists(nodes() + "/3/meta/%2E.%2Fescape"));
+    EXPECT_TRUE(ServerFiles::exists(nodes() + "/3/meta/%2E%2E%2Fescape"));
 
     auto store = open();
     EXPECT_EQ(store->storageId() + store->hostUUID(), identity);
@@ -68,7 +74,7 @@ TEST_F(NodeStoreTest, EverythingSurvivesAReopenWithTheSameIds) {
     EXPECT_EQ(reopened.parent->name, "Volume \xc3\xa9");
     EXPECT_EQ(reopened.format.width(), 4);
     EXPECT_STREQ(reopened.format.metaData(), "a b");
-    EXPECT_EQ(reopened.frames, (std::vector<std::string>{"3.0", "3.1", "3.2"}));
+    EXPECT_EQ(reopened.frames.list(), (std::vector<std::string>{"3.0", "3.1", "3.2"}));
     EXPECT_EQ(reopened.metadataStreams, (std::vector<std::string>{"../escape"}));
     EXPECT_EQ(store->getMetaData(clip, "../escape"), "line1\nline2");
 }
@@ -152,6 +158,11 @@ TEST_F(NodeStoreTest, OpeningCleansUpInterruptedChanges) {
     ServerFiles::writeFileAtomically(nodes() + "/2/node.attr.tmp", "garbage",
                                      ServerFiles::Sync::FAST);
     ServerFiles::rename(nodes() + "/2", nodes() + "/2.dead", ServerFiles::Sync::FAST);
+    // A descendant an earlier version was deleting in place: its manifest gone, its metadata
+    // still there.
+    ServerFiles::makeDirectory(nodes() + "/95");
+    ServerFiles::makeDirectory(nodes() + "/95/meta");
+    ServerFiles::writeFileAtomically(nodes() + "/95/meta/notes", "x", ServerFiles::Sync::FAST);
 
     auto store = open();
     EXPECT_EQ(store->find(volume), nullptr);
@@ -168,11 +179,11 @@ TEST_F(NodeStoreTest, FramesAreKeptResizedAndLinkedToPaths) {
     EXPECT_EQ(store->allocateFrames(clip, 3, nullptr).frames.size(), 3u);
     const VantrelClipFormat wider = format(8, "");
     const Node& fewer = store->allocateFrames(clip, 2, &wider);
-    EXPECT_EQ(fewer.frames, (std::vector<std::string>{"3.0", "3.1"}));
+    EXPECT_EQ(fewer.frames.list(), (std::vector<std::string>{"3.0", "3.1"}));
     EXPECT_EQ(fewer.format.width(), 8);
     const Node& linked =
         store->setFramePaths(clip, {"/m/a.dpx", "/m/b c.dpx"}, "alpha", 2, "6.1", nullptr);
-    EXPECT_EQ(linked.frames, (std::vector<std::string>{"3.3", "3.4"}));
+    EXPECT_EQ(linked.frames.list(), (std::vector<std::string>{"3.3", "3.4"}));
     store.reset();
     store = open();
     const Node& reopened = store->get(clip);
@@ -202,4 +213,139 @@ TEST_F(NodeStoreTest, SampleTreeFillsOnlyAnEmptyStore) {
     }
     EXPECT_EQ(clips, 6u);
     EXPECT_GT(frames, clips);
+    // A client could build the same tree: every node is one its parent may hold.
+    for (const Node* node : pending) {
+        if (node->parent == nullptr) continue;
+        EXPECT_TRUE(NodeTypes::canCreate(node->parent->type, node->type))
+            << node->parent->type << " holding " << node->type << " (" << node->name << ")";
+    }
+}
+
+// Any name the length limit allows is a stream of its own: none can collide with the store's
+// temporary and removed files, and long escaped names still fit the file system.
+TEST_F(NodeStoreTest, EveryStreamNameWithinTheLimitIsKeptApart) {
+    std::string nonAscii84;
+    for (int i = 0; i < 42; ++i) nonAscii84 += "\xc3\xa9";
+    const std::string longA = std::string(199, '\xff') + "a", longB = std::string(199, '\xff') + "b";
+    const std::vector<std::string> names = {"notes.tmp", "old.dead", "a", "a.tmp", ".hidden",
+                                            "~x", "%41", nonAscii84, longA, longB,
+                                            std::string(200, 'z')};
+    std::string clip;
+    {
+        auto store = open();
+        const std::string volume = store->createNode("host", "V", "VOLUME", VantrelClipFormat()).id;
+        clip = store->createNode(volume, "C", "CLIP", VantrelClipFormat()).id;
+        for (const std::string& name : names) store->setMetaData(clip, name, "data of " + name);
+        for (const std::string& name : names)
+            EXPECT_EQ(store->getMetaData(clip, name), "data of " + name) << name;
+    }
+    auto store = open();
+    std::vector<std::string> sorted = names;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(store->get(clip).metadataStreams, sorted);
+    for (const std::string& name : names)
+        EXPECT_EQ(store->getMetaData(clip, name), "data of " + name) << name;
+    for (const std::string& file : ServerFiles::list(nodes() + "/3/meta"))
+        EXPECT_EQ(file.find('.'), std::string::npos) << file;
+}
+
+// A tree written before the current rules: stream files keeping their '.', frames as a list.
+TEST_F(NodeStoreTest, TreesWrittenByTheEarlierRulesStillOpen) {
+    std::string clip;
+    {
+        auto store = open();
+        const std::string volume = store->createNode("host", "V", "VOLUME", VantrelClipFormat()).id;
+        clip = store->createNode(volume, "C", "CLIP", VantrelClipFormat()).id;
+        store->allocateFrames(clip, 3, nullptr);
+    }
+    const std::string manifest = nodes() + "/3/node.attr";
+    std::string text = ServerFiles::readFile(manifest);
+    const std::string runs = "FrameRuns 3 0 3", list = encodeCountedList({"3.0", "3.1", "3.2"});
+    ASSERT_NE(text.find(runs), std::string::npos) << text;
+    text.replace(text.find(runs), runs.size(),
+                 "Frames " + std::to_string(list.size()) + " " + list);
+    ServerFiles::writeFileAtomically(manifest, text, ServerFiles::Sync::FAST);
+    ServerFiles::makeDirectory(nodes() + "/3/meta");
+    ServerFiles::writeFileAtomically(nodes() + "/3/meta/my.notes", "old", ServerFiles::Sync::FAST);
+
+    auto store = open();
+    EXPECT_EQ(store->get(clip).frames.list(), (std::vector<std::string>{"3.0", "3.1", "3.2"}));
+    EXPECT_EQ(store->getMetaData(clip, "my.notes"), "old");
+    EXPECT_EQ(ServerFiles::list(nodes() + "/3/meta"), (std::vector<std::string>{"my%2Enotes"}));
+    EXPECT_EQ(store->allocateFrames(clip, 4, nullptr).frames[3], "3.3");
+}
+
+TEST_F(NodeStoreTest, FileErrorsNameTheNodeAndStreamButNoPath) {
+    auto store = open();
+    const std::string volume = store->createNode("host", "V", "VOLUME", VantrelClipFormat()).id;
+    ServerFiles::writeFileAtomically(nodes() + "/2/meta", "not a folder", ServerFiles::Sync::FAST);
+    try {
+        store->setMetaData(volume, "notes", "x");
+        FAIL() << "a write into a file succeeded";
+    } catch (const ServerError& error) {
+        EXPECT_EQ(std::string(error.what()),
+                  "Cannot write metadata stream 'notes' of node 'volume 2': File exists");
+    }
+}
+
+TEST_F(NodeStoreTest, LimitsRefuseGrowthWithAClearReply) {
+    StoreLimits limits;
+    limits.maxNodes = 3;
+    limits.maxFramesPerNode = 10;
+    limits.maxFramesPerServer = 15;
+    limits.maxMetadataBytesPerNode = 8;
+    limits.maxMetadataBytesPerServer = 12;
+    NodeStore store(dir_ / "tree", ServerFiles::Sync::FAST, "root", limits);
+    const std::string volume = store.createNode("host", "V", "VOLUME", VantrelClipFormat()).id;
+    const std::string clip = store.createNode(volume, "C", "CLIP", VantrelClipFormat()).id;
+    const std::string refused = "Limit reached: the server holds at most ";
+    auto fails = [&](const std::function<void()>& change, const std::string& text) {
+        try {
+            change();
+            ADD_FAILURE() << "no error, expected " << text;
+        } catch (const ServerError& error) {
+            EXPECT_EQ(refused + text, error.what());
+        }
+    };
+    fails([&] { store.createNode(volume, "D", "CLIP", VantrelClipFormat()); },
+          "3 nodes in the tree (MaxNodes)");
+    fails([&] { store.allocateFrames(clip, 11, nullptr); },
+          "10 frames per node (MaxFramesPerNode)");
+    store.allocateFrames(clip, 10, nullptr);
+    store.allocateFrames(volume, 5, nullptr);  // the store leaves type rules to its callers
+    fails([&] { store.setFramePaths(volume, {"a", "b", "c", "d", "e", "f"}, "h", 0, "", nullptr); },
+          "15 frames (MaxFramesPerServer)");
+    store.allocateFrames(clip, 4, nullptr);  // shrinking frees frames for the others
+    store.setFramePaths(volume, std::vector<std::string>(10, "p"), "h", 0, "", nullptr);
+    EXPECT_EQ(store.frameCount(), 14u);
+    store.setMetaData(clip, "a", "12345678");
+    fails([&] { store.setMetaData(clip, "b", "1"); },
+          "8 metadata bytes per node (MaxMetadataBytesPerNode)");
+    store.setMetaData(clip, "a", "1234");  // replacing counts the new size only
+    store.setMetaData(volume, "a", "12345678");
+    fails([&] { store.setMetaData(clip, "b", "1"); },
+          "12 metadata bytes (MaxMetadataBytesPerServer)");
+    store.destroyNode(clip);
+    EXPECT_EQ(store.frameCount(), 10u);
+    EXPECT_EQ(store.metadataBytes(), 8u);
+}
+
+TEST_F(NodeStoreTest, OneStorePerDirectoryAndNeverAmongForeignFiles) {
+    auto store = open();
+    try {
+        open();
+        FAIL() << "a second store opened the directory";
+    } catch (const ServerError& error) {
+        EXPECT_EQ(std::string(error.what()), "Tree directory '" + dir_ / "tree" +
+                                                 "' is in use by another vantreld (process " +
+                                                 std::to_string(::getpid()) + ")");
+    }
+    store.reset();
+    EXPECT_NE(open(), nullptr);  // the lock goes with its store
+
+    ServerFiles::makeDirectory(dir_ / "photos");
+    ServerFiles::writeFileAtomically(dir_ / "photos/holiday.jpg", "jpeg", ServerFiles::Sync::FAST);
+    EXPECT_THROW(NodeStore(dir_ / "photos", ServerFiles::Sync::FAST), ServerError);
+    EXPECT_EQ(ServerFiles::list(dir_ / "photos"),
+              (std::vector<std::string>{"holiday.jpg"}));
 }

@@ -9,8 +9,12 @@
 //
 // Children by parent type:
 //   HOST: VOLUME; VOLUME: PROJECT; PROJECT: SHARED_VAULT;
-//   SHARED_VAULT, WORKSPACE, BINENTRY: BIN, LIBRARY; BIN, LIBRARY: FOLDER, CLIP;
-//   REEL: CLIP; FOLDER: FOLDER, CLIP; DIR: DIR; CLIP, HIRES, LOWRES, SLATE, FILE: none.
+//   SHARED_VAULT, WORKSPACE, BINENTRY: BIN, LIBRARY; BIN: FOLDER, CLIP;
+//   LIBRARY: FOLDER, CLIP, REEL; REEL: CLIP; FOLDER: FOLDER, CLIP; DIR: DIR;
+//   CLIP, HIRES, LOWRES, SLATE, FILE: none.
+// This table answers "CanCreateNode". It allows more than the table clients fall back on for
+// servers that do not answer "CanCreateNode" (older than 2015): there a library holds no
+// reels; here it does, as libraries of reels are what the sample tree and editors build.
 // Threads: immutable tables.
 #pragma once
 

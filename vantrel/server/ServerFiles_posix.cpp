@@ -1,5 +1,6 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,7 +15,8 @@ namespace vantreld {
 namespace {
 
 [[noreturn]] void fail(const char* what, const std::string& path, int error) {
-    throw ServerError(std::string(what) + " '" + path + "': " + std::strerror(error));
+    throw FileError(std::string(what) + " '" + path + "': " + std::strerror(error),
+                    std::strerror(error));
 }
 
 // Closes a descriptor when it goes out of scope.
@@ -27,6 +29,7 @@ public:
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     int get() const { return fd_; }
+    void release() { fd_ = -1; }
     // Closes now and reports the error of the close (data may fail to reach disk there).
     int closeNow() {
         const int result = ::close(fd_);
@@ -68,13 +71,14 @@ bool ServerFiles::isDirectory(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-std::string ServerFiles::readFile(const std::string& path) {
+std::string ServerFiles::readFile(const std::string& path, size_t maxBytes) {
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) fail("Cannot open", path, errno);
     std::string bytes;
     char chunk[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
+    while (bytes.size() < maxBytes) {
+        const ssize_t n =
+            ::read(fd.get(), chunk, std::min(sizeof chunk, maxBytes - bytes.size()));
         if (n < 0) {
             if (errno == EINTR) continue;
             fail("Cannot read", path, errno);
@@ -83,6 +87,15 @@ std::string ServerFiles::readFile(const std::string& path) {
         bytes.append(chunk, static_cast<size_t>(n));
     }
     return bytes;
+}
+
+uint64_t ServerFiles::fileSize(const std::string& path) {
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0) {
+        if (errno == ENOENT) return 0;
+        fail("Cannot inspect", path, errno);
+    }
+    return static_cast<uint64_t>(info.st_size);
 }
 
 void ServerFiles::writeFileAtomically(const std::string& path, const std::string& bytes,
@@ -139,6 +152,30 @@ void ServerFiles::removeTree(const std::string& path) {
     } else if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
         fail("Cannot remove", path, errno);
     }
+}
+
+// ------------------------------------------------------------------------------ DirectoryLock
+
+DirectoryLock::DirectoryLock(const std::string& directory) : fd_(-1) {
+    const std::string path = directory + "/" + LOCK_FILE;
+    Fd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    if (fd.get() < 0) fail("Cannot create", path, errno);
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK) fail("Cannot lock", path, errno);
+        std::string holder = ServerFiles::readFile(path);
+        holder = holder.substr(0, holder.find_first_not_of("0123456789"));
+        throw ServerError("Tree directory '" + directory + "' is in use by another vantreld" +
+                          (holder.empty() ? std::string() : " (process " + holder + ")"));
+    }
+    const std::string pid = std::to_string(::getpid()) + "\n";
+    if (::ftruncate(fd.get(), 0) != 0) fail("Cannot write", path, errno);
+    writeAll(fd.get(), pid, path);
+    fd_ = fd.get();
+    fd.release();
+}
+
+DirectoryLock::~DirectoryLock() {
+    if (fd_ >= 0) ::close(fd_);  // drops the lock
 }
 
 }  // namespace vantreld

@@ -1,5 +1,7 @@
 #include "vantrel/server/ServerMethods.h"
 
+#include "vantrel/protocol/VantrelServerListPayload.h"
+
 #include <algorithm>
 
 #include "rcApi/rcAttrStream.h"
@@ -121,11 +123,10 @@ VantrelDaemonInfo ServerMethods::daemonInfo() const {
 }
 
 std::string ServerMethods::daemonListStream(const std::vector<VantrelDaemonInfo>& servers) {
-    AttrStreamWriter out;
-    out.addInt("Count", static_cast<long long>(servers.size()));
-    for (size_t i = 0; i < servers.size(); ++i)
-        out.add("Node" + std::to_string(i), servers[i].toAttrStream().getStreamStr());
-    return out.take();
+    std::vector<std::string> records;
+    for (const VantrelDaemonInfo& server : servers)
+        records.push_back(server.toAttrStream().getStreamStr());
+    return VantrelServerListPayload::encode(records);
 }
 
 void ServerMethods::registerWith(MethodDispatcher& d) {
@@ -135,7 +136,10 @@ void ServerMethods::registerWith(MethodDispatcher& d) {
     });
     d.add("GetDaemonInfo",
           [this](const Request&) { return daemonInfo().toAttrStream().getStreamStr(); });
-    d.add("GetDaemonList", [this](const Request&) { return daemonListStream({daemonInfo()}); });
+    d.add("GetDaemonList", [this](const Request&) {
+        return daemonListStream(knownServers_ ? knownServers_() : std::vector<VantrelDaemonInfo>{
+                                                                      daemonInfo()});
+    });
     d.add("Shutdown", [this](const Request& r) {
         if (!r.fromLoopback) throw ServerError("Shutdown is accepted from this host only");
         if (shutdown_) shutdown_();

@@ -69,6 +69,11 @@ public:
     // and that port, and the frame port.
     void setEndpoint(const std::vector<std::string>& addresses, int nodePort, int framePort = 0);
     VantrelDaemonInfo daemonInfo() const;
+    // Where "GetDaemonList" takes its servers from (this server first); unset: this server
+    // alone. Called on the loop's thread.
+    void setKnownServers(std::function<std::vector<VantrelDaemonInfo>()> knownServers) {
+        knownServers_ = std::move(knownServers);
+    }
     const EventRegistry& events() const { return events_; }
 
     void registerWith(MethodDispatcher& dispatcher);
@@ -87,6 +92,7 @@ private:
     const ProtocolVersion version_;
     std::function<void()> shutdown_;
     std::vector<std::string> addresses_;
+    std::function<std::vector<VantrelDaemonInfo>()> knownServers_;
     int nodePort_;
     int framePort_ = 0;
     EventRegistry events_;

@@ -160,3 +160,39 @@ TEST(ProtocolVersionText, ParsesFourNumbers) {
          {"", "2012.1.1", "2012.1.1.5758.1", "2012.a.1.1", "2012..1.1", "-1.0.0.0"})
         EXPECT_FALSE(ProtocolVersion::parse(bad, version)) << bad;
 }
+
+TEST(ServerSettingsText, WarnsOfLinesItCannotUseAndReadsLimits) {
+    ServerSettings settings;
+    settings.readText(
+        "[Server]\nDisplayNam = Studio\nReadAheads = lots\n[Bogus]\nx = 1\n"
+        "[Limits]\nMaxNodes = 10\nMaxFramesPerServer = 99\nMaxFrames = 3\n"
+        "[HostTranslation 0]\nSrcHost = a\nSrcPth = /x\n"
+        "[SelfDiscovery]\nPort = 7600\nTTL = 2\nResyncTime = 30\nScope = 224.0.0.1\n");
+    EXPECT_EQ(settings.warnings,
+              (std::vector<std::string>{
+                  "configuration text:2: unknown key 'DisplayNam' in [Server]",
+                  "configuration text:3: 'ReadAheads' needs a whole number, not 'lots'; the "
+                  "line is ignored",
+                  "configuration text:4: unknown section [Bogus]",
+                  "configuration text:9: unknown key 'MaxFrames' in [Limits]",
+                  "configuration text:12: unknown key 'SrcPth' in [HostTranslation 0]"}));
+    EXPECT_EQ(settings.readAheads, 2);
+    EXPECT_EQ(settings.limits.maxNodes, 10u);
+    EXPECT_EQ(settings.limits.maxFramesPerServer, 99u);
+    EXPECT_EQ(settings.limits.maxFramesPerNode, StoreLimits().maxFramesPerNode);
+}
+
+TEST(RequestLogBounds, KeepsTheLatestEntriesWithinItsBytes) {
+    RequestLog log(100, 1000);
+    for (int i = 0; i < 50; ++i) log.record("M", std::string(99, 'a' + i % 26));  // 100 bytes each
+    EXPECT_EQ(log.entries().size(), 10u);
+    EXPECT_EQ(log.bytes(), 1000u);
+    EXPECT_EQ(log.entries().back().args, std::string(99, 'a' + 49 % 26));
+    log.record("Big", std::string(5000, 'x'));  // alone over the bound: its start is kept
+    ASSERT_EQ(log.entries().size(), 1u);
+    EXPECT_EQ(log.entries()[0].args, std::string(1000, 'x'));
+    EXPECT_LE(log.bytes(), 1003u);
+    RequestLog fewEntries(3, 1 << 20);
+    for (int i = 0; i < 5; ++i) fewEntries.record("M", std::to_string(i));
+    EXPECT_EQ(fewEntries.argsOf("M"), (std::vector<std::string>{"2", "3", "4"}));
+}

@@ -1,5 +1,6 @@
 #include "vantrel/server/ServerSettings.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -41,13 +42,119 @@ std::string numbered(const char* kind, size_t index) {
     return std::string(kind) + " " + std::to_string(index);
 }
 
+bool isWholeNumber(const std::string& text) {
+    return !text.empty() && text.size() <= 19 &&
+           text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// The keys of each section kind, and which of them take a whole number.
+struct SectionKeys {
+    const char* kind;
+    bool numbered;
+    std::vector<const char*> keys;
+    std::vector<const char*> numbers;
+};
+
+const SectionKeys SECTIONS[] = {
+    {"Server", false, {"DisplayName", "Database", "ReadAheads"}, {"ReadAheads"}},
+    {"Limits", false,
+     {"MaxNodes", "MaxFramesPerNode", "MaxFramesPerServer", "MaxMetadataBytesPerNode",
+      "MaxMetadataBytesPerServer"},
+     {"MaxNodes", "MaxFramesPerNode", "MaxFramesPerServer", "MaxMetadataBytesPerNode",
+      "MaxMetadataBytesPerServer"}},
+    {"SelfDiscovery", false, {"Port", "Scope", "TTL", "ResyncTime"}, {"Port", "TTL", "ResyncTime"}},
+    {"HostTranslation", true, {"SrcHost", "SrcPath", "DstHost", "DstPath"}, {}},
+    {"OsTypeTranslation", true, {"SrcType", "SrcPath", "DstType", "DstPath"}, {}},
+    {"TranslationGroup", true, {"Name", "Number", "Hosts"}, {"Number"}},
+    // Read by the frame server (FrameServer::readRedirects).
+    {"FrameRedirect", true, {"Frames", "Address", "NodePort", "FramePort"}, {"NodePort", "FramePort"}},
+};
+
+bool listed(const std::vector<const char*>& names, const std::string& name) {
+    for (const char* candidate : names)
+        if (name == candidate) return true;
+    return false;
+}
+
+const SectionKeys* sectionKeys(const std::string& section) {
+    for (const SectionKeys& keys : SECTIONS) {
+        const std::string kind = keys.kind;
+        if (!keys.numbered && section == kind) return &keys;
+        if (keys.numbered && section.size() > kind.size() + 1 && startsWith(section, kind + " ") &&
+            isWholeNumber(section.substr(kind.size() + 1)))
+            return &keys;
+    }
+    return nullptr;
+}
+
+std::string trimmed(const std::string& text) {
+    const size_t first = text.find_first_not_of(" \t\r");
+    if (first == std::string::npos) return std::string();
+    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+// Warnings for the lines the settings cannot use: sections and keys this server does not
+// know, numbers that are not numbers. The syntax itself is the reader's to check.
+std::vector<std::string> unusableLines(std::istream& input, const std::string& source) {
+    std::vector<std::string> warnings;
+    std::string line, section;
+    const SectionKeys* keys = nullptr;
+    for (long long number = 1; std::getline(input, line); ++number) {
+        const std::string where = source + ":" + std::to_string(number) + ": ";
+        line = trimmed(line);
+        if (line.empty() || line[0] == '#' || line[0] == ';') continue;
+        if (line[0] == '[') {
+            section = line.size() >= 2 ? line.substr(1, line.size() - 2) : std::string();
+            keys = sectionKeys(section);
+            if (keys == nullptr) warnings.push_back(where + "unknown section [" + section + "]");
+            continue;
+        }
+        const size_t equals = line.find('=');
+        if (keys == nullptr || equals == std::string::npos) continue;
+        const std::string key = trimmed(line.substr(0, equals));
+        const std::string value = trimmed(line.substr(equals + 1));
+        if (!listed(keys->keys, key))
+            warnings.push_back(where + "unknown key '" + key + "' in [" + section + "]");
+        else if (listed(keys->numbers, key) && !isWholeNumber(value))
+            warnings.push_back(where + "'" + key + "' needs a whole number, not '" + value +
+                               "'; the line is ignored");
+    }
+    return warnings;
+}
+
+uint64_t limit(const Vantrel::CoConfigFileReader& config, const char* key, uint64_t fallback) {
+    std::string text;
+    config.get("Limits", key, text, "");
+    return isWholeNumber(text) ? std::strtoull(text.c_str(), nullptr, 10) : fallback;
+}
+
+void applyLimits(const Vantrel::CoConfigFileReader& config, StoreLimits& limits) {
+    limits.maxNodes = limit(config, "MaxNodes", limits.maxNodes);
+    limits.maxFramesPerNode = limit(config, "MaxFramesPerNode", limits.maxFramesPerNode);
+    limits.maxFramesPerServer = limit(config, "MaxFramesPerServer", limits.maxFramesPerServer);
+    limits.maxMetadataBytesPerNode =
+        limit(config, "MaxMetadataBytesPerNode", limits.maxMetadataBytesPerNode);
+    limits.maxMetadataBytesPerServer =
+        limit(config, "MaxMetadataBytesPerServer", limits.maxMetadataBytesPerServer);
+}
+
 void apply(const Vantrel::CoConfigFileReader& config, ServerSettings& settings) {
-    for (const std::string& warning : config.warnings()) CO_MSG_WARNING("%s", warning.c_str());
+    settings.warnings.insert(settings.warnings.end(), config.warnings().begin(),
+                             config.warnings().end());
+    for (const std::string& warning : settings.warnings) CO_MSG_WARNING("%s", warning.c_str());
+    applyLimits(config, settings.limits);
+    std::string readAheadsText;
+    config.get("Server", "ReadAheads", readAheadsText, "");
     settings.displayName = value(config, "Server", "DisplayName", settings.displayName.c_str());
     settings.database = value(config, "Server", "Database", settings.database.c_str());
-    unsigned int readAheads = static_cast<unsigned int>(settings.readAheads);
-    config.get("Server", "ReadAheads", readAheads, readAheads);
-    settings.readAheads = static_cast<int>(readAheads);
+    if (isWholeNumber(readAheadsText) && readAheadsText.size() < 10)
+        settings.readAheads = std::atoi(readAheadsText.c_str());
+
+    config.get("SelfDiscovery", "Port", settings.discoveryPort, settings.discoveryPort);
+    settings.discoveryScope =
+        value(config, "SelfDiscovery", "Scope", settings.discoveryScope.c_str());
+    config.get("SelfDiscovery", "TTL", settings.discoveryTTL, settings.discoveryTTL);
+    config.get("SelfDiscovery", "ResyncTime", settings.resyncSeconds, settings.resyncSeconds);
 
     for (size_t i = 0; config.hasSection(numbered("HostTranslation", i)); ++i) {
         const std::string s = numbered("HostTranslation", i);
@@ -65,9 +172,8 @@ void apply(const Vantrel::CoConfigFileReader& config, ServerSettings& settings) 
         const std::string s = numbered("TranslationGroup", i);
         TranslationGroup group;
         group.name = value(config, s, "Name");
-        unsigned int number = 0;
-        config.get(s, "Number", number, 0);
-        group.number = static_cast<int>(number);
+        const std::string number = value(config, s, "Number");
+        group.number = isWholeNumber(number) && number.size() < 10 ? std::atoi(number.c_str()) : 0;
         config.getList(s, "Hosts", group.hosts);
         settings.translationGroups.push_back(group);
     }
@@ -84,8 +190,11 @@ std::string convertSeparators(std::string rest, int dstType) {
 }  // namespace
 
 void ServerSettings::readFile(const std::string& path) {
+    std::ifstream file(path);
     Vantrel::CoConfigFileReader config;
-    if (!config.readFile(path)) throw ServerError("Cannot read configuration file '" + path + "'");
+    if (!file || !config.readFile(path))
+        throw ServerError("Cannot read configuration file '" + path + "'");
+    warnings = unusableLines(file, path);
     apply(config, *this);
 }
 
@@ -93,6 +202,8 @@ void ServerSettings::readText(const std::string& text) {
     Vantrel::CoConfigFileReader config;
     std::istringstream input(text);
     config.read(input, "configuration text");
+    std::istringstream again(text);
+    warnings = unusableLines(again, "configuration text");
     apply(config, *this);
 }
 

@@ -18,10 +18,27 @@
 //   DstType = WindowsNT
 //   DstPath = M:\media
 //
+//   [SelfDiscovery]               the discovery group (defaults: the host's network
+//   Port = 7555                   configuration, else 7555, 224.0.0.1 and 1)
+//   Scope = 224.0.0.1
+//   TTL = 1
+//   ResyncTime = 300              seconds between announcements (default 300)
+//
 //   [TranslationGroup 0]
 //   Name = studio
 //   Number = 2
 //   Hosts = alpha, beta           a comma list
+//
+//   [Limits]                      what the tree may grow to (defaults: StoreLimits)
+//   MaxNodes = 1000000
+//   MaxFramesPerNode = 1000000
+//   MaxFramesPerServer = 20000000
+//   MaxMetadataBytesPerNode = 67108864
+//   MaxMetadataBytesPerServer = 4294967296
+//
+// Lines the server cannot use (a section or key it does not know, a number that is not a
+// whole decimal number, malformed syntax) are skipped with a warning naming the file and the
+// line ("FILE:LINE: unknown key 'DisplayNam' in [Server]"), kept in `warnings` and posted.
 //
 // Path translation (translatePath): the first host translation whose hosts match (host names
 // compared ignoring ASCII case) and whose source path is a prefix of the path replaces that
@@ -32,8 +49,11 @@
 // Threads: plain values.
 #pragma once
 
+#include <iosfwd>
 #include <string>
 #include <vector>
+
+#include "vantrel/server/NodeStore.h"
 
 namespace vantreld {
 
@@ -58,6 +78,13 @@ struct ServerSettings {
     std::vector<HostTranslation> hostTranslations;
     std::vector<OsTypeTranslation> osTypeTranslations;
     std::vector<TranslationGroup> translationGroups;
+    StoreLimits limits;
+    std::vector<std::string> warnings;  // of the lines read that could not be used
+    // [SelfDiscovery]; 0 or empty: not configured here.
+    unsigned discoveryPort = 0;
+    std::string discoveryScope;
+    unsigned discoveryTTL = 0;
+    unsigned resyncSeconds = 0;
 
     // Reads the file; throws ServerError when it cannot be opened. Malformed lines are posted
     // as warnings and skipped.

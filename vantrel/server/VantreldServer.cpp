@@ -1,8 +1,13 @@
 #include "vantrel/server/VantreldServer.h"
 
+#include <string.h>
+
 #include <chrono>
 
+#include "loggerBase/CoException.h"
 #include "loggerBase/CoMsg.h"
+#include "network/CoNetworkConfig.h"
+#include "network/CoNetworkDispatcher.h"
 #include "rcApi/rcMethod.h"
 #include "rcApi/rcServerContext.h"
 #include "tcp/CoIoDescriptor.h"
@@ -29,6 +34,28 @@ bool isLoopbackAddress(const std::string& address) {
            address.compare(0, 11, "::ffff:127.") == 0;
 }
 
+// The host's addresses that another host can reach (no loopback, no link-local IPv6), IPv4
+// first, at most the record's five.
+std::vector<std::string> reachableAddresses(bool withIPv6) {
+    Vantrel::CoNetworkDispatcher dispatcher(0);
+    std::vector<Vantrel::CoNetworkInterface> interfaces;
+    dispatcher.getInterfaces(interfaces, Vantrel::CoNetworkDispatcher::ALL);
+    std::vector<std::string> addresses;
+    for (int pass = 0; pass < (withIPv6 ? 2 : 1); ++pass) {
+        const uint32_t family =
+            pass == 0 ? Vantrel::CoNetworkInterface::IPV4 : Vantrel::CoNetworkInterface::IPV6;
+        for (const Vantrel::CoNetworkInterface& networkInterface : interfaces) {
+            const std::string& ip = networkInterface.getIP();
+            if (!networkInterface.hasAttributes(family) || networkInterface.isLoopback() ||
+                isLoopbackAddress(ip) || ip.compare(0, 4, "fe80") == 0)
+                continue;
+            if (addresses.size() < static_cast<size_t>(VantrelDaemonInfo::MAX_IPS))
+                addresses.push_back(ip);
+        }
+    }
+    return addresses;
+}
+
 }  // namespace
 
 // The remote-call server context: hands every request to the dispatcher, telling it which
@@ -45,7 +72,8 @@ public:
         request.method = method.getName();
         request.args = params.size() > 0 ? params[0]->stringValue() : std::string();
         request.clientId = self.getCurrentClientId();
-        request.fromLoopback = self.currentPeerIsLoopback();
+        request.peer = self.currentPeer();
+        request.fromLoopback = isLoopbackAddress(request.peer);
         const Reply reply = self.dispatcher_.dispatch(request);
         if (!reply.ok) {
             method.setLastError(reply.text.c_str());
@@ -56,12 +84,12 @@ public:
     }
 
 private:
-    bool currentPeerIsLoopback() const {
+    std::string currentPeer() const {
         const Client* client = getCurrentClient();
-        if (client == nullptr || client->descriptor() == nullptr) return false;
         std::string peer;
-        client->descriptor()->getPeerIP(peer);
-        return isLoopbackAddress(peer);
+        if (client != nullptr && client->descriptor() != nullptr)
+            client->descriptor()->getPeerIP(peer);
+        return peer;
     }
 
     const MethodDispatcher& dispatcher_;
@@ -75,11 +103,16 @@ ServerSettings VantreldServer::loadSettings(const Options& options) {
 
 VantreldServer::VantreldServer(const Options& options)
     : settings_(loadSettings(options)),
-      store_(options.directory, options.sync, VantrelOS::getHostName().c_str()),
+      store_(options.directory, options.sync, VantrelOS::getHostName().c_str(), settings_.limits),
       dispatcher_(options.version, &log_),
       nodeMethods_(store_, settings_),
-      serverMethods_(store_, settings_, options.version, [this] { requestStop(); }),
-      stop_(false) {
+      serverMethods_(store_, settings_, options.version,
+                     [this] {
+                         shutdownBy_ = "a Shutdown request";
+                         requestStop();
+                     }),
+      stop_(false),
+      stopSignal_(0) {
     if (!options.traceFile.empty()) log_.openTraceFile(options.traceFile);
     if (options.port < 0) throw ServerError("Invalid node port " + std::to_string(options.port));
     context_.reset(
@@ -87,14 +120,44 @@ VantreldServer::VantreldServer(const Options& options)
     if (!context_->isValid()) {
         const std::string where =
             options.listenAddress.empty() ? std::string() : " at " + options.listenAddress;
-        throw ServerError("Cannot listen on node port " + std::to_string(options.port) + where +
-                          ": " + context_->descriptor()->lastError());
+        const std::string port =
+            options.port == 0 ? "a free node port" : "node port " + std::to_string(options.port);
+        throw ServerError("Cannot listen on " + port + where + ": " +
+                          context_->descriptor()->lastError());
     }
     nodeMethods_.registerWith(dispatcher_);
     serverMethods_.registerWith(dispatcher_);
     frames_.reset(new FrameServer(frameOptions(options), &log_));
     serverMethods_.setEndpoint(announcedAddresses(options), nodePort(), frames_->port());
     bindMethods();
+    if (options.discovery) startDiscovery(options);
+}
+
+void VantreldServer::startDiscovery(const Options& options) {
+    const DiscoveryService::Group group = discoveryGroup(options, settings_);
+    try {
+        discovery_.reset(new DiscoveryService(group, serverMethods_.daemonInfo()));
+        serverMethods_.setKnownServers([this] { return discovery_->knownServers(); });
+    } catch (const Vantrel::CoException& error) {
+        // Clients that name the server by address still reach it.
+        CO_MSG_WARNING("No server discovery on %s:%u: %s: %s", group.scope.c_str(), group.port,
+                       error.what(), error.expertData());
+    }
+}
+
+DiscoveryService::Group VantreldServer::discoveryGroup(const Options& options,
+                                                       const ServerSettings& settings) {
+    DiscoveryService::Group group;
+    Vantrel::CoNetworkConfig& config = Vantrel::CoNetworkConfig::getInstance();
+    config.getSelfDiscoveryPort(group.port);
+    config.getSelfDiscoveryScope(group.scope);
+    config.getSelfDiscoveryTTL(group.ttl);
+    if (settings.discoveryPort != 0) group.port = settings.discoveryPort;
+    if (!settings.discoveryScope.empty()) group.scope = settings.discoveryScope;
+    if (settings.discoveryTTL != 0) group.ttl = settings.discoveryTTL;
+    if (settings.resyncSeconds != 0) group.resyncSeconds = settings.resyncSeconds;
+    if (options.udpPort != 0) group.port = options.udpPort;
+    return group;
 }
 
 VantreldServer::~VantreldServer() = default;
@@ -132,7 +195,26 @@ std::string VantreldServer::listenAddress() const {
 std::vector<std::string> VantreldServer::announcedAddresses(const Options& options) const {
     if (!options.addresses.empty()) return options.addresses;
     const std::string bound = listenAddress();
-    return {bound.empty() || isWildcardAddress(bound) ? LOCAL_ANNOUNCEMENT : bound};
+    if (!bound.empty() && !isWildcardAddress(bound)) return {bound};
+    std::vector<std::string> reachable = reachableAddresses(bound == "::");
+    if (reachable.empty()) reachable.push_back(LOCAL_ANNOUNCEMENT);
+    return reachable;
+}
+
+std::string VantreldServer::stopReason() const {
+    const int signal = stopSignal_;
+    if (signal != 0) {
+        const char* name = sigabbrev_np(signal);
+        return std::string("signal ") + (name != nullptr ? "SIG" + std::string(name) : std::to_string(signal));
+    }
+    return shutdownBy_.empty() ? "stop requested" : shutdownBy_;
+}
+
+bool VantreldServer::listensBeyondThisHost() const { return !isLoopbackAddress(listenAddress()); }
+
+std::string VantreldServer::readyFields() const {
+    return " listen=" + listenAddress() + " tree=" + store_.directory() +
+           " nodes=" + std::to_string(store_.size()) + " protocol=" + version().text();
 }
 
 void VantreldServer::run() {

@@ -6,9 +6,10 @@
 // thread of its own, or use VantreldThread. The port may be chosen by the system (port 0);
 // nodePort() tells which.
 //
-// Failure: the constructor throws ServerError when the store cannot be opened, the
-// configuration or trace file cannot be read, or the port cannot be listened on at the listen
-// address (by default loopback only). Requests never stop the server: a failing one gets an
+// Failure: the constructor throws ServerError when the store cannot be opened (also when
+// another server has the tree, or the directory is not a tree), the configuration or trace
+// file cannot be read, or the port cannot be listened on at the listen address (by default
+// loopback only); the text names the directory, file, or port and address. Requests never stop the server: a failing one gets an
 // error reply and leaves the tree as it was.
 //
 // Threads: run() serves on the calling thread until a "Shutdown" request or requestStop()
@@ -24,6 +25,7 @@
 #include <vector>
 
 #include "vantrel/server/FrameServer.h"
+#include "vantrel/server/DiscoveryService.h"
 #include "vantrel/server/MethodDispatcher.h"
 #include "vantrel/server/NodeMethods.h"
 #include "vantrel/server/NodeStore.h"
@@ -46,8 +48,9 @@ public:
         // The numeric address the node port listens on; "0.0.0.0" or "::" (or empty) listen
         // on every address of the host.
         std::string listenAddress = DEFAULT_LISTEN_ADDRESS;
-        // Announced in the record (at most 5). Empty: the listen address, or 127.0.0.1 when
-        // listening on every address.
+        // Announced in the record (at most 5). Empty: the listen address, or, when listening
+        // on every address, the host's addresses other than loopback (at most 5; 127.0.0.1
+        // when it has none).
         std::vector<std::string> addresses;
         ProtocolVersion version;
         std::string configFile;  // optional
@@ -56,6 +59,10 @@ public:
         // 0: chosen by the system (the default here; the command line's is 7550)
         int framePort = 0;
         int benchReadDelayMs = 0;  // benchmarks: delay per frame read from disk
+        // Take part in server discovery (DiscoveryService) on the group port `udpPort`
+        // (0: the configuration's, else 7555).
+        bool discovery = false;
+        unsigned udpPort = 0;
     };
 
     explicit VantreldServer(const Options& options);
@@ -69,7 +76,19 @@ public:
     std::string listenAddress() const;
     void run();
     void requestStop() { stop_ = true; }
+    // From a signal handler: only atomic stores.
+    void requestStopBySignal(int signal) {
+        stopSignal_ = signal;
+        stop_ = true;
+    }
     bool stopRequested() const { return stop_; }
+    // Why run() ended: "signal SIGTERM", "a Shutdown request from ADDRESS", "stop requested".
+    std::string stopReason() const;
+    // Whether the node port can be reached from other hosts (not bound to loopback).
+    bool listensBeyondThisHost() const;
+    // The ready line's fields after "vantreld ready: node_port=N": " listen=ADDRESS
+    // tree=DIR nodes=N protocol=A.B.C.D".
+    std::string readyFields() const;
 
     RequestLog& requestLog() { return log_; }
     const NodeStore& store() const { return store_; }
@@ -80,6 +99,10 @@ private:
     class Context;
     static ServerSettings loadSettings(const Options& options);
     static FrameServer::Options frameOptions(const Options& options);
+    // Starts discovery; a failure is logged and the server goes on without it.
+    void startDiscovery(const Options& options);
+    static DiscoveryService::Group discoveryGroup(const Options& options,
+                                                  const ServerSettings& settings);
     // What the record announces: the addresses asked for, else where the node port listens.
     std::vector<std::string> announcedAddresses(const Options& options) const;
     void bindMethods();
@@ -93,7 +116,10 @@ private:
     std::set<std::string> methodNames_;  // outlive the context, which keeps pointers to them
     std::unique_ptr<Context> context_;
     std::unique_ptr<FrameServer> frames_;  // serves on threads of its own
+    std::unique_ptr<DiscoveryService> discovery_;
     std::atomic<bool> stop_;
+    std::atomic<int> stopSignal_;
+    std::string shutdownBy_;  // the client whose Shutdown request stopped the server
 };
 
 // Runs a VantreldServer on a thread of its own from construction to destruction.

@@ -74,7 +74,14 @@ TEST(VantreldServer, ConstructionFailsClearly) {
     VantreldThread first(inProcess(dir / "one"));
     VantreldServer::Options taken = inProcess(dir / "two");
     taken.port = first.nodePort();
-    EXPECT_THROW(VantreldServer{taken}, ServerError);
+    try {
+        VantreldServer server(taken);
+        ADD_FAILURE() << "listens on a port taken already";
+    } catch (const ServerError& error) {  // names the port it tried
+        EXPECT_EQ("Cannot listen on node port " + std::to_string(taken.port) +
+                      " at 127.0.0.1: Address already in use",
+                  error.what());
+    }
 
     VantreldServer::Options elsewhere = inProcess(dir / "three");
     elsewhere.listenAddress = "192.0.2.1";  // not an address of this host
@@ -82,7 +89,7 @@ TEST(VantreldServer, ConstructionFailsClearly) {
         VantreldServer server(elsewhere);
         ADD_FAILURE() << "listens on an address the host does not have";
     } catch (const ServerError& error) {
-        EXPECT_STREQ("Cannot listen on node port 0 at 192.0.2.1: Cannot assign requested address",
+        EXPECT_STREQ("Cannot listen on a free node port at 192.0.2.1: Cannot assign requested address",
                      error.what());
     }
 }
@@ -130,6 +137,11 @@ TEST(CommandLine, ReadsEveryOption) {
     const CommandLine defaults = CommandLine::parse({"tree"});
     EXPECT_EQ(defaults.options.listenAddress, "127.0.0.1");
     EXPECT_TRUE(defaults.options.addresses.empty());
+    EXPECT_TRUE(defaults.options.discovery);
+    EXPECT_EQ(defaults.options.udpPort, 0u);
+    const CommandLine quiet = CommandLine::parse({"--udp-port", "7600", "--no-discovery", "tree"});
+    EXPECT_EQ(quiet.options.udpPort, 7600u);
+    EXPECT_FALSE(quiet.options.discovery);
 
     const CommandLine line = CommandLine::parse({"--port", "0", "--listen", "::1", "--address",
                                                  "10.1.1.1,127.0.0.1",
@@ -147,6 +159,8 @@ TEST(CommandLine, ReadsEveryOption) {
     EXPECT_FALSE(line.initSample);
     EXPECT_TRUE(CommandLine::parse({"--init-sample", "dir"}).initSample);
     EXPECT_TRUE(CommandLine::parse({"--help"}).help);
+    EXPECT_TRUE(CommandLine::parse({"--version"}).version);
+    EXPECT_EQ(CommandLine::parse({"--log", "v.log", "tree"}).logFile, "v.log");
 }
 
 TEST(CommandLine, ExplainsWhatIsWrong) {
@@ -165,11 +179,14 @@ TEST(CommandLine, ExplainsWhatIsWrong) {
         {{"--listen", "localhost", "t"},
          "Invalid listen address 'localhost' (expected a numeric IPv4 or IPv6 address)"},
         {{"--listen"}, "Option --listen needs a value"},
+        {{"--udp-port", "0", "t"}, "Invalid UDP port '0'"},
+        {{"--udp-port", "x", "t"}, "Invalid UDP port 'x'"},
         {{"--frobnicate", "t"}, "Unknown option '--frobnicate'"},
     };
     for (const Case& c : cases) EXPECT_EQ(CommandLine::parse(c.args).error, c.error);
     // Every option is explained.
     for (const char* option : {"--port", "--listen", "--address", "--protocol-version", "--config", "--trace",
-                               "--no-sync", "--init-sample", "--help"})
+                               "--no-sync", "--init-sample", "--help", "--version", "--log",
+                               "SIGHUP", "--udp-port", "--no-discovery"})
         EXPECT_NE(std::string(CommandLine::usage()).find(option), std::string::npos) << option;
 }

@@ -1,22 +1,32 @@
 // vantreld: the reference Vantrel server. See CommandLine::usage() or `vantreld --help`.
+//
+// Standard output carries the ready line only (launchers read it); log lines go through a
+// LogQueue to standard error or the --log file, so a log nobody reads never stops the server.
 #include <signal.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <exception>
+#include <memory>
 
+#include "loggerBase/CoMsg.h"
 #include "vantrel/client/VantrelOS.h"
 #include "vantrel/server/CommandLine.h"
+#include "vantrel/server/LogQueue.h"
 #include "vantrel/server/NodeStore.h"
 #include "vantrel/server/SampleTree.h"
 #include "vantrel/server/VantreldServer.h"
 
 namespace {
 
+// How long the log may take to drain at exit before the process ends without it.
+const int LOG_DRAIN_MS = 2000;
+
 vantreld::VantreldServer* running = nullptr;
 
-extern "C" void onStopSignal(int) {
-    // Only an atomic store: the loop notices it within its pass time.
-    if (running != nullptr) running->requestStop();
+extern "C" void onStopSignal(int signal) {
+    // Only atomic stores: the loop notices them within its pass time.
+    if (running != nullptr) running->requestStopBySignal(signal);
 }
 
 void installSignalHandlers() {
@@ -26,6 +36,7 @@ void installSignalHandlers() {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);  // a client that goes away must not stop the server
+    signal(SIGHUP, SIG_IGN);   // a closed terminal must not stop it either
 }
 
 int initSample(const vantreld::VantreldServer::Options& options) {
@@ -35,16 +46,26 @@ int initSample(const vantreld::VantreldServer::Options& options) {
     return 0;
 }
 
-int serve(const vantreld::VantreldServer::Options& options) {
+int serve(const vantreld::VantreldServer::Options& options, const vantreld::LogQueue& log) {
     vantreld::VantreldServer server(options);
     running = &server;
     installSignalHandlers();
-    std::printf("vantreld ready: node_port=%d frame_port=%d\n", server.nodePort(),
-                server.framePort());
+    if (server.listensBeyondThisHost())
+        log.post("warning: listening on " + server.listenAddress() +
+                 ": every host that reaches port " + std::to_string(server.nodePort()) +
+                 " may create and destroy nodes (the protocol has no authentication)");
+    std::printf("vantreld ready: node_port=%d%s frame_port=%d\n", server.nodePort(),
+                server.readyFields().c_str(), server.framePort());
     std::fflush(stdout);
     server.run();
     running = nullptr;
+    log.post("vantreld stopped: " + server.stopReason());
     return 0;
+}
+
+int usageError(const std::string& reason) {
+    std::fprintf(stderr, "vantreld: %s\nsee 'vantreld --help'\n", reason.c_str());
+    return 2;
 }
 
 }  // namespace
@@ -56,15 +77,24 @@ int main(int argc, char** argv) {
         std::fputs(vantreld::CommandLine::usage(), stdout);
         return 0;
     }
-    if (!line.error.empty()) {
-        std::fprintf(stderr, "vantreld: %s\n\n%s", line.error.c_str(),
-                     vantreld::CommandLine::usage());
-        return 2;
+    if (!line.error.empty()) return usageError(line.error);
+    if (line.version) {
+        std::printf("%s\n", vantreld::CommandLine::versionText().c_str());
+        return 0;
     }
+    std::unique_ptr<vantreld::LogQueue> log;
+    int status = 1;
     try {
-        return line.initSample ? initSample(line.options) : serve(line.options);
+        log.reset(line.logFile.empty() ? new vantreld::LogQueue(STDERR_FILENO)
+                                       : vantreld::LogQueue::openFile(line.logFile));
+        log->install();
+        status = line.initSample ? initSample(line.options) : serve(line.options, *log);
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "vantreld: %s\n", error.what());
-        return 1;
+        if (log != nullptr) log->post(std::string("vantreld: ") + error.what());
+        if (log == nullptr || !line.logFile.empty())
+            std::fprintf(stderr, "vantreld: %s\n", error.what());
     }
+    // A log output that never drains must not keep the process from ending.
+    if (log != nullptr && !log->finish(LOG_DRAIN_MS)) log.release();
+    return status;
 }

@@ -1,0 +1,155 @@
+// vantreld's memory under requests that used to make it grow: the peak resident memory of the
+// server process (VmHWM) stays under a bound. Skipped in sanitizer builds, whose allocators
+// keep freed memory on purpose.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+#include "VantreldProcess.h"
+#include "rcApi/rcAPI.h"
+#include "vantrel/server/ServerTestSupport.h"
+
+using vantreld::testing::stream;
+using vantreld::testing::TempDir;
+using vantreld::testing::VantreldProcess;
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+const bool SANITIZED = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+const bool SANITIZED = true;
+#else
+const bool SANITIZED = false;
+#endif
+#else
+const bool SANITIZED = false;
+#endif
+
+const long long MB = 1024 * 1024;
+
+// Peak resident memory of a process in bytes, from /proc; -1 when unreadable.
+long long peakResident(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string word;
+    while (status >> word)
+        if (word == "VmHWM:") {
+            long long kb = -1;
+            status >> kb;
+            return kb * 1024;
+        }
+    return -1;
+}
+
+class VantreldMemory : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (SANITIZED) GTEST_SKIP() << "sanitizer allocators hold freed memory";
+    }
+    void start(std::vector<std::string> extra = {}) {
+        client_.reset();
+        server_.reset();
+        extra.insert(extra.end(), {"--no-sync", "--port", "0", dir_ / "tree"});
+        server_.reset(new VantreldProcess(extra));
+        const int port = server_->waitUntilReady();
+        ASSERT_GT(port, 0);
+        client_.reset(new Vantrel::rcAPI);
+        ASSERT_TRUE(client_->connect("127.0.0.1", port, 5000));
+    }
+    bool call(const std::string& method, const std::string& args, std::string& reply) {
+        return client_->call(0, method.c_str(), args.c_str(), true, reply, 60000);
+    }
+    std::string clip(const std::string& name) {
+        std::string volume, project, vault, library, reply;
+        EXPECT_TRUE(call("CreateNodeEx",
+                         stream({{"Parent", "host"}, {"Displ", name}, {"Type", "0"},
+                                 {"ExType", "VOLUME"}}),
+                         volume));
+        std::string parent = volume;
+        for (const char* type : {"PROJECT", "SHARED_VAULT", "LIBRARY", "CLIP"}) {
+            EXPECT_TRUE(call("CreateNodeEx",
+                             stream({{"Parent", parent}, {"Displ", type}, {"Type", "0"},
+                                     {"ExType", type}}),
+                             reply))
+                << reply;
+            parent = reply;
+        }
+        return parent;
+    }
+    long long peak() const { return peakResident(server_->pid()); }
+
+    TempDir dir_;
+    std::unique_ptr<VantreldProcess> server_;
+    std::unique_ptr<Vantrel::rcAPI> client_;
+};
+
+}  // namespace
+
+// 25 requests of 16 MB each: the request log keeps a bounded amount of them.
+TEST_F(VantreldMemory, TheRequestLogStaysBoundedInBytes) {
+    start();
+    const std::string big(16 * MB, 'x');
+    for (int i = 0; i < 25; ++i) {
+        std::string reply;
+        ASSERT_TRUE(call("QueryVersion", big, reply)) << reply;
+    }
+    EXPECT_LT(peak(), 250 * MB);  // all 25 kept: above 400 MB
+}
+
+// Frame path lists far over the frame limit are refused before they are split.
+TEST_F(VantreldMemory, OversizedFramePathListsAreRefusedBeforeTheyAreBuilt) {
+    start();
+    const std::string id = clip("v");
+    std::string reply;
+    EXPECT_FALSE(call("SetFramePaths", "\"" + id + "\" host 3 \"\" " + std::string(16 * MB, ','),
+                      reply));
+    EXPECT_EQ(reply, "Limit reached: the server holds at most 1000000 frames per node "
+                     "(MaxFramesPerNode)");
+    EXPECT_FALSE(call("SetFramePathsEx",
+                      stream({{"Parent", id},
+                              {"Paths", "8000000 " + std::string(16 * MB, '0')},
+                              {"HostName", "h"},
+                              {"OSType", "3"}}),
+                      reply));
+    EXPECT_EQ(reply, "Limit reached: the server holds at most 1000000 frames per node "
+                     "(MaxFramesPerNode)");
+    EXPECT_LT(peak(), 250 * MB);  // split: 8 million strings, over 500 MB
+}
+
+// Twenty clips of a million frames each, then a restart on the same tree.
+TEST_F(VantreldMemory, MillionFrameClipsCostLittleAndLoadFast) {
+    start();
+    for (int i = 0; i < 20; ++i) {
+        std::string reply;
+        ASSERT_TRUE(call("AllocateFramesEx",
+                         stream({{"Node", clip("v" + std::to_string(i))}, {"NumFrames", "1000000"}}),
+                         reply));
+        ASSERT_EQ(reply.compare(0, 8, "1000000 "), 0);
+    }
+    EXPECT_LT(peak(), 200 * MB);  // a string per frame id: about 1 GB
+    std::string reply;
+    EXPECT_FALSE(call("AllocateFramesEx", stream({{"Node", clip("over")}, {"NumFrames", "1000000"}}),
+                      reply));
+    EXPECT_EQ(reply, "Limit reached: the server holds at most 20000000 frames (MaxFramesPerServer)");
+
+    start();
+    EXPECT_LT(peak(), 50 * MB);  // loading a string per frame id: over 600 MB
+}
+
+// Ten clips, each linked to a million short frame paths, then a restart on the same tree.
+TEST_F(VantreldMemory, MillionPathClipsCostTheirBytesAndLittleMore) {
+    start();
+    std::string paths;
+    for (int i = 0; i < 1000000; ++i) paths += i == 0 ? "p" : ",p";
+    for (int i = 0; i < 10; ++i) {
+        std::string reply;
+        ASSERT_TRUE(call("SetFramePaths", "\"" + clip("v" + std::to_string(i)) + "\" h 3 \"\" " + paths,
+                         reply))
+            << reply;
+    }
+    EXPECT_LT(peak(), 200 * MB);  // a string per path: over 400 MB
+    start();
+    EXPECT_LT(peak(), 150 * MB);  // loading a string per path: over 350 MB
+}
