@@ -97,13 +97,19 @@ public:
         kill();
         return start(port_);
     }
+    // A new server process on the same port serving the tree called `tree` (a store of its
+    // own, made on first use): another server at the same address.
+    bool restartOnTree(const std::string& tree) {
+        tree_ = tree;
+        return restart();
+    }
 
 private:
     bool start(int port) {
         std::vector<std::string> args{"--port", std::to_string(port), "--frame-port",
                                       std::to_string(framePort_), "--no-sync"};
         args.insert(args.end(), extraArgs_.begin(), extraArgs_.end());
-        args.push_back(dir_ / "tree");
+        args.push_back(dir_ / tree_);
         // A port just given up may still be held for a moment: try a few times.
         for (int attempt = 0; attempt < 50; ++attempt) {
             process_.reset(new vantreld::testing::VantreldProcess(args));
@@ -121,6 +127,7 @@ private:
     TempDir dir_;
     std::vector<std::string> extraArgs_;
     std::unique_ptr<vantreld::testing::VantreldProcess> process_;
+    std::string tree_ = "tree";
     int port_ = 0;
     int framePort_ = 0;  // kept on restart, like the node port
 };

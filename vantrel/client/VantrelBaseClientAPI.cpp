@@ -24,8 +24,9 @@ std::string stringValue(const rcAttrStream& stream, const char* name) {
 }
 
 // The records of a table reply: "COUNT-KEY" holds their number, and the keys "0", "1", ...
-// the records. The number is believed only as far as the reply could hold that many records,
-// so that a hostile count cannot make this process allocate without bound.
+// the records; a record the reply lacks is an empty one. The number is believed up to
+// VantrelBaseClientAPI::MAX_TABLE_ROWS, so that a hostile count cannot make this process
+// allocate without bound.
 template <class Record>
 void decodeTable(const std::string& reply, const char* countKey, std::vector<Record>& table,
                  void (*decodeRecord)(const std::string&, Record&)) {
@@ -33,8 +34,7 @@ void decodeTable(const std::string& reply, const char* countKey, std::vector<Rec
     const rcAttrStream stream(reply);
     int count = 0;
     stream.getIntValue(countKey, count);
-    rcAttrStream::ConstIterator attributes(stream);
-    count = std::min(count, static_cast<int>(attributes.getSize()));
+    count = std::min(count, VantrelBaseClientAPI::MAX_TABLE_ROWS);
     for (int i = 0; i < count; ++i) {
         char key[16];
         std::snprintf(key, sizeof key, "%d", i);
@@ -107,9 +107,9 @@ bool VantrelBaseClientAPI::queryVersion(int& major, int& minor) {
     return true;
 }
 
-const VantrelDaemonInfo* VantrelBaseClientAPI::daemonInfo() {
+std::shared_ptr<const VantrelDaemonInfo> VantrelBaseClientAPI::daemonInfo() {
     try {
-        return &connection_->daemonInfo();
+        return connection_->daemonInfo();
     } catch (const std::exception& e) {
         setLastError(e.what());
         return nullptr;

@@ -11,6 +11,7 @@
 // take turns on its call lock.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,10 @@ class VantrelClientConnection;
 
 class VantrelBaseClientAPI : public VantrelBaseInterface {
 public:
+    // The most rows a translation table reply is believed to hold (far above any real table):
+    // a larger count is cut to it.
+    static constexpr int MAX_TABLE_ROWS = 65536;
+
     explicit VantrelBaseClientAPI(VantrelClientConnection* connection);
     ~VantrelBaseClientAPI() override;
 
@@ -30,8 +35,8 @@ public:
     // "QueryVersion": the server's two version numbers.
     bool queryVersion(int& major, int& minor);
     // The connection's description, fetched with "GetDaemonInfo" when stale. Null on failure.
-    // Owned by the connection.
-    const VantrelDaemonInfo* daemonInfo();
+    // A snapshot: valid and unchanged while the caller keeps it.
+    std::shared_ptr<const VantrelDaemonInfo> daemonInfo();
     bool shutdown() override;
 
     // "TranslatePaths". Host names must not be null or empty ("Invalid source host name

@@ -27,10 +27,14 @@ void VantrelClientUninit();
 // The library's version: 2015, 0, 0.
 void VantrelClientGetVersion(int& major, int& minor, int& maint);
 // Drops cached connections that no handle uses: with `all`, every one; otherwise those idle
-// for at least the idle time (VANTREL_SHARED_CONNECTIONS seconds, 30 when unset).
+// for at least the idle time (VANTREL_SHARED_CONNECTIONS seconds, 30 when unset), counted
+// from the moment their last handle let them go.
 void VantrelClientReleaseUnusedConnections(bool all);
 // `callback` (null clears it) is called with the server's id when a remote call fails and
-// leaves the server's link closed, on the calling thread. Set it once, before making calls.
+// leaves the server's link closed, on the calling thread, once for that loss: calls queued
+// behind the failed one add no further call, a call that finds the link closed and opens it
+// again reports nothing, and VantrelServerHandle::disconnect() reports nothing. Set it once,
+// before making calls.
 void VantrelRegisterDisconnectCallBack(void (*callback)(const VantrelServerId&));
 
 // Initialisation for a scope: init() initialises the library; the destructor uninitialises

@@ -106,7 +106,8 @@ public:
     };
 
     Connections(int capacity, long long idleSeconds)
-        : CoCache(capacity, idleSeconds * MICROSECONDS_PER_SECOND, true), capacity_(capacity) {}
+        : CoCache(capacity, idleSeconds * MICROSECONDS_PER_SECOND, true, true),
+          capacity_(capacity) {}
 
     CoCache::Entry* createEntry(const CoCache::Key& key) override {
         return new Entry(static_cast<const Key&>(key).id());
@@ -119,19 +120,30 @@ private:
 };
 
 // Exists between the first VantrelClientInit and the last VantrelClientUninit, which run
-// before and after every other use of the library.
-Connections* connections = nullptr;
+// before and after every other use of the library. Handles share the ownership, so that a
+// handle that outlives the library (or its init) can still release its entry; such a handle
+// is no longer live (Shared::isLive) and the cache goes with the last of them.
+std::shared_ptr<Connections> connections;
+
+// The cache a shared handle was taken from, kept alive by it.
+struct CacheOwner {
+    std::shared_ptr<Connections> cache;
+};
 
 }  // namespace
 
 // The shared handle.
 
-class VantrelClientConnection::Shared::Imp : public CoCache::EntryLockGuard {
+// The entry guard is destroyed before the owner of the cache (bases go in reverse order), so
+// the entry is released into a cache that still exists.
+class VantrelClientConnection::Shared::Imp : private CacheOwner, public CoCache::EntryLockGuard {
 public:
-    Imp(CoCache& cache, CoCache::Entry* entry) : EntryLockGuard(cache, entry) {}
+    Imp(const std::shared_ptr<Connections>& owner, CoCache::Entry* entry)
+        : CacheOwner{owner}, EntryLockGuard(*owner, entry) {}
     VantrelClientConnection* connection() const {
         return &static_cast<Connections::Entry*>(getEntry())->connection();
     }
+    bool isFrom(const std::shared_ptr<Connections>& current) const { return cache == current; }
 };
 
 VantrelClientConnection::Shared::Shared() = default;
@@ -154,13 +166,17 @@ void VantrelClientConnection::Shared::acquire(const VantrelServerId& id) {
                       connections->capacity());
         throw CoException(text, __LINE__, __FILE__);
     }
-    imp_.reset(new Imp(*connections, entry));
+    imp_.reset(new Imp(connections, entry));
 }
 
 void VantrelClientConnection::Shared::release() { imp_.reset(); }
 
 VantrelClientConnection* VantrelClientConnection::Shared::get() const {
     return imp_ ? imp_->connection() : nullptr;
+}
+
+bool VantrelClientConnection::Shared::isLive() const {
+    return imp_ && connections && imp_->isFrom(connections);
 }
 
 // The connection.
@@ -178,10 +194,12 @@ VantrelClientConnection::VantrelClientConnection(const VantrelServerId& id)
             Vantrel::CoIoTcpDescriptor::getIpAddrFromHostName(address, numeric))
             serverId_.setIPAddr(numeric.c_str());
     }
-    daemonInfo_.setDatabase(serverId_.getDB());
-    daemonInfo_.setIPAddr(0, serverId_.getIPAddr());
-    daemonInfo_.setStorageId(serverId_.getStorageId());
-    daemonInfo_.setNodePort(serverId_.getPort());
+    VantrelDaemonInfo seed;
+    seed.setDatabase(serverId_.getDB());
+    seed.setIPAddr(0, serverId_.getIPAddr());
+    seed.setStorageId(serverId_.getStorageId());
+    seed.setNodePort(serverId_.getPort());
+    daemonInfo_ = std::make_shared<const VantrelDaemonInfo>(seed);
 }
 
 VantrelClientConnection::~VantrelClientConnection() = default;
@@ -193,8 +211,9 @@ void VantrelClientConnection::call(const char* method, const std::string& args, 
     invoke(method, args, synchronous, reply, timeoutMs, lock);
 }
 
-const VantrelDaemonInfo& VantrelClientConnection::daemonInfo(bool noRefresh) {
-    if (noRefresh || !isDaemonInfoStale()) return daemonInfo_;
+VantrelClientConnection::DaemonInfoSnapshot VantrelClientConnection::daemonInfo(
+    bool noRefresh) {
+    if (noRefresh || !isDaemonInfoStale()) return infoSnapshot();
     if (ensureConnected(LONG_TIMEOUT_MS)) notifyConnected();
     std::unique_lock<CoMutex> lock(callLock_);
     // Under the lock of the call that fetches it, so that a reconnection on another thread
@@ -205,6 +224,11 @@ const VantrelDaemonInfo& VantrelClientConnection::daemonInfo(bool noRefresh) {
         storeDaemonInfo(VantrelDaemonInfo(Vantrel::rcAttrStream(reply)));
         daemonInfoStale_ = false;
     }
+    return infoSnapshot();
+}
+
+VantrelClientConnection::DaemonInfoSnapshot VantrelClientConnection::infoSnapshot() const {
+    CoMutexGuard guard(infoLock_);
     return daemonInfo_;
 }
 
@@ -216,11 +240,15 @@ bool VantrelClientConnection::isConnected() {
 void VantrelClientConnection::stop(const char* msg) { rcApi_.stop(msg); }
 
 void VantrelClientConnection::forcedDisconnect() {
+    ++forcedDisconnects_;  // the call it stops has not lost its link
     rcApi_.stop(nullptr);
-    CoMutexGuard guard(callLock_);
-    CO_MSG_DEBUG("Forced disconnect");
-    rcApi_.disconnect();
-    linkOpen_ = false;  // closed on purpose: not a lost link
+    {
+        CoMutexGuard guard(callLock_);
+        CO_MSG_DEBUG("Forced disconnect");
+        rcApi_.disconnect();
+        linkOpen_ = false;  // closed on purpose: not a lost link
+    }
+    --forcedDisconnects_;
 }
 
 void VantrelClientConnection::addConnectCallback(ConnectCallback* callback) {
@@ -235,8 +263,7 @@ void VantrelClientConnection::removeConnectCallback(ConnectCallback* callback) {
 }
 
 bool VantrelClientConnection::servesServer(const VantrelServerId& id) const {
-    CoMutexGuard guard(infoLock_);
-    return daemonInfo_.isSameServer(id);
+    return infoSnapshot()->isSameServer(id);
 }
 
 // Calling.
@@ -244,18 +271,25 @@ bool VantrelClientConnection::servesServer(const VantrelServerId& id) const {
 bool VantrelClientConnection::ensureConnected(uint32_t timeoutMs) {
     std::unique_lock<CoMutex> lock(callLock_);
     if (rcApi_.isConnected()) return false;
-    if (linkOpen_) {
-        // The link that the last call left open was closed by the server or the network
-        // since: the application hears of it once, before the link is made again.
-        linkOpen_ = false;
+    try {
+        connect(timeoutMs);
+    } catch (const CoException&) {
+        // The link the last call left open was closed since, and this call cannot open it
+        // again: the call fails and leaves it closed.
+        const bool lost = takeLoss();
         lock.unlock();
-        notifyDisconnected();
-        lock.lock();
-        if (rcApi_.isConnected()) return false;
+        if (lost) notifyDisconnected();
+        throw;
     }
-    connect(timeoutMs);
+    // A link closed since the last call and opened again by this one was not lost to anyone.
     linkOpen_ = rcApi_.isConnected();
     return linkOpen_;
+}
+
+bool VantrelClientConnection::takeLoss() {
+    const bool lost = linkOpen_ && forcedDisconnects_ == 0;
+    linkOpen_ = false;
+    return lost;
 }
 
 void VantrelClientConnection::invoke(const char* method, const std::string& args,
@@ -269,11 +303,12 @@ void VantrelClientConnection::invoke(const char* method, const std::string& args
 
     // A late reply would answer the next call: a link that timed out cannot be used again.
     if (rcApi_.timedOut()) rcApi_.disconnect();
-    const bool closed = !rcApi_.isConnected();
-    if (closed) linkOpen_ = false;
+    // Calls that queued behind the one that lost the link find it closed already (linkOpen_
+    // false) and tell nothing more.
+    const bool lost = !rcApi_.isConnected() && takeLoss();
     const std::string text = reply;
     lock.unlock();
-    if (closed) notifyDisconnected();
+    if (lost) notifyDisconnected();
     throw CoException(text.c_str(), __LINE__, __FILE__);
 }
 
@@ -296,19 +331,20 @@ bool VantrelClientConnection::isDaemonInfoStale() {
 }
 
 void VantrelClientConnection::storeDaemonInfo(const VantrelDaemonInfo& info) {
-    // Handles read the record without a lock; an unchanged record is therefore not rewritten.
-    if (info == daemonInfo_) return;
+    // Readers keep the snapshot they were given; a new record is a new snapshot.
+    DaemonInfoSnapshot fresh = std::make_shared<const VantrelDaemonInfo>(info);
     CoMutexGuard guard(infoLock_);
-    daemonInfo_ = info;
+    if (*daemonInfo_ == info) return;
+    daemonInfo_ = std::move(fresh);
 }
 
 // Connecting.
 
 void VantrelClientConnection::connect(uint32_t timeoutMs) {
     daemonInfoStale_ = true;
-    VantrelServerId lookup(daemonInfo_.getDatabase(), daemonInfo_.getIPAddr(0),
-                           daemonInfo_.getNodePort());
-    lookup.setStorageId(daemonInfo_.getStorageId());
+    const DaemonInfoSnapshot known = infoSnapshot();
+    VantrelServerId lookup(known->getDatabase(), known->getIPAddr(0), known->getNodePort());
+    lookup.setStorageId(known->getStorageId());
     VantrelDaemonInfo resolved;
     if (VantrelDiscoveryHooks::resolve(lookup, resolved)) {
         storeDaemonInfo(resolved);
@@ -318,18 +354,19 @@ void VantrelClientConnection::connect(uint32_t timeoutMs) {
 }
 
 bool VantrelClientConnection::connectToRecordAddresses(uint32_t timeoutMs) {
-    const char* name = daemonInfo_.getDisplayName();
-    const char* storageId = daemonInfo_.getStorageId();
-    const unsigned port = static_cast<unsigned>(daemonInfo_.getNodePort());
+    const DaemonInfoSnapshot record = infoSnapshot();
+    const char* name = record->getDisplayName();
+    const char* storageId = record->getStorageId();
+    const unsigned port = static_cast<unsigned>(record->getNodePort());
     for (int i = 0; i < VantrelDaemonInfo::MAX_IPS; ++i) {
-        const char* address = daemonInfo_.getIPAddr(i);
+        const char* address = record->getIPAddr(i);
         if (address[0] == '\0') break;
         CO_MSG_DEBUG("Connecting to server '%s' / '%s' using '%s:%u'", name, storageId, address,
                      port);
         if (rcApi_.connect(address, static_cast<int>(port), timeoutMs)) {
             CO_MSG_DEBUG("Connected to server '%s' / '%s' using '%s:%u'", name, storageId,
                          address, port);
-            VantrelDiscoveryHooks::serverAnswered(daemonInfo_);
+            VantrelDiscoveryHooks::serverAnswered(*record);
             return true;
         }
         const std::string error = rcApi_.lastError();
@@ -338,8 +375,8 @@ bool VantrelClientConnection::connectToRecordAddresses(uint32_t timeoutMs) {
         if (rcApi_.stopped() || rcApi_.timedOut())
             throw CoException(error.c_str(), __LINE__, __FILE__);
     }
-    VantrelDiscoveryHooks::dropServer(daemonInfo_);
-    VantrelDiscoveryHooks::searchStorageId(daemonInfo_.getStorageId());
+    VantrelDiscoveryHooks::dropServer(*record);
+    VantrelDiscoveryHooks::searchStorageId(record->getStorageId());
     return false;
 }
 
@@ -360,7 +397,7 @@ void VantrelClientConnection::connectDirectly(uint32_t timeoutMs) {
         throw CoException(error.c_str(), __LINE__, __FILE__);
     }
     CO_MSG_DEBUG("Connected to server [%s:%u] [%s] [%s]", address, port, database, storageId);
-    VantrelDiscoveryHooks::serverAnswered(daemonInfo_);
+    VantrelDiscoveryHooks::serverAnswered(*infoSnapshot());
 }
 
 // Process-wide parts.
@@ -375,13 +412,20 @@ VantrelClientConnection::CacheSettings VantrelClientConnection::cacheSettings(co
 void VantrelClientConnection::createCache() {
     if (connections != nullptr) return;
     const CacheSettings settings = cacheSettings(sharedConnectionsSetting().value().c_str());
-    connections = new Connections(std::max(1, settings.capacity), settings.idleSeconds);
-
+    connections =
+        std::make_shared<Connections>(std::max(1, settings.capacity), settings.idleSeconds);
 }
 
 void VantrelClientConnection::destroyCache() {
-    delete connections;
-    connections = nullptr;
+    if (connections == nullptr) return;
+    connections->resetCache(true);
+    // Entries that handles still hold go with their handles; their links close now.
+    {
+        CoCache::Iterator held(*connections);
+        while (CoCache::Entry* entry = held.next())
+            static_cast<Connections::Entry*>(entry)->connection().forcedDisconnect();
+    }
+    connections.reset();
 }
 
 void VantrelClientConnection::releaseUnused(bool all) {

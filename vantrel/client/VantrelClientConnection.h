@@ -8,12 +8,16 @@
 // the network and forcedDisconnect(). The next call reconnects; no call is retried.
 //
 // The server's description (daemonInfo()) is seeded from the server id and fetched with
-// "GetDaemonInfo" on first request after each (re)connection.
+// "GetDaemonInfo" on first request after each (re)connection. It is handed out as a shared,
+// unchangeable snapshot: a refresh replaces the connection's snapshot, never one a reader holds.
 //
 // Sharing: VantrelClientConnection::Shared takes a connection from the process-wide cache,
 // which exists between the first VantrelClientInit() and the last VantrelClientUninit(). The
 // cache has VANTREL_SHARED_CONNECTIONS slots (16 when unset) and drops a connection that no
-// handle has used for VANTREL_SHARED_CONNECTIONS seconds (30 when unset) at its next scan. Two
+// handle has used for VANTREL_SHARED_CONNECTIONS seconds (30 when unset; counted from the
+// release by its last handle) at its next scan. A Shared taken before the last uninit stays
+// safe to release and destroy afterwards (its link is closed at the uninit), but is no longer
+// live: its holder must take a new one. Two
 // ids name the same connection when the connection's description recognises the asked id as
 // its server (VantrelDaemonInfo::isSameServer), so a server named by host name and by numeric
 // address shares one link. Debug messages trace every creation, reference and release.
@@ -29,6 +33,7 @@
 // A Shared handle is used by one thread at a time; the cache has its own lock.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -79,6 +84,9 @@ public:
         void release();
 
         bool isEmpty() const { return imp_ == nullptr; }
+        // Refers to a connection of the library as it is initialised now (not of one that was
+        // shut down since). Called by the thread that uses the handle, like init and uninit.
+        bool isLive() const;
         // The referenced connection, or null when empty. Valid while this handle refers to it.
         VantrelClientConnection* get() const;
 
@@ -99,20 +107,25 @@ public:
     // well as the call). The reply value is left in `reply`. Throws CoException on failure:
     // the connection failure's text, or the text the failed call left in `reply` (the
     // server's error text for an "error" reply). A time-out closes the link.
-    // The registered disconnect callback (VantrelRegisterDisconnectCallBack) hears once of
-    // every loss of an open link, on the calling thread and without the call lock: when a
-    // call fails and leaves the link closed, or when a call finds that the server or the
-    // network closed the link since the last call (it then reconnects). A link that never
-    // opened (a refused connection) or that forcedDisconnect() closed is no loss.
+    // The registered disconnect callback (VantrelRegisterDisconnectCallBack) is called when a
+    // call fails and leaves an open link closed, once for that loss, on the calling thread and
+    // without the call lock. That is the call that lost the link, or the first call that finds
+    // it closed since (by the server or the network) and cannot open it again; a call that
+    // opens it again reports nothing. Calls queued behind the one that lost the link add no
+    // report; a link that never opened (a refused connection) or that forcedDisconnect()
+    // closed is no loss.
     void call(const char* method, const std::string& args, bool synchronous, std::string& reply,
               uint32_t timeoutMs);
 
-    // The server's description. When it is stale (never fetched since the last connection
-    // attempt) and `noRefresh` is false, it is fetched with "GetDaemonInfo" first, which may
-    // connect; a failed fetch throws CoException and leaves the record as it was. The record
-    // lives in this connection and is rewritten only by a refresh that brings different
-    // contents, after a reconnection.
-    const VantrelDaemonInfo& daemonInfo(bool noRefresh = false);
+    // An unchangeable copy of the server's description, shared by its readers.
+    typedef std::shared_ptr<const VantrelDaemonInfo> DaemonInfoSnapshot;
+
+    // The server's description, never null. When it is stale (never fetched since the last
+    // connection attempt) and `noRefresh` is false, it is fetched with "GetDaemonInfo" first,
+    // which may connect; a failed fetch throws CoException and leaves the record as it was.
+    // Any thread: the snapshot stays valid and unchanged while the caller keeps it, whatever
+    // refreshes other handles cause.
+    DaemonInfoSnapshot daemonInfo(bool noRefresh = false);
 
     // The link is open and its peer still there.
     bool isConnected();
@@ -163,6 +176,10 @@ private:
     // throws.
     void invoke(const char* method, const std::string& args, bool synchronous,
                 std::string& reply, uint32_t timeoutMs, std::unique_lock<Vantrel::CoMutex>& lock);
+    // Marks the open link closed; true when that is a loss to report (it was open and no
+    // forced disconnect is under way).
+    bool takeLoss() REQUIRES(callLock_);
+    DaemonInfoSnapshot infoSnapshot() const EXCLUDES(infoLock_);
     void notifyConnected() EXCLUDES(callLock_);
     void notifyDisconnected() EXCLUDES(callLock_);
     bool isDaemonInfoStale() EXCLUDES(callLock_);
@@ -176,11 +193,12 @@ private:
     Vantrel::rcAPI rcApi_;
     VantrelServerId serverId_;
     Vantrel::CoMutex callLock_;
-    // Written under the call lock and infoLock_; read by the cache's match under infoLock_
-    // and by the handles of the server without lock (see daemonInfo()).
-    VantrelDaemonInfo daemonInfo_;
+    // Replaced under the call lock and infoLock_; copied out under infoLock_.
     mutable Vantrel::CoMutex infoLock_;
+    DaemonInfoSnapshot daemonInfo_ GUARDED_BY(infoLock_);
     bool daemonInfoStale_ GUARDED_BY(callLock_);
     // A link was opened and not closed on purpose since: its loss is still to be told.
     bool linkOpen_ GUARDED_BY(callLock_) = false;
+    // forcedDisconnect() calls under way: the calls they stop lose no link.
+    std::atomic<int> forcedDisconnects_{0};
 };

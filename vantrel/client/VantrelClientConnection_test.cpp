@@ -55,7 +55,7 @@ TEST(VantrelClientConnection, NormalisesTheServerIdAndSeedsTheRecord) {
         VantrelClientConnection connection(c.id);
         EXPECT_STREQ(c.address, connection.serverId().getIPAddr()) << c.name;
         EXPECT_STREQ(c.database, connection.serverId().getDB()) << c.name;
-        const VantrelDaemonInfo& info = connection.daemonInfo(true);
+        const VantrelDaemonInfo& info = *connection.daemonInfo(true);
         EXPECT_STREQ(c.address, info.getIPAddr(0)) << c.name;
         EXPECT_STREQ(c.database, info.getDatabase()) << c.name;
         EXPECT_EQ(c.port, info.getNodePort()) << c.name;

@@ -28,17 +28,6 @@ std::string printed(const char* format, ...) {
     return text;
 }
 
-// The length an attribute announces, read the way the stream reader reads it: digits after
-// the spaces that follow the name.
-size_t announcedLength(const std::string& data, unsigned nameEnd, unsigned valuePos) {
-    size_t at = nameEnd;
-    while (at < valuePos && data[at] == ' ') ++at;
-    size_t length = 0;
-    for (; at < valuePos && data[at] >= '0' && data[at] <= '9'; ++at)
-        length = length * 10 + static_cast<size_t>(data[at] - '0');
-    return length;
-}
-
 }  // namespace
 
 std::string nodeIdText(const VantrelNodeId& id) {
@@ -144,26 +133,22 @@ bool parseChildrenStream(const std::string& text,
                          std::vector<VantrelNodeInterface::Child>& children) {
     children.clear();
     const Vantrel::rcAttrStream list(text);
+    // The reader stops quietly at malformed text and reads a value cut short by the end of
+    // the reply as a shorter one: refuse both rather than take a truncated list for a whole
+    // one. Blank attributes, anywhere, are absent children.
+    if (!list.isWhole()) return false;
     Vantrel::rcAttrStream::ConstIterator it(list);
     const std::string& data = it.getData();
     std::vector<VantrelNodeInterface::Child> read;
-    size_t end = 0;
     unsigned namePos = 0, nameLen = 0, valuePos = 0, valueLen = 0;
     while (it.next(namePos, nameLen, valuePos, valueLen)) {
-        // A value cut short by the end of the reply reads as a shorter value: refuse it
-        // rather than take a truncated child for a whole one.
-        if (announcedLength(data, namePos + nameLen, valuePos) != valueLen) return false;
         VantrelNodeInterface::Child child;
         const Vantrel::rcAttrStream item(data.substr(valuePos, valueLen));
         if (!item.getStringValue("Id", child.nodeId) ||
             !item.getStringValue("Displ", child.displayName))
             return false;
         read.push_back(std::move(child));
-        end = static_cast<size_t>(valuePos) + valueLen;
     }
-    // The reader stops quietly at malformed text; a clean list is read to its last byte
-    // (trailing blank attributes aside, which servers do not send).
-    if (end != data.size()) return false;
     children.swap(read);
     return true;
 }

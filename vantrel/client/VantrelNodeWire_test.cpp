@@ -150,6 +150,21 @@ TEST(VantrelNodeWireTest, ChildrenStreamGivesEveryItemInOrder) {
     EXPECT_TRUE(children.empty());
 }
 
+// A removed entry is blanked in place; wherever it stands it is an absent child.
+TEST(VantrelNodeWireTest, ChildrenStreamSkipsBlankItemsAnywhere) {
+    const std::vector<std::pair<std::string, std::string>> items{{"7", "a"}, {"8", "b"}, {"9", "c"}};
+    const std::vector<Child> expected[] = {{{"b", "8"}, {"c", "9"}},
+                                           {{"a", "7"}, {"c", "9"}},
+                                           {{"a", "7"}, {"b", "8"}}};
+    for (int blank = 0; blank < 3; ++blank) {
+        Vantrel::rcAttrStream list(childStream(items));
+        Vantrel::rcAttrStream::Iterator(list).remove(std::to_string(blank).c_str());
+        std::vector<Child> children;
+        EXPECT_TRUE(VantrelNodeWire::parseChildrenStream(list.getStreamStr(), children)) << blank;
+        EXPECT_EQ(expected[blank], children) << blank;
+    }
+}
+
 TEST(VantrelNodeWireTest, ChildrenStreamRefusesIncompleteOrCutItems) {
     const std::string whole = childStream({{"7", "Shot 010"}, {"8", "Shot 020"}});
     const std::string cases[] = {

@@ -79,8 +79,8 @@ public:
     bool getInfo(VantrelServerInfo& info) const;
     bool getDisplayName(VantrelStr& name) const;
     bool getStorageId(VantrelStr& id) const;
-    // Null when the description cannot be obtained; otherwise valid while the handle lives
-    // and the description is not refreshed.
+    // Null when the description cannot be obtained; otherwise valid while the handle lives,
+    // until the next call on this handle that reads the server's description.
     const char* getHostName() const;
     const char* getHostUUID() const;
     bool getProtocolVersion(int& major, int& minor) const;
@@ -96,7 +96,8 @@ public:
     bool isConnected() const;
     // From any thread: makes the call in progress on this server's link fail with `msg`.
     void stop(const char* msg) const;
-    // Closes the shared link for every handle of this server; the next call reconnects.
+    // Closes the shared link for every handle of this server; the next call reconnects. The
+    // disconnect callback is not called for it.
     void disconnect();
 
     // The server translates each path of `in` from `srcHost` / `srcType` to `dstHost` /

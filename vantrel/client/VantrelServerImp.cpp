@@ -9,17 +9,21 @@
 VantrelServerImp::VantrelServerImp(const VantrelServerId& id)
     : frames_(new VantrelServerFrames(*this)), serverId_(id) {}
 
+VantrelServerImp::~VantrelServerImp() { unbind(); }
+
 // The clients refer to the connection: they go before the reference on it.
-VantrelServerImp::~VantrelServerImp() {
+void VantrelServerImp::unbind() {
     connection_ = nullptr;
     frames_.reset();
     nodeClient_.reset();
     baseClient_.reset();
+    info_.reset();
     shared_.release();
 }
 
 bool VantrelServerImp::bind() {
-    if (!shared_.isEmpty()) return true;
+    if (shared_.isLive()) return true;
+    unbind();
     try {
         shared_.acquire(serverId_);
     } catch (const std::exception& e) {
@@ -47,14 +51,15 @@ VantrelClientConnection* VantrelServerImp::connection() {
 
 const VantrelDaemonInfo* VantrelServerImp::getDaemonInfo() {
     if (!bind()) return nullptr;
-    const VantrelDaemonInfo* info = baseClient_->daemonInfo();
+    VantrelClientConnection::DaemonInfoSnapshot info = baseClient_->daemonInfo();
     if (info == nullptr) {
         setLastError(baseClient_->lastError());
         recordSuspect_ = true;
         return nullptr;
     }
     recordSuspect_ = false;
-    return info;
+    info_ = std::move(info);
+    return info_.get();
 }
 
 void VantrelServerImp::invalidateDaemonInfo() { recordSuspect_ = true; }

@@ -31,7 +31,9 @@ public:
     VantrelServerImp(const VantrelServerImp&) = delete;
     VantrelServerImp& operator=(const VantrelServerImp&) = delete;
 
-    // Takes the shared connection and creates the clients on it, unless done already. False
+    // Takes the shared connection and creates the clients on it, unless done already. A
+    // binding made before the library was shut down is dropped and made again (failing with
+    // "Vantrel client library not initialised." while the library is not initialised). False
     // with the reason in lastError() when no connection can be had.
     bool bind();
 
@@ -45,8 +47,8 @@ public:
     VantrelServerFrames& frames() const { return *frames_; }
 
     // The server's description, refreshed after a reconnection; null with the reason in
-    // lastError() when it cannot be had. Owned by the shared connection: valid while this
-    // object lives and until the next refresh.
+    // lastError() when it cannot be had. A snapshot kept by this object: valid and unchanged
+    // until the next call of getDaemonInfo() on it, whatever other handles refresh meanwhile.
     const VantrelDaemonInfo* getDaemonInfo() override;
     // Records that the description's addresses failed; the description itself is fetched
     // again after the next reconnection.
@@ -56,7 +58,7 @@ public:
     void setLastError(const char* text) { lastError_ = text != nullptr ? text : ""; }
 
     const VantrelServerId& serverId() const { return serverId_; }
-    bool isBound() const { return !shared_.isEmpty(); }
+    bool isBound() const { return shared_.isLive(); }
     // The bound connection without binding, or null: the one member another thread may read
     // (to stop the call in progress).
     VantrelClientConnection* boundConnection() const { return connection_.load(); }
@@ -82,7 +84,11 @@ private:
     bool copyRecord(const std::vector<Record>& table, int index, Record& out,
                     const char* rangeError);
 
+    // Drops the clients, the description and the shared connection.
+    void unbind();
+
     VantrelClientConnection::Shared shared_;
+    VantrelClientConnection::DaemonInfoSnapshot info_;
     std::atomic<VantrelClientConnection*> connection_{nullptr};
     std::unique_ptr<VantrelBaseClientAPI> baseClient_;
     std::unique_ptr<VantrelNodeClientAPI> nodeClient_;

@@ -22,7 +22,11 @@ const char* CommandLine::usage() {
            "                            127.0.0.1, this host only; 0.0.0.0 or :: listens on\n"
            "                            every address of the host). The protocol has no\n"
            "                            authentication: every host that reaches the port\n"
-           "                            may create and destroy nodes (a warning says so)\n"
+           "                            may create and destroy nodes (a warning says so);\n"
+           "                            restrict it with --allow\n"
+           "  --allow NET[,NET...]      only clients from these networks may connect, each\n"
+           "                            ADDRESS/PREFIX (IPv4 or IPv6, e.g. 10.0.0.0/8,\n"
+           "                            fd00::/8); others are closed at once and logged\n"
            "  --address ADDR[,ADDR...]  addresses announced in the server record, at most 5\n"
            "                            (default: the listen address, or 127.0.0.1 when\n"
            "                            listening on every address)\n"
@@ -132,6 +136,9 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args) {
                 return line;
             }
             line.options.listenAddress = text;
+        } else if (arg == "--allow") {
+            if (!value(text)) return line;
+            if (!AddressFilter::parse(text, line.options.allowed, line.error)) return line;
         } else if (arg == "--address") {
             if (!value(text)) return line;
             line.options.addresses = splitComma(text);

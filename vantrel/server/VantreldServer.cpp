@@ -125,6 +125,12 @@ VantreldServer::VantreldServer(const Options& options)
         throw ServerError("Cannot listen on " + port + where + ": " +
                           context_->descriptor()->lastError());
     }
+    // Nothing but "_ping" runs before a login; peers outside the allowed networks are closed.
+    context_->setLoginRequired(true);
+    if (!options.allowed.empty()) {
+        context_->setConnectionFilter(
+            [allowed = options.allowed](const std::string& peer) { return allowed.allows(peer); });
+    }
     nodeMethods_.registerWith(dispatcher_);
     serverMethods_.registerWith(dispatcher_);
     frames_.reset(new FrameServer(frameOptions(options), &log_));

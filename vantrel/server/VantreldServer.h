@@ -24,8 +24,9 @@
 #include <thread>
 #include <vector>
 
-#include "vantrel/server/FrameServer.h"
+#include "vantrel/server/AddressFilter.h"
 #include "vantrel/server/DiscoveryService.h"
+#include "vantrel/server/FrameServer.h"
 #include "vantrel/server/MethodDispatcher.h"
 #include "vantrel/server/NodeMethods.h"
 #include "vantrel/server/NodeStore.h"
@@ -59,6 +60,8 @@ public:
         // 0: chosen by the system (the default here; the command line's is 7550)
         int framePort = 0;
         int benchReadDelayMs = 0;  // benchmarks: delay per frame read from disk
+        // Client addresses that may connect (empty: all); others are closed at accept.
+        AddressFilter allowed;
         // Take part in server discovery (DiscoveryService) on the group port `udpPort`
         // (0: the configuration's, else 7555).
         bool discovery = false;

@@ -65,6 +65,49 @@ TEST(VantreldServer, GarbageFromOnePeerDoesNotDisturbTheOthers) {
     EXPECT_TRUE(client.call(0, "Ping", "", true, reply, 5000)) << reply;
 }
 
+// Before a login only "_ping" runs: any other first request is refused and changes nothing.
+TEST(VantreldServer, OnlyPingRunsBeforeALogin) {
+    TempDir dir;
+    VantreldThread thread(inProcess(dir / "tree"));
+    const std::pair<const char*, const char*> cases[] = {
+        {"sync 0 Shutdown \n", "error Not logged in\n"},
+        {"sync 0 CreateNode \"host\" 2 \"Volume 9\"\n", "error Not logged in\n"},
+        {"sync 0 _ping \n", "ok \n"},
+    };
+    for (const auto& c : cases) {
+        Vantrel::testing::PeerSocket peer = Vantrel::testing::PeerSocket::connectTo(thread.nodePort());
+        ASSERT_TRUE(peer.send(c.first));
+        EXPECT_EQ(c.second, peer.readLine()) << c.first;
+        EXPECT_TRUE(peer.closedByPeer()) << c.first;
+    }
+    EXPECT_TRUE(thread.server().requestLog().entries().empty()) << "nothing reached the methods";
+    Vantrel::rcAPI client;
+    ASSERT_TRUE(client.connect("127.0.0.1", thread.nodePort(), 5000)) << client.lastError();
+    std::string reply;
+    EXPECT_TRUE(client.call(0, "GetChildren", "\"host\"", true, reply, 5000)) << reply;
+    EXPECT_EQ(std::string::npos, reply.find("Volume 9"));
+}
+
+// With allowed networks, a client from elsewhere is closed at accept.
+TEST(VantreldServer, OnlyClientsFromAllowedNetworksAreServed) {
+    TempDir dir;
+    const struct {
+        const char* allowed;
+        const char* servedFrom;
+        const char* refusedFrom;
+    } cases[] = {{"::1/128", "::1", "127.0.0.1"}, {"127.0.0.0/8", "127.0.0.1", "::1"}};
+    for (const auto& c : cases) {
+        VantreldServer::Options options = inProcess(dir / "tree");
+        options.listenAddress = "::";
+        std::string error;
+        ASSERT_TRUE(AddressFilter::parse(c.allowed, options.allowed, error)) << error;
+        VantreldThread thread(options);
+        Vantrel::rcAPI served, refused;
+        EXPECT_TRUE(served.connect(c.servedFrom, thread.nodePort(), 5000)) << served.lastError();
+        EXPECT_FALSE(refused.connect(c.refusedFrom, thread.nodePort(), 5000)) << c.allowed;
+    }
+}
+
 TEST(VantreldServer, ConstructionFailsClearly) {
     TempDir dir;
     VantreldServer::Options badConfig = inProcess(dir / "tree");
@@ -146,7 +189,8 @@ TEST(CommandLine, ReadsEveryOption) {
     const CommandLine line = CommandLine::parse({"--port", "0", "--listen", "::1", "--address",
                                                  "10.1.1.1,127.0.0.1",
                                                  "--protocol-version", "2012.0.0.5133", "--config",
-                                                 "a.cfg", "--trace", "t.log", "--no-sync", "tree"});
+                                                 "a.cfg", "--trace", "t.log", "--no-sync",
+                                                 "--allow", "10.0.0.0/8,fd00::/8", "tree"});
     EXPECT_EQ(line.error, "");
     EXPECT_EQ(line.options.port, 0);
     EXPECT_EQ(line.options.listenAddress, "::1");
@@ -156,6 +200,9 @@ TEST(CommandLine, ReadsEveryOption) {
     EXPECT_EQ(line.options.traceFile, "t.log");
     EXPECT_EQ(line.options.sync, ServerFiles::Sync::FAST);
     EXPECT_EQ(line.options.directory, "tree");
+    EXPECT_TRUE(line.options.allowed.allows("10.2.3.4"));
+    EXPECT_FALSE(line.options.allowed.allows("192.168.0.1"));
+    EXPECT_TRUE(defaults.options.allowed.empty());
     EXPECT_FALSE(line.initSample);
     EXPECT_TRUE(CommandLine::parse({"--init-sample", "dir"}).initSample);
     EXPECT_TRUE(CommandLine::parse({"--help"}).help);
@@ -182,11 +229,14 @@ TEST(CommandLine, ExplainsWhatIsWrong) {
         {{"--udp-port", "0", "t"}, "Invalid UDP port '0'"},
         {{"--udp-port", "x", "t"}, "Invalid UDP port 'x'"},
         {{"--frobnicate", "t"}, "Unknown option '--frobnicate'"},
+        {{"--allow", "10.0.0.0/40", "t"},
+         "Invalid network '10.0.0.0/40' (expected ADDRESS/PREFIX, e.g. 10.0.0.0/8 or fd00::/8)"},
     };
     for (const Case& c : cases) EXPECT_EQ(CommandLine::parse(c.args).error, c.error);
     // Every option is explained.
     for (const char* option : {"--port", "--listen", "--address", "--protocol-version", "--config", "--trace",
                                "--no-sync", "--init-sample", "--help", "--version", "--log",
-                               "SIGHUP", "--udp-port", "--no-discovery"})
+                               "SIGHUP", "--udp-port", "--no-discovery", "--allow",
+                               "authentication"})
         EXPECT_NE(std::string(CommandLine::usage()).find(option), std::string::npos) << option;
 }

@@ -126,11 +126,12 @@ CoCache::Entry* CoCache::Iterator::pop() NO_THREAD_SAFETY_ANALYSIS {
 
 // The cache.
 
-CoCache::CoCache(int capacity, long long maxAge, bool hitExpired)
+CoCache::CoCache(int capacity, long long maxAge, bool hitExpired, bool ageFromRelease)
     : slots_(capacity < 1 ? 1 : capacity),
       capacity_(capacity < 1 ? 1 : capacity),
       maxAge_(maxAge),
-      hitExpired_(hitExpired) {}
+      hitExpired_(hitExpired),
+      ageFromRelease_(ageFromRelease) {}
 
 CoCache::~CoCache() {
     CoMutexGuard guard(mutex_);
@@ -197,7 +198,10 @@ CoCache::Scan CoCache::scan(const Key& key, bool matchLocked, uint64_t now) {
 }
 
 bool CoCache::isExpired(const Entry& entry, uint64_t now) const {
-    return maxAge_ >= 0 && now - entry.lastUse_ >= static_cast<uint64_t>(maxAge_);
+    const uint64_t lastUse = entry.lastUse_;
+    // A release stamped after this scan took its time has age 0, not a huge one.
+    const uint64_t age = now > lastUse ? now - lastUse : 0;
+    return maxAge_ >= 0 && age >= static_cast<uint64_t>(maxAge_);
 }
 
 // An unlocked entry may still be inside its holder's release(): the flag is cleared before the
@@ -245,7 +249,9 @@ CoCache::Entry* CoCache::recycleSlot(int slot, const Key& key, uint64_t now) {
 }
 
 void CoCache::releaseCacheEntry(Entry* entry) {
-    if (entry != nullptr) entry->release();
+    if (entry == nullptr) return;
+    if (ageFromRelease_) entry->lastUse_ = CoTime::getTime();
+    entry->release();
 }
 
 void CoCache::removeEntry(const Key& key, bool skipLocked) { removeMatching(&key, skipLocked, false); }

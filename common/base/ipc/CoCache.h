@@ -9,6 +9,8 @@
 // The cache bounds its size by a nominal capacity: when that is reached it can recycle the
 // least recently used unlocked entry, or grow its slot table on demand. Entries unused for
 // longer than the maximum age are destroyed during the next search; nothing runs between calls.
+// An entry's age counts from its last hand-out, or, for a cache made with ageFromRelease, from
+// its last release (so an entry held for a long time is not old the moment it comes back).
 // Lookup is a linear scan, meant for small numbers of costly objects such as connections.
 //
 // Ownership: the cache owns its entries and destroys them when they expire, are removed or
@@ -68,7 +70,9 @@ public:
     private:
         friend class CoCache;
 
-        uint64_t lastUse_;           // CoTime::getTime() of the last hand-out; under the cache's mutex
+        // CoTime::getTime() of the last hand-out (or release, see ageFromRelease); written
+        // under the cache's mutex, or by the holder as it releases.
+        std::atomic<uint64_t> lastUse_;
         std::atomic<bool> locked_;   // set and cleared by the holder, read by the cache's scans
         CoLock lock_;                // count 1: whoever holds it holds the entry
     };
@@ -147,8 +151,9 @@ public:
 
     // A capacity below 1 counts as 1. maxAge is in microseconds of CoTime::getTime(); a
     // negative value means entries never expire. With hitExpired set, an expired entry that
-    // matches is still handed out.
-    CoCache(int capacity, long long maxAge, bool hitExpired);
+    // matches is still handed out. With ageFromRelease set, an entry's age counts from its last
+    // release rather than its last hand-out.
+    CoCache(int capacity, long long maxAge, bool hitExpired, bool ageFromRelease = false);
     // Destroys the remaining entries from the last slot to the first without taking their
     // locks: nobody may hold or use an entry any more.
     virtual ~CoCache();
@@ -166,7 +171,8 @@ public:
     //   growBy:      slots to add when there is no free slot and no recycling (0: none).
     // A null from the factory posts "Cache factory returned NULL." at error level.
     Entry* getCacheEntry(const Key& key, bool create, bool matchLocked, bool recycle, int growBy);
-    // Gives back an entry from getCacheEntry (null is ignored). Does not take the cache's mutex.
+    // Gives back an entry from getCacheEntry (null is ignored); with ageFromRelease, stamps it
+    // as used now. Does not take the cache's mutex.
     void releaseCacheEntry(Entry* entry);
 
     // Destroy the first entry in slot order that matches `key` / every matching entry / every
@@ -205,6 +211,7 @@ private:
     const int capacity_;
     const long long maxAge_;
     const bool hitExpired_;
+    const bool ageFromRelease_;
     mutable CoMutex mutex_;
 };
 

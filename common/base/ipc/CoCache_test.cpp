@@ -69,8 +69,10 @@ public:
 
 class TestCache : public CoCache {
 public:
-    TestCache(int capacity, long long maxAge = -1, bool hitExpired = false)
-        : CoCache(capacity, maxAge, hitExpired), ledgerPtr(std::make_shared<Ledger>()),
+    TestCache(int capacity, long long maxAge = -1, bool hitExpired = false,
+              bool ageFromRelease = false)
+        : CoCache(capacity, maxAge, hitExpired, ageFromRelease),
+          ledgerPtr(std::make_shared<Ledger>()),
           ledger(*ledgerPtr) {}
 
     Entry* createEntry(const Key& key) override {
@@ -299,6 +301,20 @@ TEST(CoCache, ExpiredEntriesAreDestroyedByTheNextSearch) {
     EXPECT_EQ(cache.ledger.destroyed, 3);
     EXPECT_EQ(cache.ledger.created, 4);
     cache.releaseCacheEntry(h);
+}
+
+// An entry held for longer than the maximum age: by default its age counts from the hand-out
+// and it is destroyed by a search right after its release; with ageFromRelease it is young.
+TEST(CoCache, AgeCountsFromTheHandOutOrWhenAskedFromTheRelease) {
+    for (const bool fromRelease : {false, true}) {
+        TestCache cache(2, 100 * 1000, false, fromRelease);
+        CoCache::Entry* a = cache.get("A");
+        pause(250);
+        cache.releaseCacheEntry(a);
+        cache.releaseCacheEntry(cache.get("B"));
+        EXPECT_EQ(cache.contents(), fromRelease ? Strings({"B", "A"}) : Strings({"B"}))
+            << fromRelease;
+    }
 }
 
 TEST(CoCache, HitExpiredStillHandsOutAMatchingExpiredEntry) {

@@ -51,40 +51,59 @@ bool rcAPI::connect(const char* host, int port, unsigned int timeout) {
     CO_ASSERT(host != nullptr);
     disconnect();
     timedOut_ = false;
-    stopped_ = false;
-
-    buffer_.reset(new (std::nothrow) char[RECEIVE_BUFFER_SIZE]);
-    if (!buffer_) {
-        setLastError(NO_BUFFER);
-        return false;
-    }
-    std::unique_ptr<CoIoTcpDescriptor> connection(
-        new CoIoTcpDescriptor(host, port, 0, 0, CONNECT_TIMEOUT_SECONDS));
-    if (!connection->isValid() || !connection->lastError().empty()) {
-        setLastError(connection->lastError().c_str());
-        buffer_.reset();
-        return false;
-    }
     {
         CoMutexGuard guard(lock_);
+        stopped_ = false;
+        connecting_ = true;
+    }
+
+    buffer_.reset(new (std::nothrow) char[RECEIVE_BUFFER_SIZE]);
+    if (!buffer_) return failConnect(NO_BUFFER);
+    std::unique_ptr<CoIoTcpDescriptor> connection(
+        new CoIoTcpDescriptor(host, port, 0, 0, CONNECT_TIMEOUT_SECONDS, &stopped_));
+    if (!connection->isValid() || !connection->lastError().empty())
+        return failConnect(connection->lastError().c_str());
+    {
+        CoMutexGuard guard(lock_);
+        connecting_ = false;
+        // A stop that came while connecting ends the attempt here: the login would clear it.
+        if (stopped_) {
+            buffer_.reset();
+            return false;
+        }
         connection_ = std::move(connection);
     }
 
     rcConnectionInfo record;
     record.fillInfo(connection_.get());
     std::string reply;
-    if (call(0, LOGIN, record.toAttrStream(), true, reply, timeout) || isMissingLogin(reply))
+    if (perform(0, LOGIN, record.toAttrStream(), true, reply, timeout) || isMissingLogin(reply))
         return true;
-    setLastError(reply.c_str());
+    if (!stopped_) setLastError(reply.c_str());
     disconnect();
+    return false;
+}
+
+bool rcAPI::failConnect(const char* text) {
+    {
+        CoMutexGuard guard(lock_);
+        connecting_ = false;
+        if (!stopped_) lastError_ = text;  // a stop's reason stays
+    }
+    buffer_.reset();
     return false;
 }
 
 bool rcAPI::call(int objectId, const char* method, const char* args, bool sync,
                  std::string& result, unsigned int timeout) {
+    stopped_ = false;
+    return perform(objectId, method, args, sync, result, timeout);
+}
+
+bool rcAPI::perform(int objectId, const char* method, const char* args, bool sync,
+                    std::string& result, unsigned int timeout) {
     CO_ASSERT(method != nullptr);
     timedOut_ = false;
-    stopped_ = false;
     if (!isConnected()) return fail(NOT_CONNECTED, result, false);
 
     const uint64_t deadline = CoTime::getTime() + uint64_t{timeout} * 1000u;
@@ -92,7 +111,7 @@ bool rcAPI::call(int objectId, const char* method, const char* args, bool sync,
     request_->setObjectId(objectId);
     request_->setMethod(method);
     request_->setArgs(args);
-    if (!sendLine(request_->toString(), deadline, result)) return false;
+    if (!sendLine(request_->toString(), method, deadline, result)) return false;
     if (!sync) {
         result.clear();
         return true;
@@ -100,11 +119,16 @@ bool rcAPI::call(int objectId, const char* method, const char* args, bool sync,
     return receiveReply(method, deadline, result);
 }
 
-bool rcAPI::sendLine(const std::string& line, uint64_t deadline, std::string& result) {
+bool rcAPI::sendLine(const std::string& line, const char* method, uint64_t deadline,
+                     std::string& result) {
+    // Waits for room in slices so that a stop() from another thread is seen within one slice.
+    const unsigned int slice = CoIoDescriptor::IO_WAIT_RESOLUTION * 1000u;
     size_t sent = 0;
     while (sent < line.size()) {
+        if (stopped_) return failStopped(method, result);
         const int n = connection_->nonBlockingWriteSelect(
-            line.data() + sent, static_cast<unsigned int>(line.size() - sent), msLeft(deadline));
+            line.data() + sent, static_cast<unsigned int>(line.size() - sent),
+            std::min(msLeft(deadline), slice));
         if (n < 0) return fail(connection_->lastError().c_str(), result, true);
         sent += static_cast<size_t>(n);
         if (sent < line.size() && msLeft(deadline) == 0)
@@ -124,15 +148,7 @@ bool rcAPI::receiveReply(const char* method, uint64_t deadline, std::string& res
         const int n = connection_->nonBlockingReadSelect(buffer_.get(), RECEIVE_BUFFER_SIZE, wait);
         if (n > 0) reply.parse(buffer_.get(), static_cast<size_t>(n));  // bytes past the line go
 
-        if (connection_->ioStopped() || stopped_) {
-            std::string text = lastErrorCopy();
-            if (text.empty()) {
-                char stoppedText[512];
-                std::snprintf(stoppedText, sizeof stoppedText, "%s command stopped.", method);
-                text = stoppedText;
-            }
-            return fail(text.c_str(), result, true);
-        }
+        if (connection_->ioStopped() || stopped_) return failStopped(method, result);
         if (reply.isTooLong()) {
             char text[128];
             std::snprintf(text, sizeof text, "Reply line longer than %zu bytes.",
@@ -151,6 +167,16 @@ bool rcAPI::receiveReply(const char* method, uint64_t deadline, std::string& res
     return true;
 }
 
+bool rcAPI::failStopped(const char* method, std::string& result) {
+    std::string text = lastErrorCopy();
+    if (text.empty()) {
+        char stoppedText[512];
+        std::snprintf(stoppedText, sizeof stoppedText, "%s command stopped.", method);
+        text = stoppedText;
+    }
+    return fail(text.c_str(), result, true);
+}
+
 bool rcAPI::fail(const char* text, std::string& result, bool drop) {
     if (text != nullptr) setLastError(text);
     result = lastErrorCopy();
@@ -162,10 +188,11 @@ void rcAPI::stop(const char* reason) {
     CoMutexGuard guard(lock_);
     // Only whether the connection is open is checked here: asking the peer (isActive) would
     // touch the descriptor's error text while the calling thread may be using it.
-    if (!connection_ || !connection_->isValid()) return;
+    const bool open = connection_ && connection_->isValid();
+    if (!open && !connecting_) return;
     stopped_ = true;
     lastError_ = reason != nullptr ? reason : ioErrorText(CoIoDescriptor::IO_ERR_CONNECTION_ABORTED);
-    connection_->stop();
+    if (open) connection_->stop();
 }
 
 bool rcAPI::isConnected() const { return connection_ && connection_->isActive(); }

@@ -62,7 +62,9 @@ public:
               unsigned int timeout);
 
     // From another thread: makes the waiting call fail with `reason` (null: the system's text
-    // for an aborted connection) and drop the connection. Nothing happens when not connected.
+    // for an aborted connection) and drop the connection, within about a second whether the
+    // call waits for its reply, for room to send, or connect() waits for the TCP connect
+    // (which then fails with `reason`). Nothing happens when not connected nor connecting.
     void stop(const char* reason) EXCLUDES(lock_);
 
     // True once stop() was accepted, until the next call or connect.
@@ -78,7 +80,15 @@ public:
     void setLastError(const char* text) EXCLUDES(lock_);
 
 private:
-    bool sendLine(const std::string& line, uint64_t deadline, std::string& result);
+    // call() without clearing the stop flag (the login inside connect()).
+    bool perform(int objectId, const char* method, const char* args, bool sync,
+                 std::string& result, unsigned int timeout);
+    bool sendLine(const std::string& line, const char* method, uint64_t deadline,
+                  std::string& result);
+    // Fails connect(): the last error is `text` unless a stop gave its reason.
+    bool failConnect(const char* text) EXCLUDES(lock_);
+    // Fails a call that stop() cut short, with the stop's reason.
+    bool failStopped(const char* method, std::string& result);
     bool receiveReply(const char* method, uint64_t deadline, std::string& result);
     // Fails the call: the last error is `text` (when not null) and `result` gets the last
     // error; with `drop` the connection goes too.
@@ -96,6 +106,7 @@ private:
     std::unique_ptr<char[]> buffer_;
     std::atomic<bool> timedOut_;
     std::atomic<bool> stopped_;
+    bool connecting_ GUARDED_BY(lock_) = false;  // connect() waits for the TCP connect
 };
 
 }  // namespace Vantrel

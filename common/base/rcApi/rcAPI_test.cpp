@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <future>
 #include <string>
 #include <thread>
@@ -25,6 +26,13 @@ std::string ioText(CoIoDescriptor::IoError kind) {
     char text[256] = {};
     CoIoDescriptor::getIoError(kind, text, sizeof text);
     return text;
+}
+
+// Calls stop("cancelled by user") every 100 ms until `call` has ended, and gives its result.
+bool stopRepeatedly(rcAPI& api, std::future<bool>& call) {
+    while (call.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready)
+        api.stop("cancelled by user");
+    return call.get();
 }
 
 class ClientAgainstServer : public ::testing::Test {
@@ -247,6 +255,52 @@ TEST_F(ClientAgainstRawPeer, ReplyWithoutEndIsCutOffAtTheLineLimit) {
     EXPECT_LT(sent.load(), size_t{1} << 30) << "the client must drop the connection";
     const size_t now = testing::residentBytes();
     EXPECT_LT(now - std::min(now, baseline), testing::lineCapMemoryBound());
+}
+
+TEST_F(ClientAgainstRawPeer, StopReachesALongSendToAPeerThatDoesNotRead) {
+    std::promise<void> finished;
+    start([&finished](PeerSocket& socket) {
+        socket.readLine();
+        socket.send("ok \n");
+        finished.get_future().wait();  // reads nothing more
+    });
+    ASSERT_TRUE(api.connect("127.0.0.1", listener.port(), 5000));
+    const std::string args(64 << 20, 'a');
+    std::string result;
+    std::future<bool> call = std::async(std::launch::async, [&] {
+        return api.call(0, "SetMetaData", args.c_str(), true, result, 600000);
+    });
+    EXPECT_FALSE(stopRepeatedly(api, call));
+    EXPECT_EQ("cancelled by user", result);
+    EXPECT_FALSE(api.isConnected());
+    finished.set_value();
+}
+
+// A listener whose queue is full never completes a new connect; a stop ends the wait.
+TEST(ClientConnect, StopReachesAConnectThatIsUnderWay) {
+    const int listening = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = PeerSocket::loopback(0);
+    ASSERT_EQ(0, ::bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address));
+    ASSERT_EQ(0, ::listen(listening, 0));
+    socklen_t length = sizeof address;
+    ::getsockname(listening, reinterpret_cast<sockaddr*>(&address), &length);
+    std::vector<PeerSocket> queued;
+    for (int i = 0; i < 4; ++i) {
+        queued.emplace_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+        ::connect(queued.back().fd(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+    }
+    rcAPI api;
+    const auto start = std::chrono::steady_clock::now();
+    std::future<bool> connect = std::async(std::launch::async, [&] {
+        return api.connect("127.0.0.1", ntohs(address.sin_port), 60000);
+    });
+    EXPECT_FALSE(stopRepeatedly(api, connect));
+    EXPECT_EQ("cancelled by user", api.lastError());
+    // Ended by the stop, not by the connect's own time limit.
+    EXPECT_LT(std::chrono::steady_clock::now() - start,
+              std::chrono::seconds(rcAPI::CONNECT_TIMEOUT_SECONDS));
+    EXPECT_FALSE(api.isConnected());
+    ::close(listening);
 }
 
 TEST(ClientConnect, FailsWithTheSocketTextWhenNobodyListens) {

@@ -28,7 +28,10 @@ int rcAppContext::callIOHandlers(bool block, int timeoutSeconds) {
     return callIOHandlers(block, timeout);
 }
 
+int rcAppContext::beforeWait() { return -1; }
+
 int rcAppContext::callIOHandlers(bool block, struct timeval timeout) {
+    const int waitLimitMs = beforeWait();
     // Handlers without an open descriptor are told so and leave before the wait.
     for (const Entry entry : std::vector<Entry>(handlers_)) {
         if (descriptorId(entry.handler) != -1 || !isRegistered(entry)) continue;
@@ -48,6 +51,7 @@ int rcAppContext::callIOHandlers(bool block, struct timeval timeout) {
                              (static_cast<long long>(timeout.tv_usec) + 999) / 1000;
         timeoutMs = static_cast<int>(std::max(0LL, std::min<long long>(ms, INT_MAX)));
     }
+    if (waitLimitMs >= 0 && (timeoutMs < 0 || waitLimitMs < timeoutMs)) timeoutMs = waitLimitMs;
     std::vector<Readiness> ready;
     const int result = waitForEvents(items, timeoutMs, ready);
     if (result < 1) return result;
@@ -67,8 +71,9 @@ bool rcAppContext::dispatch(CoIoHandler* handler, const Readiness& ready) {
         handler->handleException();
         return false;
     }
-    if (ready.readable) return handler->handleRead();
+    if (ready.readable && !handler->handleRead()) return false;
     if (ready.writable) return handler->handleWrite();
+    if (ready.readable) return true;
     if (ready.exceptional) {
         handler->handleException();
         return false;

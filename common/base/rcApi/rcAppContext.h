@@ -1,9 +1,9 @@
 // A single-threaded event loop over I/O handlers.
 //
 // The owner calls callIOHandlers() again and again; each call waits on the descriptors of all
-// registered handlers at once and dispatches the ready ones: handleRead() for readable,
-// handleWrite() for writable, handleException() for an exceptional condition (or a handler
-// without an open descriptor). A handler whose reaction answers false is taken out of the loop
+// registered handlers at once and dispatches the ready ones: handleRead() for readable, then
+// handleWrite() for writable (unless handleRead() answered false), handleException() for an
+// exceptional condition (or a handler without an open descriptor). A handler whose reaction answers false is taken out of the loop
 // (never deleted: handlers are not owned).
 //
 // Handlers may register and unregister handlers, and delete unregistered ones, from inside
@@ -37,8 +37,8 @@ public:
     void unregisterIOHandler(CoIoHandler* io);
     size_t getNbHandlers() const { return handlers_.size(); }
 
-    // One pass of the loop: waits (without limit when `block`, else at most `timeout`) and
-    // dispatches. Returns the number of ready descriptors, 0 when the time ran out, negative
+    // One pass of the loop: runs beforeWait(), waits (without limit when `block`, else at most
+    // `timeout`; never longer than beforeWait() allows) and dispatches. Returns the number of ready descriptors, 0 when the time ran out, negative
     // when the wait failed (an interrupted wait included).
     int callIOHandlers(bool block, struct timeval timeout);
     // The same with a timeout of `timeoutSeconds` whole seconds.
@@ -48,6 +48,11 @@ public:
     void cancel() {}
 
 protected:
+    // Runs at the start of every pass, before the wait, on the loop's thread: the place for
+    // work due at a time (time limits of connections). Returns the longest the coming wait may
+    // last in milliseconds, negative for no limit. The default does nothing and returns -1.
+    virtual int beforeWait();
+
     // What a wait found on one descriptor.
     struct Readiness {
         bool readable;

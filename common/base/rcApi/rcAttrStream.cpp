@@ -28,6 +28,7 @@ struct Entry {
     size_t nameLen = 0;
     size_t valuePos = 0;
     size_t valueLen = 0;
+    bool cut = false;  // the text ended before the announced length
 
     size_t end() const { return valuePos + valueLen; }
     std::string_view nameIn(const std::string& text) const {
@@ -58,12 +59,14 @@ public:
             case Step::MALFORMED:
                 CO_MSG_ERROR("Error parsing attribute stream.");
                 stopped_ = true;
+                malformed_ = true;
                 break;
             case Step::ENDED:
                 stopped_ = true;
                 break;
             case Step::READ:
                 position_ = entry.end();
+                cut_ = cut_ || entry.cut;
                 if (entry.nameLen > 0) return true;
                 break;
             }
@@ -73,6 +76,8 @@ public:
 
     // Where the next attribute starts, or where reading stopped.
     size_t position() const { return position_; }
+    // Every attribute read so far, blank ones included, was well formed and whole.
+    bool allWhole() const { return !malformed_ && !cut_; }
 
 private:
     enum class Step { READ, ENDED, MALFORMED };
@@ -93,6 +98,7 @@ private:
         entry.valuePos = lengthEnd + 1;
         // A length past the end of the text gives what is there; nothing can follow it.
         entry.valueLen = std::min<size_t>(length, limit_ - entry.valuePos);
+        entry.cut = entry.valueLen < length;
         return Step::READ;
     }
 
@@ -119,6 +125,8 @@ private:
     size_t position_;
     const size_t boundary_;
     bool stopped_ = false;
+    bool malformed_ = false;
+    bool cut_ = false;
 };
 
 unsigned int countEntries(const std::string& text) {
@@ -265,6 +273,14 @@ bool rcAttrStream::isEmpty() const {
     EntryReader reader(text_, 0);
     Entry entry;
     return !reader.next(entry);
+}
+
+bool rcAttrStream::isWhole() const {
+    EntryReader reader(text_, 0);
+    Entry entry;
+    while (reader.next(entry)) {
+    }
+    return reader.allWhole() && reader.position() == text_.size();
 }
 
 bool rcAttrStream::blankFirst(const char* name) {

@@ -111,6 +111,10 @@ public:
 
     // True when the text holds no non-blank attribute before its end or a malformed spot.
     bool isEmpty() const;
+    // True when the text is attributes to its last byte, blank ones included, each with as
+    // many value bytes as its length announces (the empty text is whole). A reader that must
+    // not take a cut or damaged reply for a complete one checks this.
+    bool isWhole() const;
 
     // Setters. `name` and `value` must not be null (checked; a null stops the process). A
     // name holding a space is refused with "Illegal character: ' ' in attribute 'NAME'." at

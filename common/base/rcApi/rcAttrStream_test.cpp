@@ -480,6 +480,23 @@ TEST_F(AttrStreamMessages, EmptyNameIsWrittenButNeverRead) {
     EXPECT_TRUE(capture.messages().empty());
 }
 
+// Whole: attributes to the last byte, blank ones anywhere included; not whole: cut, junk or
+// malformed texts that the readers stop at quietly.
+TEST_F(AttrStreamMessages, WholeTextIsAttributesToItsLastByte) {
+    const std::pair<const char*, bool> cases[] = {
+        {"", true},
+        {"a 1 x", true},
+        {"a 1 x  2 yyb 1 z", true},   // a blank in the middle
+        {"a 1 x  2 yy", true},        // a blank at the end
+        {"  2 yya 1 x", true},        // a blank first
+        {"a 3 x", false},             // cut short
+        {"a 1 xjunk", false},
+        {"a 1 x   ", false},          // a blank name without a length
+        {"a 1 x-1 y", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.second, rcAttrStream(c.first).isWhole()) << c.first;
+}
+
 // Malformed and truncated texts, read bare and after a valid attribute long enough to put the
 // text on the heap at its exact size, so that the sanitizer build sees any read past its end.
 TEST_F(AttrStreamMessages, MalformedTextEndsTheParseWithTheError) {

@@ -1,6 +1,7 @@
 #include "rcApi/rcServerContext.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 
 #include "loggerBase/CoMsg.h"
@@ -14,9 +15,6 @@ namespace {
 
 // Bytes taken from a client's socket per read.
 constexpr unsigned int READ_CHUNK = 8191;
-// How long an answer to an over-long request line may wait for room: the peer is misbehaving
-// and must not hold up the other clients.
-constexpr unsigned int TOO_LONG_ANSWER_WAIT_MS = 100;
 
 }  // namespace
 
@@ -24,13 +22,17 @@ constexpr unsigned int TOO_LONG_ANSWER_WAIT_MS = 100;
 
 rcServerContext::Client::Client(CoIoTcpDescriptor* io, rcServerContext& context)
     : CoIoHandler(READ_EVENT | EXCEPTION_EVENT), io_(io), context_(context),
-      request_(new rcCommand()), currentMethod_(nullptr) {}
+      request_(new rcCommand()), currentMethod_(nullptr), acceptedMs_(CoTime::monotonicMs()) {}
 
 rcServerContext::Client::~Client() = default;
 
 CoIoDescriptor* rcServerContext::Client::descriptor() { return io_.get(); }
 
 const CoIoDescriptor* rcServerContext::Client::descriptor() const { return io_.get(); }
+
+size_t rcServerContext::Client::requestBufferBytes() const {
+    return request_->capacity() + input_.capacity() + output_.capacity();
+}
 
 bool rcServerContext::Client::handleRead() {
     char bytes[READ_CHUNK];
@@ -39,9 +41,38 @@ bool rcServerContext::Client::handleRead() {
         closeConnection();
         return false;
     }
-    size_t offset = 0;
-    while (offset < static_cast<size_t>(count)) {
-        offset += request_->parse(bytes + offset, static_cast<size_t>(count) - offset);
+    size_t consumed = 0;
+    if (!serve(bytes, static_cast<size_t>(count), consumed)) return false;
+    input_.append(bytes + consumed, static_cast<size_t>(count) - consumed);
+    updateEventMask();
+    return true;
+}
+
+bool rcServerContext::Client::handleWrite() {
+    if (!flushOutput(CoTime::monotonicMs())) {
+        CO_MSG_ERROR("%s", io_->lastError().c_str());
+        closeConnection();
+        return false;
+    }
+    if (!serveWaitingInput()) return false;
+    updateEventMask();
+    return true;
+}
+
+bool rcServerContext::Client::serveWaitingInput() {
+    if (input_.empty() || isQueueOverLimit()) return true;
+    const std::string waiting = std::move(input_);
+    input_.clear();
+    size_t consumed = 0;
+    if (!serve(waiting.data(), waiting.size(), consumed)) return false;
+    input_.assign(waiting, consumed, std::string::npos);
+    return true;
+}
+
+bool rcServerContext::Client::serve(const char* bytes, size_t size, size_t& consumed) {
+    consumed = 0;
+    while (consumed < size && !isQueueOverLimit()) {
+        consumed += request_->parse(bytes + consumed, size - consumed);
         if (request_->isTooLong()) {
             answerLineTooLong();
             closeConnection();
@@ -50,13 +81,22 @@ bool rcServerContext::Client::handleRead() {
         if (!request_->isComplete()) break;
 
         if (context_.processRequest(*this)) writeReply(context_.currentResult_);
-        request_->reset();
+        finishRequest();
+        if (!io_->isValid()) return false;  // the reply could not be written
         if (!info_.isValid()) {  // the first request must be a successful login
             closeConnection();
             return false;
         }
     }
     return true;
+}
+
+void rcServerContext::Client::finishRequest() {
+    if (request_->capacity() > BUFFER_KEEP_BYTES)
+        request_.reset(new rcCommand());
+    else
+        request_->reset();
+    if (input_.empty() && input_.capacity() > BUFFER_KEEP_BYTES) std::string().swap(input_);
 }
 
 bool rcServerContext::Client::handleException() {
@@ -72,32 +112,100 @@ void rcServerContext::Client::answerLineTooLong() {
     rcResult answer;
     answer.setStatus(rcResult::ERROR);
     answer.setValue(text);
-    const std::string line = answer.toString();
-    io_->nonBlockingWriteSelect(line.data(), static_cast<unsigned int>(line.size()),
-                                TOO_LONG_ANSWER_WAIT_MS);
+    // After the replies still queued, as far as the socket takes them now: the peer is
+    // misbehaving and gets no wait.
+    output_ += answer.toString();
+    flushOutput(CoTime::monotonicMs());
 }
 
 void rcServerContext::Client::closeConnection() {
     io_->close();
     request_.reset(new rcCommand());
+    std::string().swap(input_);
+    std::string().swap(output_);
+    outputSent_ = 0;
+    queuedSinceMs_ = 0;
 }
 
 void rcServerContext::Client::writeReply(const rcResult& result) {
-    if (!sendLine(result.toString())) CO_MSG_ERROR("%s", io_->lastError().c_str());
+    if (!io_->isValid()) {
+        CO_MSG_ERROR("%s", io_->lastError().c_str());
+        return;
+    }
+    output_ += result.toString();
+    if (flushOutput(CoTime::monotonicMs())) return;
+    CO_MSG_ERROR("%s", io_->lastError().c_str());
+    closeConnection();
 }
 
-bool rcServerContext::Client::sendLine(const std::string& line) {
-    if (!io_->isValid()) return io_->writeStr(line.c_str());  // fails with the not-connected text
-    // Sent straight away rather than with writeStr, whose wait before every send costs a system
-    // call per reply; nonBlockingWrite itself waits for room when there is none.
-    size_t sent = 0;
-    while (sent < line.size()) {
-        const int n = io_->nonBlockingWrite(line.data() + sent,
-                                            static_cast<unsigned int>(line.size() - sent));
+bool rcServerContext::Client::flushOutput(uint64_t nowMs) {
+    while (outputSent_ < output_.size()) {
+        const size_t left = output_.size() - outputSent_;
+        const int n = io_->sendWithoutWaiting(output_.data() + outputSent_,
+                                              static_cast<unsigned int>(std::min<size_t>(left, INT_MAX)));
         if (n < 0) return false;
-        sent += static_cast<size_t>(n);
+        if (n == 0) break;
+        outputSent_ += static_cast<size_t>(n);
+    }
+    if (outputSent_ == output_.size()) {
+        output_.clear();
+        outputSent_ = 0;
+        queuedSinceMs_ = 0;
+        if (output_.capacity() > BUFFER_KEEP_BYTES) std::string().swap(output_);
+        return true;
+    }
+    if (queuedSinceMs_ == 0) queuedSinceMs_ = nowMs;
+    // Written bytes are dropped once they are the larger part, so the queue holds about what
+    // is still to go.
+    if (outputSent_ > BUFFER_KEEP_BYTES && outputSent_ > output_.size() / 2) {
+        output_.erase(0, outputSent_);
+        outputSent_ = 0;
     }
     return true;
+}
+
+bool rcServerContext::Client::isQueueOverLimit() const {
+    return queuedReplyBytes() > context_.replyQueueLimit_;
+}
+
+void rcServerContext::Client::updateEventMask() {
+    int mask = EXCEPTION_EVENT;
+    if (!isQueueOverLimit()) mask |= READ_EVENT;
+    if (queuedReplyBytes() > 0) mask |= WRITE_EVENT;
+    setEventMask(mask);
+}
+
+std::string rcServerContext::Client::peerAddress() const {
+    std::string address;
+    if (io_->isValid()) io_->getPeerIP(address);
+    return address;
+}
+
+int rcServerContext::Client::enforceDeadlines(uint64_t nowMs) {
+    if (!io_->isValid()) return -1;
+    int next = -1;
+    const auto check = [&](bool applies, uint64_t since, unsigned int limitMs) {
+        if (!applies || limitMs == 0) return false;
+        const uint64_t due = since + limitMs;
+        if (nowMs >= due) return true;
+        const int wait = static_cast<int>(std::min<uint64_t>(due - nowMs, INT_MAX));
+        next = next < 0 ? wait : std::min(next, wait);
+        return false;
+    };
+    if (check(queuedSinceMs_ != 0, queuedSinceMs_, context_.drainTimeoutMs_)) {
+        CO_MSG_ERROR("Client [%u] at %s: %zu reply bytes not taken within %u ms. Connection "
+                     "closed.", getId(), peerAddress().c_str(), queuedReplyBytes(),
+                     context_.drainTimeoutMs_);
+        closeConnection();
+        return -1;
+    }
+    if (check(!info_.isValid(), acceptedMs_, context_.loginTimeoutMs_)) {
+        CO_MSG_NOTICE("Client at %s: no login within %u ms. Connection closed.",
+                      peerAddress().c_str(), context_.loginTimeoutMs_);
+        closeConnection();
+        return -1;
+    }
+    return next;
 }
 
 // --------------------------------------------------------------------------- rcServerContext
@@ -226,11 +334,37 @@ size_t rcServerContext::requestBufferBytes() const {
     return total;
 }
 
+size_t rcServerContext::openClientCount() const {
+    return static_cast<size_t>(std::count_if(clients_.begin(), clients_.end(),
+                                             [](const auto& client) { return client->isOpen(); }));
+}
+
 bool rcServerContext::handleConnection(CoIoTcpDescriptor* io) {
+    std::unique_ptr<CoIoTcpDescriptor> connection(io);
     dropClosedClients();
-    clients_.emplace_back(new Client(io, *this));
+    if (connectionFilter_) {
+        std::string peer;
+        connection->getPeerIP(peer);
+        if (!connectionFilter_(peer)) {
+            CO_MSG_NOTICE("Connection from %s refused: address not allowed.", peer.c_str());
+            return true;
+        }
+    }
+    clients_.emplace_back(new Client(connection.release(), *this));
     registerIOHandler(clients_.back().get());
     return true;
+}
+
+int rcServerContext::beforeWait() {
+    if (!valid_) return -1;
+    const uint64_t now = CoTime::monotonicMs();
+    int next = resumeAcceptingIfDue();
+    for (const auto& client : clients_) {
+        const int wait = client->enforceDeadlines(now);
+        if (wait >= 0) next = next < 0 ? wait : std::min(next, wait);
+    }
+    dropClosedClients();
+    return next;
 }
 
 void rcServerContext::dropClosedClients() {
@@ -243,10 +377,25 @@ void rcServerContext::dropClosedClients() {
     }
 }
 
+bool rcServerContext::refusesBeforeLogin(const Client& client, const rcCommand& request) const {
+    if (!loginRequired_ || client.info_.isValid()) return false;
+    const std::string method = request.getMethod();
+    return method != "_login" && method != "_ping";
+}
+
 bool rcServerContext::processRequest(Client& client) {
     currentClient_ = &client;
     const rcCommand& request = *client.request_;
     const bool sync = !request.isAsync();
+
+    if (refusesBeforeLogin(client, request)) {
+        if (sync) {
+            currentResult_.setStatus(rcResult::ERROR);
+            currentResult_.setValue("Not logged in");
+        }
+        client.currentMethod_ = nullptr;
+        return sync;
+    }
 
     const auto method = methods_.find(request.getMethod());
     if (method == methods_.end()) {

@@ -6,7 +6,19 @@
 //
 // Every connection must begin with a successful "_login" (its argument is the client's
 // connection record as an attribute stream): any other first request is answered and then the
-// connection is closed. Every server has "_ping" (succeeds) and "_login". Requests for unknown
+// connection is closed. With setLoginRequired(true) that first request is run only when it is
+// "_ping"; any other gets the error reply "Not logged in". Every server has "_ping" (succeeds)
+// and "_login". A connection that sends no complete first request within the login time
+// (setLoginTimeout) is closed and logged.
+//
+// Replies never make the loop wait for a peer: each connection queues its reply lines and
+// writes them as its socket takes them. While a connection's queue holds more than the queue
+// limit (setReplyQueueLimit), its further requests are not read; a connection whose queue has
+// not emptied within the drain time (setDrainTimeout) is closed and logged. After each request
+// a connection gives back parse and queue buffers above BUFFER_KEEP_BYTES.
+//
+// A connection filter (setConnectionFilter) may refuse peers by address: they are closed as
+// they are accepted, and logged. Requests for unknown
 // methods or objects get "error" replies ("Unknown method: NAME", "Invalid Object: ID");
 // asynchronous requests never get a reply. A delayed method (rcMethod::DELAYED) answers later
 // through returnFromDelayedCommand().
@@ -16,13 +28,15 @@
 // are served on.
 //
 // Ownership: the context owns its clients and their connections; a closed client is deleted
-// the next time a connection is accepted, or with the context. Registered objects are not
+// at the start of the next pass of the loop, or with the context. Registered objects are not
 // owned.
 // Threads: everything runs on the thread that calls callIOHandlers(), except the object table,
 // which is locked: registerObject() and unregisterObject() may be called from any thread while
 // the loop runs. Methods, login() and returnFromDelayedCommand() run on the loop's thread.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -51,10 +65,14 @@ public:
 
         CoIoDescriptor* descriptor() override;
         const CoIoDescriptor* descriptor() const override;
-        // Reads what the socket has and serves every complete request in it. False (the
-        // connection closed) when the peer has gone, when the client is not logged in after a
-        // request, or when a request line is too long.
+        // Reads what the socket has and serves every complete request in it, as long as the
+        // reply queue is within its limit (the rest waits). False (the connection closed) when
+        // the peer has gone, when the client is not logged in after a request, when a request
+        // line is too long, or when a reply cannot be written.
         bool handleRead() override;
+        // Writes queued replies as far as the socket takes them, then serves requests that
+        // waited for the queue to shrink. False (the connection closed) on a failed write.
+        bool handleWrite() override;
         // Posts the connection's last error at error level; true.
         bool handleException() override;
 
@@ -62,27 +80,59 @@ public:
         unsigned int getId() const { return static_cast<unsigned int>(info_.getSerial()); }
         bool isOpen() const { return io_->isValid(); }
         const rcConnectionInfo& getConnectionInfo() const { return info_; }
-        // Bytes the request parser holds allocated.
-        size_t requestBufferBytes() const { return request_->capacity(); }
+        // Bytes the request parser, the unread requests and the reply queue hold allocated.
+        size_t requestBufferBytes() const;
+        // Reply bytes queued and not yet taken by the socket.
+        size_t queuedReplyBytes() const { return output_.size() - outputSent_; }
 
     private:
         friend class rcServerContext;
 
-        // Answers an over-long request line as well as the peer lets it, without waiting long.
+        // Serves the complete requests in `bytes` while the reply queue is within its limit;
+        // `consumed` tells how far it got. False when the connection was closed.
+        bool serve(const char* bytes, size_t size, size_t& consumed);
+        // Serves the requests kept in input_ (read while the queue was over its limit).
+        bool serveWaitingInput();
+        // Ends one request: resets the parser, giving back a large buffer.
+        void finishRequest();
+        // Writes what the socket takes of the queue without waiting; false on failure (the
+        // reason is the connection's last error).
+        bool flushOutput(uint64_t nowMs);
+        // Watches for room only while replies are queued, and for requests only while the
+        // queue is within its limit.
+        void updateEventMask();
+        bool isQueueOverLimit() const;
+        // Closes the connection when a deadline has passed (logged); otherwise the
+        // milliseconds until the next one (-1: none).
+        int enforceDeadlines(uint64_t nowMs);
+        std::string peerAddress() const;
+
+        // Answers an over-long request line as far as the socket takes it, without waiting.
         void answerLineTooLong();
         // Closes the connection and gives back the parser's memory.
         void closeConnection();
-        // Writes a reply line; a failed write is posted.
+        // Queues a reply line and writes what the socket takes; a failed write is posted and
+        // closes the connection.
         void writeReply(const rcResult& result);
-        // Writes all of `line`; false with the reason as the connection's last error.
-        bool sendLine(const std::string& line);
 
         std::unique_ptr<CoIoTcpDescriptor> io_;
         rcServerContext& context_;
         std::unique_ptr<rcCommand> request_;
         rcConnectionInfo info_;
         const rcMethod* currentMethod_;  // of the request being answered, or null
+        std::string input_;           // bytes read while the queue was over its limit
+        std::string output_;          // queued reply bytes; the first outputSent_ are written
+        size_t outputSent_ = 0;
+        uint64_t queuedSinceMs_ = 0;  // when the queue last stopped being empty; 0: empty
+        const uint64_t acceptedMs_;   // for the login time
     };
+
+    // Buffers of a connection above this size are given back after each request.
+    static constexpr size_t BUFFER_KEEP_BYTES = 64 * 1024;
+    // Defaults of the limits below.
+    static constexpr size_t DEFAULT_REPLY_QUEUE_LIMIT = 1024 * 1024;
+    static constexpr unsigned int DEFAULT_DRAIN_TIMEOUT_MS = 30000;
+    static constexpr unsigned int DEFAULT_LOGIN_TIMEOUT_MS = 30000;
 
     // Listens on `port` (port rules of CoIoTcpServerDescriptor: -1 lets the system choose) at
     // `bindAddress`, a numeric IPv4 or IPv6 address of this host; empty (the default) listens on
@@ -130,8 +180,24 @@ public:
 
     bool ping() { return true; }
 
-    // Memory held by the request parsers of all clients, open or closed.
+    // Limits of every connection (see the top of this file); loop thread, or before the loop
+    // runs. A timeout of 0 turns that limit off.
+    void setReplyQueueLimit(size_t bytes) { replyQueueLimit_ = bytes; }
+    void setDrainTimeout(unsigned int ms) { drainTimeoutMs_ = ms; }
+    void setLoginTimeout(unsigned int ms) { loginTimeoutMs_ = ms; }
+    // On: only "_ping" may run before "_login"; off by default.
+    void setLoginRequired(bool required) { loginRequired_ = required; }
+    // Called with the numeric peer address of every accepted connection; false closes it at
+    // once (posted at notice level). Empty (the default) lets every peer in. Loop thread.
+    void setConnectionFilter(std::function<bool(const std::string& peerAddress)> filter) {
+        connectionFilter_ = std::move(filter);
+    }
+
+    // Memory held by the request parsers, unread requests and reply queues of all clients,
+    // open or closed.
     size_t requestBufferBytes() const;
+    // Number of clients whose connection is open.
+    size_t openClientCount() const;
 
     // CoIoTcpServerHandler: takes a newly accepted connection.
     bool handleConnection(CoIoTcpDescriptor* io) override;
@@ -139,6 +205,9 @@ public:
 
 protected:
     Client* getCurrentClient() const { return currentClient_; }
+    // Closes connections past their deadlines, ends a pause of accepting, drops closed
+    // clients; the wait limit is the time to the next deadline.
+    int beforeWait() override;
 
 private:
     friend class rcSysCalls;
@@ -154,6 +223,8 @@ private:
     bool findObject(int id, void*& object) const EXCLUDES(objectsLock_);
     Client* findClient(unsigned int id);
     void dropClosedClients();
+    // The reply to a request that needs a login and has none (login required).
+    bool refusesBeforeLogin(const Client& client, const rcCommand& request) const;
 
     std::vector<std::unique_ptr<Client>> clients_;
     std::map<std::string, rcMethod> methods_;
@@ -162,6 +233,11 @@ private:
     rcResult currentResult_;
     Client* currentClient_;
     bool valid_;
+    size_t replyQueueLimit_ = DEFAULT_REPLY_QUEUE_LIMIT;
+    unsigned int drainTimeoutMs_ = DEFAULT_DRAIN_TIMEOUT_MS;
+    unsigned int loginTimeoutMs_ = DEFAULT_LOGIN_TIMEOUT_MS;
+    bool loginRequired_ = false;
+    std::function<bool(const std::string&)> connectionFilter_;
 };
 
 }  // namespace Vantrel

@@ -20,27 +20,7 @@ using testing::PeerSocket;
 using testing::requestLine;
 using testing::TestServer;
 
-class ServerContext : public ::testing::Test {
-protected:
-    void SetUp() override {
-        CoMsg::setFilterLevel(CoMsg::NOTICE_LEVEL);
-        ASSERT_TRUE(server.isValid());
-        ASSERT_GT(server.getPort(), 0);
-        loop.reset(new LoopThread(server));
-    }
-    void TearDown() override { loop.reset(); }
-
-    PeerSocket loggedIn() {
-        PeerSocket socket = PeerSocket::connectTo(server.getPort());
-        EXPECT_TRUE(socket.send(loginLine()));
-        EXPECT_EQ("ok \n", socket.readLine());
-        return socket;
-    }
-
-    testing::MessageCapture capture;
-    TestServer server;
-    std::unique_ptr<LoopThread> loop;
-};
+class ServerContext : public testing::ServerFixture {};
 
 TEST_F(ServerContext, AnswersPingAfterLoginWithOkAndASpace) {
     PeerSocket client = loggedIn();

@@ -9,12 +9,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -25,6 +28,7 @@
 #include "rcApi/rcConnectionInfo.h"
 #include "rcApi/rcMessage.h"
 #include "rcApi/rcServerContext.h"
+#include "testing/MessageCapture.h"
 
 namespace Vantrel {
 namespace testing {
@@ -78,7 +82,7 @@ private:
 };
 
 // Polls `condition` until it holds or `seconds` have passed.
-inline bool eventually(const std::function<bool()>& condition, int seconds = 5) {
+inline bool eventually(const std::function<bool()>& condition, int seconds = 20) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     while (!condition()) {
         if (std::chrono::steady_clock::now() > end) return false;
@@ -286,6 +290,31 @@ inline std::string loginLine() {
     record.fillInfo(nullptr);
     return requestLine("sync", 0, "_login", record.toAttrStream());
 }
+
+// A TestServer whose loop runs on its own thread for each test, messages from notice level
+// captured.
+class ServerFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CoMsg::setFilterLevel(CoMsg::NOTICE_LEVEL);
+        ASSERT_TRUE(server.isValid());
+        ASSERT_GT(server.getPort(), 0);
+        loop.reset(new LoopThread(server));
+    }
+    void TearDown() override { loop.reset(); }
+
+    // A connection that has logged in.
+    PeerSocket loggedIn() {
+        PeerSocket socket = PeerSocket::connectTo(server.getPort());
+        EXPECT_TRUE(socket.send(loginLine()));
+        EXPECT_EQ("ok \n", socket.readLine());
+        return socket;
+    }
+
+    MessageCapture capture;
+    TestServer server;
+    std::unique_ptr<LoopThread> loop;
+};
 
 // The most a process may grow while a peer streams bytes without a line feed at it: the line
 // limit, doubled for the growth of the parser's buffer and again for freed blocks an allocator

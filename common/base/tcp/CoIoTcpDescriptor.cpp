@@ -91,7 +91,8 @@ CoIoTcpDescriptor::CoIoTcpDescriptor() = default;
 CoIoTcpDescriptor::CoIoTcpDescriptor(int id) { setId(id); }
 
 CoIoTcpDescriptor::CoIoTcpDescriptor(const char* remoteHost, int port, int sendBufSize,
-                                     int rcvBufSize, int connectionTimeout) {
+                                     int rcvBufSize, int connectionTimeout,
+                                     const std::atomic<bool>* abandon) {
     CO_ASSERT(remoteHost != nullptr);
     CO_ASSERT(port >= 0 && sendBufSize >= 0 && rcvBufSize >= 0 && connectionTimeout >= 0);
     init();
@@ -107,7 +108,9 @@ CoIoTcpDescriptor::CoIoTcpDescriptor(const char* remoteHost, int port, int sendB
         return;
     }
     for (const CoSocketAddress& address : addresses) {
-        if (connectTo(address, remoteHost, port, sendBufSize, rcvBufSize, connectionTimeout))
+        if (connectTo(address, remoteHost, port, sendBufSize, rcvBufSize, connectionTimeout,
+                      abandon) ||
+            isAbandoned(abandon))
             return;
     }
 }
@@ -115,7 +118,8 @@ CoIoTcpDescriptor::CoIoTcpDescriptor(const char* remoteHost, int port, int sendB
 CoIoTcpDescriptor::~CoIoTcpDescriptor() { close(); }
 
 bool CoIoTcpDescriptor::connectTo(const CoSocketAddress& address, const char* host, int port,
-                                  int sendBufSize, int rcvBufSize, int connectionTimeout) {
+                                  int sendBufSize, int rcvBufSize, int connectionTimeout,
+                                  const std::atomic<bool>* abandon) {
     setLastError("");
     if (debugEnabled()) {
         CO_MSG_DEBUG("Trying family %d with addr (len %d):", address.family(), address.length());
@@ -126,7 +130,7 @@ bool CoIoTcpDescriptor::connectTo(const CoSocketAddress& address, const char* ho
     if (sendBufSize > 0) setSendBufferSizeSocketOption(sendBufSize);
     if (rcvBufSize > 0) setReceiveBufferSizeSocketOption(rcvBufSize);
     ConnectOutcome outcome = setNonBlocking(true) ? startConnect(address) : CONNECT_FAILED;
-    if (outcome == CONNECT_PENDING) outcome = finishConnect(connectionTimeout);
+    if (outcome == CONNECT_PENDING) outcome = finishConnect(connectionTimeout, abandon);
     if (outcome == CONNECT_DONE) {
         // An option that could not be set was posted; it does not make the connection fail.
         setLastError("");

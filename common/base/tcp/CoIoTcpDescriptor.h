@@ -17,6 +17,7 @@
 // connecting; read when the library is loaded.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 
@@ -36,15 +37,18 @@ public:
     // a request line). A peer that sends more without an end of line is broken or hostile: the
     // reader must fail rather than keep growing.
     static constexpr std::size_t MAX_LINE_LENGTH = 64u * 1024u * 1024u;
+    // How often a connect under way looks at its abandon flag, in milliseconds.
+    static constexpr int CONNECT_POLL_MS = 100;
 
     // Connects to `remoteHost` (a name or a numeric address) on `port`. Buffer sizes of 0 keep
     // the system's defaults. Preconditions: `remoteHost` not null; `port`, both buffer sizes and
     // `connectionTimeout` (seconds, per address tried) not negative.
     // A name that does not resolve leaves the host-not-found text; a connect that times out the
     // timed-out text; a refused one the refused text; with several addresses, the text of the
-    // last one tried.
+    // last one tried. `abandon` (optional, not owned, set by another thread) gives up the
+    // connect within CONNECT_POLL_MS of becoming true, with the aborted text.
     CoIoTcpDescriptor(const char* remoteHost, int port, int sendBufSize, int rcvBufSize,
-                      int connectionTimeout);
+                      int connectionTimeout, const std::atomic<bool>* abandon = nullptr);
     // Adopts an already connected socket (an accepted connection); the descriptor owns it.
     explicit CoIoTcpDescriptor(int id);
     ~CoIoTcpDescriptor() override;
@@ -56,6 +60,10 @@ public:
     // One send: the count sent (possibly less than `size`), -1 on failure (reset text when the
     // peer has gone). Waits for room when there is none. Precondition: the descriptor is valid.
     int nonBlockingWrite(const void* buf, unsigned int size) override;
+    // One send that never waits: the count sent (possibly less than `size`), 0 when the socket
+    // has no room, -1 on failure (reset text when the peer has gone). For event loops, which
+    // must not wait on one peer. Precondition: the descriptor is valid.
+    int sendWithoutWaiting(const void* buf, unsigned int size);
 
     // Numeric text (dotted IPv4 or IPv6) of the local or remote end. On failure the reason is
     // posted at error level and `out` is left alone.
@@ -123,14 +131,16 @@ private:
     // One address of the connect loop; true when connected (the socket is kept), false with
     // the reason as the last error and no socket.
     bool connectTo(const CoSocketAddress& address, const char* host, int port, int sendBufSize,
-                   int rcvBufSize, int connectionTimeout);
+                   int rcvBufSize, int connectionTimeout, const std::atomic<bool>* abandon);
     // Creates an unconnected stream socket of `family` and adopts it; false with the system's
     // text as last error.
     bool openSocket(int family);
     // Starts the connect: DONE, PENDING or FAILED (with the system's text as last error).
     ConnectOutcome startConnect(const CoSocketAddress& address);
-    // Waits for a pending connect: DONE, TIMED_OUT, REFUSED or FAILED (last error set).
-    ConnectOutcome finishConnect(int timeoutSeconds);
+    // Waits for a pending connect: DONE, TIMED_OUT, REFUSED or FAILED (last error set; the
+    // aborted text when abandoned).
+    ConnectOutcome finishConnect(int timeoutSeconds, const std::atomic<bool>* abandon);
+    static bool isAbandoned(const std::atomic<bool>* abandon) { return abandon && *abandon; }
 };
 
 }  // namespace Vantrel

@@ -50,22 +50,28 @@ CoIoTcpDescriptor::ConnectOutcome CoIoTcpDescriptor::startConnect(const CoSocket
     return CONNECT_FAILED;
 }
 
-CoIoTcpDescriptor::ConnectOutcome CoIoTcpDescriptor::finishConnect(int timeoutSeconds) {
+CoIoTcpDescriptor::ConnectOutcome CoIoTcpDescriptor::finishConnect(
+    int timeoutSeconds, const std::atomic<bool>* abandon) {
     const uint64_t deadline = CoTime::monotonicMs() + static_cast<uint64_t>(timeoutSeconds) * 1000;
     for (;;) {
+        if (isAbandoned(abandon)) {
+            setLastError(IO_ERR_CONNECTION_ABORTED);
+            return CONNECT_FAILED;
+        }
         const uint64_t now = CoTime::monotonicMs();
         const uint64_t left = deadline > now ? deadline - now : 0;
+        const uint64_t slice = abandon != nullptr ? std::min<uint64_t>(left, CONNECT_POLL_MS) : left;
         pollfd watched{};
         watched.fd = id();
         watched.events = POLLOUT;
-        const int result = poll(&watched, 1, static_cast<int>(std::min<uint64_t>(left, INT_MAX)));
+        const int result = poll(&watched, 1, static_cast<int>(std::min<uint64_t>(slice, INT_MAX)));
         if (result < 0 && errno == EINTR) continue;
         if (result < 0) {
             setLastError(IO_ERR_UNKNOWN);
             return CONNECT_FAILED;
         }
         if (result == 0) {
-            if (left <= INT_MAX) return CONNECT_TIMED_OUT;
+            if (left == slice && left <= INT_MAX) return CONNECT_TIMED_OUT;
             continue;
         }
         int pending = 0;
@@ -114,6 +120,19 @@ int CoIoTcpDescriptor::nonBlockingWrite(const void* buf, unsigned int size) {
             waitFor(WAIT_WRITE, -1, ready);
             continue;
         }
+        setLastError(IO_ERR_UNKNOWN);
+        return -1;
+    }
+}
+
+int CoIoTcpDescriptor::sendWithoutWaiting(const void* buf, unsigned int size) {
+    CO_ASSERT(isValid());
+    if (size == 0) return 0;
+    for (;;) {
+        const ssize_t n = send(id(), buf, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n >= 0) return static_cast<int>(n);
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
         setLastError(IO_ERR_UNKNOWN);
         return -1;
     }

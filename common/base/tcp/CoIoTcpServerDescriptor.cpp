@@ -1,6 +1,7 @@
 #include "tcp/CoIoTcpServerDescriptor.h"
 
 #include <algorithm>
+#include <climits>
 #include <cerrno>
 
 #include "loggerBase/CoException.h"
@@ -14,7 +15,9 @@ namespace {
 
 constexpr int FIRST_DYNAMIC_PORT = 49152;
 constexpr int LAST_PORT = 65535;
-constexpr int LISTEN_BACKLOG = 5;
+// As many pending connections as the system allows: it caps the number at its own maximum
+// (net.core.somaxconn), so a burst of clients is not turned away while the loop is busy.
+constexpr int LISTEN_BACKLOG = INT_MAX;
 constexpr int SYSTEM_CHOSEN = 0;  // binding port 0 lets the system pick
 
 struct ProtocolSwitches {

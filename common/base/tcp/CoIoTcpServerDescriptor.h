@@ -8,7 +8,7 @@
 //   port == 0  nothing is opened.
 // The second constructor searches minPort..maxPort (maxPort -1: up to 65535); minPort must be
 // above 0. Address reuse is on for a fixed port and off while searching. The socket listens
-// non-blocking, with a backlog of 5.
+// non-blocking, with the largest backlog the system allows.
 //
 // Address: `bindAddress` is a numeric IPv4 or IPv6 text ("127.0.0.1", "::1", "0.0.0.0"); empty
 // (the default) means the wildcard address of the family. A non-numeric text, or an address

@@ -2,6 +2,7 @@
 
 #include "loggerBase/CoMsg.h"
 #include "osal/CoAssert.h"
+#include "osal/CoTime.h"
 
 namespace Vantrel {
 
@@ -19,14 +20,36 @@ CoIoTcpServerHandler::~CoIoTcpServerHandler() = default;
 
 bool CoIoTcpServerHandler::handleRead() {
     std::string error;
-    const int socket = acceptConnection(error);
-    if (socket < 0) {
-        CO_MSG_DEBUG("Can't accept client connection: %s.", error.c_str());
-        return false;
-    }
+    int code = 0;
+    const int socket = acceptConnection(error, code);
+    if (socket < 0) return acceptFailed(code, error);
+    shortagePosted_ = false;
     CO_MSG_DEBUG("Connection successful.");
     CO_ASSERT_TEXT(!forkOnConnection(), "forking on connection is not supported");
     return handleSocket(socket);
+}
+
+bool CoIoTcpServerHandler::acceptFailed(int code, const std::string& error) {
+    CO_MSG_DEBUG("Can't accept client connection: %s.", error.c_str());
+    if (isListenerBroken(code)) return false;
+    if (!isDescriptorShortage(code)) return true;  // that one connection went wrong
+    if (!shortagePosted_) {
+        CO_MSG_ERROR("Can't accept client connection: %s. Accepting again as descriptors "
+                     "become free.", error.c_str());
+        shortagePosted_ = true;
+    }
+    setEventMask(0);
+    resumeAtMs_ = CoTime::monotonicMs() + ACCEPT_BACKOFF_MS;
+    return true;
+}
+
+int CoIoTcpServerHandler::resumeAcceptingIfDue() {
+    if (resumeAtMs_ == 0) return -1;
+    const uint64_t now = CoTime::monotonicMs();
+    if (now < resumeAtMs_) return static_cast<int>(resumeAtMs_ - now);
+    resumeAtMs_ = 0;
+    setEventMask(READ_EVENT | EXCEPTION_EVENT);
+    return -1;
 }
 
 bool CoIoTcpServerHandler::handleSocket(int id) {

@@ -9,7 +9,16 @@
 
 namespace Vantrel {
 
-int CoIoTcpServerHandler::acceptConnection(std::string& error) {
+bool CoIoTcpServerHandler::isDescriptorShortage(int code) {
+    return code == EMFILE || code == ENFILE || code == ENOBUFS || code == ENOMEM;
+}
+
+bool CoIoTcpServerHandler::isListenerBroken(int code) {
+    return code == EBADF || code == EINVAL || code == ENOTSOCK || code == EOPNOTSUPP ||
+           code == EFAULT;
+}
+
+int CoIoTcpServerHandler::acceptConnection(std::string& error, int& code) {
     sockaddr_storage peer{};
     socklen_t length = sizeof peer;
     for (;;) {
@@ -18,6 +27,7 @@ int CoIoTcpServerHandler::acceptConnection(std::string& error) {
                                    SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (socket >= 0) return socket;
         if (errno == EINTR) continue;
+        code = errno;
         error = coCurrentOsErrorText();
         return -1;
     }

@@ -5,7 +5,9 @@
 #include <fcntl.h>
 #include <poll.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <set>
 #include <string>
@@ -77,15 +79,46 @@ TEST(CoIoTcpServerHandler, EachClientIsHandedOverOnceAsAValidNonBlockingConnecti
     EXPECT_EQ(clientCount, successes);
 }
 
-TEST(CoIoTcpServerHandler, AFailedAcceptIsPostedAndAnsweredFalse) {
+TEST(CoIoTcpServerHandler, AnAcceptWithNothingWaitingIsPostedAndKeepsTheListener) {
     RecordingServer server;
     ASSERT_TRUE(server.descriptor()->isValid()) << server.descriptor()->lastError();
     DebugCapture messages;
-    EXPECT_FALSE(server.handleRead());  // nobody is waiting to be accepted
+    EXPECT_TRUE(server.handleRead());  // nobody is waiting to be accepted
     EXPECT_TRUE(server.connections.empty());
     const std::string expected =
         "Can't accept client connection: Resource temporarily unavailable.";
     EXPECT_EQ(std::vector<std::string>{expected}, messages.texts());
+    EXPECT_EQ(CoIoHandler::READ_EVENT | CoIoHandler::EXCEPTION_EVENT, server.getEventMask());
+}
+
+// Out of descriptors, the listener pauses (no events watched) instead of leaving the loop,
+// posts the shortage once, and takes the waiting client once descriptors are free again.
+TEST(CoIoTcpServerHandler, RunningOutOfDescriptorsPausesAcceptingAndResumes) {
+    RecordingServer server;
+    ASSERT_TRUE(server.descriptor()->isValid()) << server.descriptor()->lastError();
+    CoIoTcpDescriptor client("127.0.0.1", server.descriptor()->getPort(), 0, 0, 5);
+    ASSERT_TRUE(client.isValid()) << client.lastError();
+    ASSERT_TRUE(readable(*server.descriptor(), 5000));
+    DebugCapture messages;
+    {
+        testing::DescriptorCeiling ceiling(0);
+        EXPECT_TRUE(server.handleRead());
+        EXPECT_EQ(0, server.getEventMask());
+        EXPECT_TRUE(server.handleRead());
+    }
+    EXPECT_TRUE(server.connections.empty());
+    const std::string shortage =
+        "Can't accept client connection: Too many open files. Accepting again as descriptors "
+        "become free.";
+    const std::vector<std::string> texts = messages.texts();
+    EXPECT_EQ(1, std::count(texts.begin(), texts.end(), shortage));
+    EXPECT_GT(server.resumeAcceptingIfDue(), 0);
+    const uint64_t start = CoTime::monotonicMs();
+    while (server.resumeAcceptingIfDue() >= 0 && CoTime::monotonicMs() - start < 5000)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(CoIoHandler::READ_EVENT | CoIoHandler::EXCEPTION_EVENT, server.getEventMask());
+    EXPECT_TRUE(server.handleRead());
+    EXPECT_EQ(1u, server.connections.size());
 }
 
 }  // namespace

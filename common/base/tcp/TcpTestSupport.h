@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -295,6 +296,26 @@ struct ConnectedPair {
     RawListener listener;
     CoIoTcpDescriptor client;
     RawSocket peer;
+};
+
+// Lowers this process's descriptor limit for one scope, so that at most `spare` more
+// descriptors can be opened (the ones already open stay valid); restores it at the end.
+class DescriptorCeiling {
+public:
+    explicit DescriptorCeiling(int spare) {
+        ::getrlimit(RLIMIT_NOFILE, &saved_);
+        const int lowestFree = ::dup(0);
+        ::close(lowestFree);
+        rlimit lowered = saved_;
+        lowered.rlim_cur = static_cast<rlim_t>(lowestFree + spare);
+        EXPECT_EQ(0, ::setrlimit(RLIMIT_NOFILE, &lowered));
+    }
+    ~DescriptorCeiling() { ::setrlimit(RLIMIT_NOFILE, &saved_); }
+    DescriptorCeiling(const DescriptorCeiling&) = delete;
+    DescriptorCeiling& operator=(const DescriptorCeiling&) = delete;
+
+private:
+    rlimit saved_{};
 };
 
 }  // namespace testing
