@@ -9,12 +9,16 @@
 VantrelServerImp::VantrelServerImp(const VantrelServerId& id)
     : frames_(new VantrelServerFrames(*this)), serverId_(id) {}
 
-VantrelServerImp::~VantrelServerImp() { unbind(); }
+// The frame operations live as long as this object (another thread may stop them): they go
+// first, and a rebinding keeps them.
+VantrelServerImp::~VantrelServerImp() {
+    frames_.reset();
+    unbind();
+}
 
 // The clients refer to the connection: they go before the reference on it.
 void VantrelServerImp::unbind() {
     connection_ = nullptr;
-    frames_.reset();
     nodeClient_.reset();
     baseClient_.reset();
     info_.reset();
