@@ -20,6 +20,15 @@ public:
     void post(const Vantrel::CoMsg&) const override {}
 };
 
+// Routes every message to a DiscardingRouter for the rest of the run, building those down to
+// the debug level. Call it once, before the first input.
+inline bool discardMessages() {
+    static const DiscardingRouter router;
+    Vantrel::CoMsg::setRouter(&router);
+    Vantrel::CoMsg::setFilterLevel(Vantrel::CoMsg::DEBUGGING_LEVEL);
+    return true;
+}
+
 // Feeds `data` after its first byte to a line message (rcCommand, rcResult) in pieces, the
 // first byte choosing their size (even: all at once; odd: 1 to 16 bytes), and to a second
 // message one byte at a time. Both must agree on where each line ends; each complete line must

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -24,6 +25,9 @@ public:
         std::string args;
         bool operator==(const Request& other) const {
             return method == other.method && args == other.args;
+        }
+        friend void PrintTo(const Request& request, std::ostream* out) {
+            *out << request.method << "(" << request.args << ")";
         }
     };
 
@@ -86,7 +90,7 @@ private:
             "GetFramesEx", "SetFramePaths", "SetFramePathsEx", "GetFramePaths",
             "GetFramePathsEx", "GetMetaData", "SetMetaData", "QueryMetaDataSupport",
             "GetStreamId", "GetStorageId", "QueryNodePlugInVendor", "QueryNodePlugInProduct",
-            "QueryNodePlugInVersion"};
+            "QueryNodePlugInVersion", "RegisterEvents", "UnregisterEvents"};
         return names;
     }
 

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -130,6 +131,22 @@ private:
     std::string tree_ = "tree";
     int port_ = 0;
     int framePort_ = 0;  // kept on restart, like the node port
+};
+
+// Sets the character-type locale for a scope.
+class ScopedLocale {
+public:
+    explicit ScopedLocale(const char* name) : previous_(std::setlocale(LC_CTYPE, nullptr)) {
+        ok_ = std::setlocale(LC_CTYPE, name) != nullptr;
+    }
+    ~ScopedLocale() { std::setlocale(LC_CTYPE, previous_.c_str()); }
+    ScopedLocale(const ScopedLocale&) = delete;
+    ScopedLocale& operator=(const ScopedLocale&) = delete;
+    bool ok() const { return ok_; }
+
+private:
+    std::string previous_;
+    bool ok_;
 };
 
 // Records the calls of the process-wide disconnect callback while installed.

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <chrono>
 #include <atomic>
 #include <future>
@@ -17,6 +18,7 @@
 
 #include "ServerHandleTestSupport.h"
 #include "network/CoNetworkUtil.h"
+#include "osal/CoEnvSettings.h"
 #include "vantrel/client/VantrelClientAPI.h"
 #include "vantrel/client/VantrelBaseClientAPI.h"
 #include "vantrel/client/VantrelClientConnection.h"
@@ -263,6 +265,35 @@ TEST(ConnectionFailures, StopFromAnotherThreadCutsTheCallShort) {
     EXPECT_EQ(std::vector<std::string>{server.id()}, disconnects.ids());
 }
 
+// Handles of one server share its link: a handle that never made a call can stop the call
+// another handle has in progress.
+TEST(ConnectionFailures, StopThroughAnUnusedHandleReachesTheSharedLink) {
+    ScriptedServer server;
+    ClientScope client;
+    VantrelServerHandle calling(server.id().c_str());
+    auto ping = std::async(std::launch::async, [&] { return calling.ping(600000); });
+    ASSERT_EQ("sync 0 Ping \n", server.awaitRequest());
+    VantrelServerHandle unused(server.id().c_str());
+    unused.stop("Stopped through another handle");
+    ASSERT_EQ(std::future_status::ready, ping.wait_for(std::chrono::seconds(10)));
+    EXPECT_FALSE(ping.get());
+    EXPECT_STREQ("Stopped through another handle", calling.lastError());
+    EXPECT_STREQ("", unused.lastError());
+}
+
+// stop() may come from another thread while the handle's own thread binds it for its first
+// call: both bind the one implementation, once.
+TEST(ConnectionFailures, StopWhileTheHandleBindsForItsFirstCall) {
+    ScriptedServer server;
+    ClientScope client;
+    VantrelServerHandle handle(server.id().c_str());
+    auto ping = std::async(std::launch::async, [&] { return handle.ping(600000); });
+    while (ping.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
+        handle.stop("Stopped by the test");
+    EXPECT_FALSE(ping.get());
+    EXPECT_STREQ("Stopped by the test", handle.lastError());
+}
+
 TEST(ConnectionFailures, TimeOutClosesTheLink) {
     ScriptedServer server;
     ClientScope client;
@@ -272,6 +303,107 @@ TEST(ConnectionFailures, TimeOutClosesTheLink) {
     EXPECT_EQ(Vantrel::CoNetworkUtil::strerror(ETIMEDOUT), handle.lastError());
     EXPECT_FALSE(handle.isConnected()) << "a late reply must not answer the next call";
     EXPECT_EQ(1u, disconnects.ids().size());
+}
+
+// A peer that takes connections and never says a word: it listens, and the system completes
+// every connection for it, but nothing ever reads or answers.
+class HungPeer {
+public:
+    HungPeer() : listener_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+            ::listen(listener_, 16) == 0 &&
+            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            port_ = ntohs(address.sin_port);
+    }
+    ~HungPeer() { ::close(listener_); }
+    HungPeer(const HungPeer&) = delete;
+    HungPeer& operator=(const HungPeer&) = delete;
+    std::string id() const { return "127.0.0.1:" + std::to_string(port_); }
+
+private:
+    const int listener_;
+    int port_ = 0;
+};
+
+// The application's call ceiling for a scope.
+class CallCeiling {
+public:
+    explicit CallCeiling(unsigned int ms) { VantrelClientSetCallTimeout(ms); }
+    ~CallCeiling() { VantrelClientSetCallTimeout(0); }
+};
+
+// VANTREL_CALL_TIMEOUT_MS set in the environment for a scope, and read again as when the
+// library is loaded.
+class CallTimeoutVariable {
+public:
+    explicit CallTimeoutVariable(const char* value)
+        : setting_(Vantrel::CoEnvStringSetting::find("VANTREL_CALL_TIMEOUT_MS")),
+          wasSet_(Vantrel::coEnvExists("VANTREL_CALL_TIMEOUT_MS")),
+          saved_(wasSet_ ? Vantrel::coGetEnv("VANTREL_CALL_TIMEOUT_MS") : "") {
+        ::setenv("VANTREL_CALL_TIMEOUT_MS", value, 1);
+        setting_->reload();
+    }
+    ~CallTimeoutVariable() {
+        if (wasSet_)
+            ::setenv("VANTREL_CALL_TIMEOUT_MS", saved_.c_str(), 1);
+        else
+            ::unsetenv("VANTREL_CALL_TIMEOUT_MS");
+        setting_->reload();
+    }
+
+private:
+    Vantrel::CoEnvStringSetting* setting_;
+    const bool wasSet_;
+    const std::string saved_;
+};
+
+const std::string TIMED_OUT = Vantrel::CoNetworkUtil::strerror(ETIMEDOUT);
+
+// Node calls wait 100,000,000 ms by default: a server that hangs must not hold them that
+// long when the application set a ceiling, whether it hangs before the login or after.
+TEST(CallCeiling, NodeCallToAHungPeerFailsWithTheTimeOutText) {
+    ClientScope client;
+    CallCeiling ceiling(300);
+    HungPeer peer;
+    VantrelServerHandle handle(peer.id().c_str());
+    VantrelNodeHandle root;
+    EXPECT_FALSE(handle.getRootNode(root));
+    EXPECT_EQ(TIMED_OUT, handle.lastError());
+    EXPECT_FALSE(handle.isConnected());
+    VantrelStr vendor;
+    EXPECT_FALSE(handle.getVendor(vendor));
+    EXPECT_EQ(TIMED_OUT, handle.lastError());
+}
+
+TEST(CallCeiling, CallsAfterTheLoginAndPingsAreBoundedToo) {
+    ScriptedServer server;  // logs in, then never answers
+    ClientScope client;
+    CallCeiling ceiling(300);
+    VantrelServerHandle handle(server.id().c_str());
+    VantrelNodeHandle root;
+    EXPECT_FALSE(handle.getRootNode(root));
+    EXPECT_EQ(TIMED_OUT, handle.lastError());
+    EXPECT_EQ("sync 0 GetRootNode \n", server.awaitRequest());
+
+    HungPeer peer;
+    VantrelServerHandle pinged(peer.id().c_str());
+    EXPECT_FALSE(pinged.ping(600000));
+    EXPECT_EQ(TIMED_OUT, pinged.lastError());
+}
+
+TEST(CallCeiling, EnvironmentVariableSetsTheCeiling) {
+    ClientScope client;
+    CallTimeoutVariable variable("300");
+    EXPECT_EQ(300u, VantrelClientGetCallTimeout());
+    HungPeer peer;
+    VantrelServerHandle handle(peer.id().c_str());
+    VantrelStr name;
+    EXPECT_FALSE(handle.getDisplayName(name));  // the server's description
+    EXPECT_EQ(TIMED_OUT, handle.lastError());
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "FakeNodeServer.h"
+#include "ServerHandleTestSupport.h"
 #include "vantrel/client/VantrelClientAPI.h"
 #include "vantrel/client/VantrelClientConnection.h"
 #include "vantrel/client/VantrelNodeClientAPI.h"
@@ -147,6 +148,74 @@ TEST_F(NodeClientWire, EveryRequestSendsItsArgumentTextExactly) {
                   {"AllocateFramesEx",
                    attr("Node", "7") + attr("NumFrames", "2") + attr("Fmt", SAMPLE_FORMAT_STREAM)},
                   {"GetFramePathsEx", attr("Parent", "7") + localHostStream()}}));
+}
+
+// Texts go out in UTF-8 from the locale and come back into it, in every request form: in a
+// UTF-8 locale unchanged, in the C locale with "?" for what ASCII cannot hold (and the end of
+// a text sent dropped after a byte that is no character there).
+TEST_F(NodeClientWire, TextsCrossInUTF8FromAndToTheLocale) {
+    const char* const name = "Caf\xc3\xa9 noir";
+    const std::vector<std::string> paths{"/m\xc3\xa9" "dia/a.dpx"};
+    const VantrelNodeId clip("7");
+    const struct {
+        const char* locale;
+        std::string sentName, sentPath, sentStream, readBack;
+    } locales[] = {
+        {"C.UTF-8", name, paths[0], "n\xc3\xb6tes", "caf\xc3\xa9"},
+        {"C", "Caf?", "/m?", "n?", "caf?"},
+    };
+    for (const auto& l : locales) {
+        SCOPED_TRACE(l.locale);
+        client_testing::ScopedLocale locale(l.locale);
+        ASSERT_TRUE(locale.ok());
+        VantrelNodeId id;
+        std::string text;
+        server_.clearRequests();
+        EXPECT_TRUE(client_.createNode(clip, name, "CLIP", 0, sampleFormat(), id));
+        EXPECT_TRUE(client_.createNodeEx(clip, name, "CLIP", 0, sampleFormat(), id));
+        VantrelNodeId renamed("7");
+        EXPECT_TRUE(client_.renameNode(renamed, name));
+        EXPECT_TRUE(client_.setFramePaths(clip, paths, sampleFormat()));
+        EXPECT_TRUE(client_.setFramePathsEx(clip, paths, sampleFormat()));
+        EXPECT_TRUE(client_.getMetaData(clip, "n\xc3\xb6tes", "f\xc3\xa9", 1, text));
+        EXPECT_TRUE(client_.setMetaData(clip, "n\xc3\xb6tes", "d\xc3\xa9"));
+        EXPECT_EQ(server_.requests(),
+                  (std::vector<Request>{
+                      {"CreateNode", "7 \"" + l.sentName + "\" 0 CLIP " + SAMPLE_FORMAT_TEXT},
+                      {"CreateNodeEx", attr("Parent", "7") + attr("Displ", l.sentName) +
+                                           attr("Type", "0") + attr("ExType", "CLIP") +
+                                           attr("Fmt", SAMPLE_FORMAT_STREAM)},
+                      {"RenameNode", attr("Node", "7") + attr("Displ", l.sentName)},
+                      {"SetFramePaths", "7 " + host() + " " + osType() + " " + osVersion() +
+                                            " " + l.sentPath},
+                      {"SetFramePathsEx",
+                       attr("Parent", "7") +
+                           attr("Paths", "1 " + std::to_string(l.sentPath.size()) + " " +
+                                             l.sentPath) +
+                           localHostStream() + attr("Fmt", SAMPLE_FORMAT_STREAM)},
+                      // Metadata contents and filters pass as given.
+                      {"GetMetaData", "7 " + l.sentStream + " f\xc3\xa9 1"},
+                      {"SetMetaData", "7 " + l.sentStream + " \"d\xc3\xa9\""}}));
+
+        std::vector<Child> children;
+        std::vector<std::string> strings;
+        server_.answer("GetDisplayName", "caf\xc3\xa9");
+        ASSERT_TRUE(client_.getDisplayName(clip, text));
+        EXPECT_EQ(text, l.readBack);
+        server_.answer("GetChildren", "8,caf\xc3\xa9");
+        ASSERT_TRUE(client_.getChildren(clip, children));
+        ASSERT_EQ(children.size(), 1u);
+        EXPECT_EQ(children[0].displayName, l.readBack);
+        server_.answer("GetFramePaths", "/caf\xc3\xa9");
+        ASSERT_TRUE(client_.getFramePaths(clip, strings));
+        EXPECT_EQ(strings, std::vector<std::string>{"/" + l.readBack});
+        server_.answer("GetFramePathsEx", "1 5 caf\xc3\xa9");
+        ASSERT_TRUE(client_.getFramePathsEx(clip, strings));
+        EXPECT_EQ(strings, std::vector<std::string>{l.readBack});
+        server_.answer("QueryMetaDataSupport", "XML,caf\xc3\xa9");
+        ASSERT_TRUE(client_.queryMetaDataSupport(clip, strings));
+        EXPECT_EQ(strings, (std::vector<std::string>{"XML", l.readBack}));
+    }
 }
 
 TEST_F(NodeClientWire, RepliesAreDecoded) {

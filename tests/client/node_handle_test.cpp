@@ -25,6 +25,7 @@
 
 namespace {
 
+using client_testing::ScopedLocale;
 using client_testing::TempDir;
 using vantreld::testing::VantreldProcess;
 
@@ -74,20 +75,6 @@ private:
     int initStatus_ = -1;
     std::unique_ptr<VantreldProcess> process_;
     int port_ = -1;
-};
-
-// Sets the character-type locale for a scope.
-class ScopedLocale {
-public:
-    explicit ScopedLocale(const char* name) : previous_(std::setlocale(LC_CTYPE, nullptr)) {
-        ok_ = std::setlocale(LC_CTYPE, name) != nullptr;
-    }
-    ~ScopedLocale() { std::setlocale(LC_CTYPE, previous_.c_str()); }
-    bool ok() const { return ok_; }
-
-private:
-    std::string previous_;
-    bool ok_;
 };
 
 std::string text(const VantrelStr& str) { return str.c_str(); }
@@ -287,13 +274,27 @@ TEST_F(NodeHandleTest, CreatesRenamesAndDestroysNodes) {
         found))
         << server_->lastError();
 
+    // No frames left, for this handle and for the server.
+    ASSERT_TRUE(clip.setNumFrames(0)) << clip.lastError();
+    ASSERT_TRUE(clip.getNumFrames(frames));
+    EXPECT_EQ(frames, 0);
+    ASSERT_TRUE(VantrelNodeHandle(*server_, clip.getNodeId()).getNumFrames(frames));
+    EXPECT_EQ(frames, 0);
+
+    // The whole subtree goes: the folder and the clip in it.
     ASSERT_TRUE(folder.destroyNode()) << folder.lastError();
     int none = 0;
     EXPECT_FALSE(folder.getNumChildren(none));  // the node is gone: the server says so
-    EXPECT_STRNE(folder.lastError(), "");
+    const std::string gone = folder.lastError();
+    EXPECT_NE(gone, "");
+    EXPECT_FALSE(VantrelNodeHandle(*server_, clip.getNodeId()).getDisplayName(name));
+    EXPECT_NE(server_->lastError(), gone) << "each failure leaves its own text";
     VantrelNodeHandle fresh = at("/Volume 1/Commercial/Shared Vault/Library A/Dailies");
     ASSERT_TRUE(fresh.getNumChildren(after));
     EXPECT_EQ(after, before);
+    // Successes leave the last failure's text, and every handle of the server reads it.
+    EXPECT_STRNE(fresh.lastError(), "");
+    EXPECT_STREQ(fresh.lastError(), folder.lastError());
 }
 
 TEST_F(NodeHandleTest, SetsAndGetsMetadata) {
@@ -333,11 +334,17 @@ TEST_F(NodeHandleTest, FindChildComparesDisplayNamesExactly) {
     ASSERT_TRUE(child.getDisplayName(name));
     EXPECT_EQ(text(name), "Shot 020");
 
+    // A failed search leaves the output as it was given.
+    VantrelNodeHandle other = at("/Volume 1/Feature Film");
+    child = other;
     EXPECT_FALSE(VantrelFindChild(reel, "shot 020", child));
+    EXPECT_STREQ(reel.lastError(), "No child named 'shot 020'");
     EXPECT_FALSE(VantrelFindChild(reel, "Shot 02", child));
-    ASSERT_TRUE(child.getDisplayName(name));
-    EXPECT_EQ(text(name), "Shot 020");  // the last child looked at
     EXPECT_FALSE(VantrelFindChild(reel, nullptr, child));
+    EXPECT_EQ(child.getNodeId(), other.getNodeId());
+    VantrelNodeHandle bogus(*server_, "no such node");
+    EXPECT_FALSE(VantrelFindChild(bogus, "Shot 010", child));  // the listing itself fails
+    EXPECT_EQ(child.getNodeId(), other.getNodeId());
 
     // The parent may receive the child.
     ASSERT_TRUE(VantrelFindChild(reel, "Shot 010", reel));
@@ -365,7 +372,14 @@ TEST_F(NodeHandleTest, ResolveDisplayPathVisitsOnlyTheNamedComponents) {
     ASSERT_TRUE(node.getNodeTypeStr(type));
     EXPECT_EQ(text(type), "HOST");
 
-    EXPECT_FALSE(VantrelResolveDisplayPath(*server_, "/Volume 1/Nowhere/Commercial", node));
+    // A path that is not found leaves the output on the node it held, not on the last
+    // component that was found.
+    ASSERT_TRUE(VantrelResolveDisplayPath(*server_, "/Volume 1/Feature Film", node));
+    const VantrelNodeId film = node.getNodeId();
+    for (const char* missing : {"/Volume 1/Nope", "/Volume 1/Nowhere/Commercial", "/Nope"}) {
+        EXPECT_FALSE(VantrelResolveDisplayPath(*server_, missing, node)) << missing;
+        EXPECT_EQ(node.getNodeId(), film) << missing;
+    }
 }
 
 TEST(NodeDisplayPath, ResolvingFailsWhenTheRootCannotBeHad) {
@@ -381,9 +395,16 @@ TEST(NodeDisplayPath, ResolvingFailsWhenTheRootCannotBeHad) {
 
 // ---------------------------------------------------------------------------- locales
 
-TEST_F(NodeHandleTest, NonAsciiDisplayNamesFollowTheLocale) {
+// Every text a node handle exchanges with a server (names, frame paths, metadata stream
+// names) crosses the wire in UTF-8: sent from the locale's encoding, read back into it.
+TEST_F(NodeHandleTest, TextsSentAndReadBackFollowTheLocale) {
     const char* const binPath = "/Volume 1/Commercial/Shared Vault/Bin 1";
+    const char* const unicode = "\xc3\x9cn\xc3\xaf""c\xc3\xb8""d\xc3\xa9 test";
+    const char* const mediaPath = "/media/caf\xc3\xa9/0001.dpx";
+    const char* const stream = "notes-\xc3\xa9t\xc3\xa9";
+    VantrelNodeId utf8Clip, asciiClip;
     {
+        // A UTF-8 locale: every text passes unchanged, both ways.
         ScopedLocale utf8("C.UTF-8");
         ASSERT_TRUE(utf8.ok());
         VantrelNodeHandle bin = at(binPath);
@@ -395,13 +416,32 @@ TEST_F(NodeHandleTest, NonAsciiDisplayNamesFollowTheLocale) {
         EXPECT_EQ(text(name), CAFE_UTF8);
 
         VantrelNodeHandle created;
-        ASSERT_TRUE(bin.createNode("\xc3\x89t\xc3\xa9", "CLIP", created)) << bin.lastError();
-        VantrelNodeHandle reread(*server_, created.getNodeId());
+        ASSERT_TRUE(bin.createNode(unicode, "CLIP", created)) << bin.lastError();
+        utf8Clip = created.getNodeId();
+        const VantrelStr paths[] = {mediaPath};
+        ASSERT_TRUE(created.linkToFrames(paths, 1)) << created.lastError();
+        ASSERT_TRUE(created.setMetaData(stream, "<x/>")) << created.lastError();
+
+        VantrelNodeHandle reread(*server_, utf8Clip);
         ASSERT_TRUE(reread.getDisplayName(name));
-        EXPECT_EQ(text(name), "\xc3\x89t\xc3\xa9");
+        EXPECT_EQ(text(name), unicode);
+        VantrelStr path;
+        ASSERT_TRUE(reread.getFrameIdPath(0, path)) << reread.lastError();
+        EXPECT_EQ(text(path), mediaPath);
+        bool available = false;
+        ASSERT_TRUE(reread.getIsMetaDataStreamAvailable(stream, available));
+        EXPECT_TRUE(available);
+        ASSERT_TRUE(reread.getMetaData(stream, nullptr, 0, name)) << reread.lastError();
+        EXPECT_EQ(text(name), "<x/>");
+        VantrelStr translated;  // no rule matches: the server gives the path back
+        ASSERT_TRUE(server_->translatePath(mediaPath, translated, "alpha", "beta",
+                                           VantrelOS::Linux, VantrelOS::Linux));
+        EXPECT_EQ(text(translated), mediaPath);
     }
     {
-        // Characters the locale cannot hold become "?", in lists and in single names alike.
+        // The C locale holds ASCII only: characters it cannot hold become "?" on the way in,
+        // in lists and in single names alike; bytes that are no character of it end the text
+        // sent with "?", so that nothing the server stores was left unconverted.
         ScopedLocale ascii("C");
         ASSERT_TRUE(ascii.ok());
         VantrelNodeHandle bin = at(binPath);
@@ -411,7 +451,62 @@ TEST_F(NodeHandleTest, NonAsciiDisplayNamesFollowTheLocale) {
         VantrelStr name;
         ASSERT_TRUE(byId.getDisplayName(name)) << byId.lastError();
         EXPECT_EQ(text(name), "Coucher de soleil ? caf?");
+
+        VantrelNodeHandle reread(*server_, utf8Clip);
+        ASSERT_TRUE(reread.getDisplayName(name));
+        EXPECT_EQ(text(name), "?n?c?d? test");
+        VantrelStr path;
+        ASSERT_TRUE(reread.getFrameIdPath(0, path));
+        EXPECT_EQ(text(path), "/media/caf?/0001.dpx");
+        ASSERT_TRUE(reread.getAvailableMetaDataStream(0, name));
+        EXPECT_EQ(text(name), "notes-?t?");
+        ASSERT_TRUE(server_->translatePath("/media/r\xc3\xa9sum\xc3\xa9", path, "alpha", "beta",
+                                           VantrelOS::Linux, VantrelOS::Linux));
+        EXPECT_EQ(text(path), "/media/r?");
+
+        VantrelNodeHandle created;
+        ASSERT_TRUE(bin.createNode("Caf\xc3\xa9 noir", "CLIP", created)) << bin.lastError();
+        asciiClip = created.getNodeId();
+        ASSERT_TRUE(created.getDisplayName(name));
+        EXPECT_EQ(text(name), "Caf?") << "the name as the server gives it back";
+        const VantrelStr paths[] = {mediaPath};
+        ASSERT_TRUE(created.linkToFrames(paths, 1)) << created.lastError();
+        ASSERT_TRUE(created.renameNode("R\xc3\xa9sum\xc3\xa9 noir")) << created.lastError();
     }
+    {
+        // What the C locale sent is what the server keeps.
+        ScopedLocale utf8("C.UTF-8");
+        VantrelNodeHandle reread(*server_, asciiClip);
+        VantrelStr name, path;
+        ASSERT_TRUE(reread.getDisplayName(name)) << reread.lastError();
+        EXPECT_EQ(text(name), "R?");
+        ASSERT_TRUE(reread.getFrameIdPath(0, path)) << reread.lastError();
+        EXPECT_EQ(text(path), "/media/caf?");
+    }
+}
+
+// Servers older than the attribute-stream forms get and give their texts by the same rule.
+TEST(NodeHandleLocale, OlderGenerationsFollowTheSameRule) {
+    VantrelClient library;
+    ASSERT_TRUE(library.init());
+    SampleServer sample("2012.0.0.5133");
+    ASSERT_TRUE(sample.ready());
+    VantrelServerHandle server(sample.id().c_str());
+    ScopedLocale ascii("C");
+    ASSERT_TRUE(ascii.ok());
+    VantrelNodeHandle bin;
+    ASSERT_TRUE(VantrelResolveDisplayPath(server, "/Volume 1/Commercial/Shared Vault/Bin 1", bin))
+        << server.lastError();
+    VantrelNodeHandle clip;
+    ASSERT_TRUE(VantrelFindChild(bin, "Coucher de soleil ? caf?", clip)) << server.lastError();
+    VantrelNodeHandle created;
+    ASSERT_TRUE(bin.createNode("Caf\xc3\xa9 noir", "CLIP", created)) << server.lastError();
+    VantrelNodeHandle reread(server, created.getNodeId());
+    VantrelStr name;
+    ASSERT_TRUE(reread.getDisplayName(name)) << server.lastError();
+    EXPECT_EQ(text(name), "Caf?");
+    EXPECT_EQ(sample.methods().count("GetDisplayName"), 1u);
+    EXPECT_EQ(sample.methods().count("CreateNode"), 1u);
 }
 
 // ---------------------------------------------------------------------------- generations

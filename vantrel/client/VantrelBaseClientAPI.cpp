@@ -7,14 +7,13 @@
 
 #include "rcApi/rcAttrStream.h"
 #include "vantrel/client/VantrelClientConnection.h"
+#include "vantrel/protocol/EventWire.h"
 
 using Vantrel::rcAttrStream;
 
 namespace {
 
 constexpr unsigned int LONG_TIMEOUT_MS = VantrelClientConnection::LONG_TIMEOUT_MS;
-constexpr unsigned int REGISTER_TIMEOUT_MS = 15000;
-constexpr unsigned int UNREGISTER_TIMEOUT_MS = 10000;
 constexpr size_t PREFIX_BUFFER_SIZE = 1024;
 
 std::string stringValue(const rcAttrStream& stream, const char* name) {
@@ -171,20 +170,20 @@ bool VantrelBaseClientAPI::translatePaths(const VantrelStrList& in, VantrelStrLi
 
 bool VantrelBaseClientAPI::eventsCall(const char* method, int port, int connection,
                                       const char* nodeId, unsigned int timeoutMs) {
-    rcAttrStream args;
-    args.addIntValue("Port", port);
-    args.addIntValue("Connection", connection);
-    args.addStringValue("Subject", nodeId);
+    const VantrelEventWire::Registration registration{port, connection,
+                                                      nodeId != nullptr ? nodeId : ""};
     std::string reply;
-    return call(method, args.getStreamStr(), reply, timeoutMs);
+    return call(method, VantrelEventWire::encodeRegistration(registration), reply, timeoutMs);
 }
 
 bool VantrelBaseClientAPI::registerEvents(int port, int connection, const char* nodeId) {
-    return eventsCall("RegisterEvents", port, connection, nodeId, REGISTER_TIMEOUT_MS);
+    return eventsCall(VantrelEventWire::REGISTER_METHOD, port, connection, nodeId,
+                      VantrelEventWire::REGISTER_TIMEOUT_MS);
 }
 
 bool VantrelBaseClientAPI::unregisterEvents(int port, int connection, const char* nodeId) {
-    return eventsCall("UnregisterEvents", port, connection, nodeId, UNREGISTER_TIMEOUT_MS);
+    return eventsCall(VantrelEventWire::UNREGISTER_METHOD, port, connection, nodeId,
+                      VantrelEventWire::UNREGISTER_TIMEOUT_MS);
 }
 
 void VantrelBaseClientAPI::decodeHostTranslations(

@@ -17,6 +17,7 @@
 #include "osal/CoEnvSettings.h"
 #include "rcApi/rcAttrStream.h"
 #include "tcp/CoIoTcpDescriptor.h"
+#include "vantrel/client/VantrelCallTimeout.h"
 #include "vantrel/client/VantrelDiscoveryHooks.h"
 
 using Vantrel::CoCache;
@@ -206,6 +207,7 @@ VantrelClientConnection::~VantrelClientConnection() = default;
 
 void VantrelClientConnection::call(const char* method, const std::string& args, bool synchronous,
                                    std::string& reply, uint32_t timeoutMs) {
+    timeoutMs = VantrelCallTimeout::bound(timeoutMs);
     if (ensureConnected(timeoutMs)) notifyConnected();
     std::unique_lock<CoMutex> lock(callLock_);
     invoke(method, args, synchronous, reply, timeoutMs, lock);
@@ -214,13 +216,14 @@ void VantrelClientConnection::call(const char* method, const std::string& args, 
 VantrelClientConnection::DaemonInfoSnapshot VantrelClientConnection::daemonInfo(
     bool noRefresh) {
     if (noRefresh || !isDaemonInfoStale()) return infoSnapshot();
-    if (ensureConnected(LONG_TIMEOUT_MS)) notifyConnected();
+    const uint32_t timeoutMs = VantrelCallTimeout::bound(LONG_TIMEOUT_MS);
+    if (ensureConnected(timeoutMs)) notifyConnected();
     std::unique_lock<CoMutex> lock(callLock_);
     // Under the lock of the call that fetches it, so that a reconnection on another thread
     // cannot slip between the fetch and the clearing of the stale mark.
     if (daemonInfoStale_) {
         std::string reply;
-        invoke(DAEMON_INFO_METHOD, DAEMON_INFO_ARGS, true, reply, LONG_TIMEOUT_MS, lock);
+        invoke(DAEMON_INFO_METHOD, DAEMON_INFO_ARGS, true, reply, timeoutMs, lock);
         storeDaemonInfo(VantrelDaemonInfo(Vantrel::rcAttrStream(reply)));
         daemonInfoStale_ = false;
     }

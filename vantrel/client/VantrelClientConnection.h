@@ -106,7 +106,8 @@ public:
     // when the link is closed (`timeoutMs` bounds each connection attempt and the login as
     // well as the call). The reply value is left in `reply`. Throws CoException on failure:
     // the connection failure's text, or the text the failed call left in `reply` (the
-    // server's error text for an "error" reply). A time-out closes the link.
+    // server's error text for an "error" reply). A time-out closes the link. `timeoutMs` is
+    // first cut to the library's call ceiling (VantrelCallTimeout.h).
     // The registered disconnect callback (VantrelRegisterDisconnectCallBack) is called when a
     // call fails and leaves an open link closed, once for that loss, on the calling thread and
     // without the call lock. That is the call that lost the link, or the first call that finds

@@ -4,18 +4,16 @@
 #include "loggerBase/CoMsg.h"
 #include "network/CoNetwork.h"
 #include "tcp/CoIoTcpDescriptor.h"
+#include "vantrel/client/VantrelCallTimeout.h"
 #include "vantrel/client/VantrelClientAPI.h"
 #include "vantrel/client/VantrelClientConnection.h"
+#include "vantrel/client/VantrelEventMonitor.h"
 #include "vantrel/client/VantrelMulticastClient.h"
 
 namespace {
 
 // Init and uninit run on one thread, before and after every other use of the library.
 int initCount = 0;
-
-void startEventMonitor() {
-    // Node events are not served by this version of the library: nothing to start.
-}
 
 }  // namespace
 
@@ -34,7 +32,9 @@ bool VantrelClientInit() {
         --initCount;
         return false;
     }
-    startEventMonitor();
+    // Without the monitor the library still serves everything but node events, whose
+    // registration then fails with a clear text.
+    VantrelEventMonitor::start();
     VantrelClientConnection::createCache();
     return true;
 }
@@ -43,6 +43,7 @@ void VantrelClientUninit() {
     if (initCount == 0) return;
     if (--initCount > 0) return;
     VantrelMulticastClient::destroyInstance();
+    VantrelEventMonitor::stop();
     VantrelClientConnection::destroyCache();
     try {
         Vantrel::CoIoTcpDescriptor::uninit();
@@ -62,8 +63,25 @@ void VantrelClientReleaseUnusedConnections(bool all) {
     VantrelClientConnection::releaseUnused(all);
 }
 
+void VantrelClientSetCallTimeout(unsigned int ms) { VantrelCallTimeout::set(ms); }
+
+unsigned int VantrelClientGetCallTimeout() { return VantrelCallTimeout::ceiling(); }
+
 void VantrelRegisterDisconnectCallBack(void (*callback)(const VantrelServerId&)) {
     VantrelClientConnection::setDisconnectCallback(callback);
+}
+
+VantrelClient::VantrelClient(const VantrelClient& other)
+    : initialized_(other.initialized_ && VantrelClientInit()) {}
+
+VantrelClient& VantrelClient::operator=(const VantrelClient& other) {
+    if (other.initialized_ && !initialized_) {
+        initialized_ = VantrelClientInit();
+    } else if (!other.initialized_ && initialized_) {
+        VantrelClientUninit();
+        initialized_ = false;
+    }
+    return *this;
 }
 
 VantrelClient::~VantrelClient() {
@@ -71,6 +89,6 @@ VantrelClient::~VantrelClient() {
 }
 
 bool VantrelClient::init() {
-    initialized_ = VantrelClientInit();
+    if (!initialized_) initialized_ = VantrelClientInit();
     return initialized_;
 }

@@ -65,12 +65,13 @@ VantrelDaemonInfo::VantrelDaemonInfo(const rcAttrStream& stream) : lastSeen_(Van
 VantrelDaemonInfo::~VantrelDaemonInfo() = default;
 
 void VantrelDaemonInfo::decodeAddressesAndNames(const rcAttrStream& stream) {
-    // Each list is read up to its first missing key; an empty value read is kept as it is.
+    // Each list is read up to its first missing key or empty value: the lists are dense, and
+    // an address after an empty one could never be used. True when it holds an address.
     auto readList = [&stream](const char* prefix, AddressList& list) {
-        bool anyNonEmpty = false;
-        for (int i = 0; i < MAX_IPS && readText(stream, indexedKey(prefix, i).c_str(), list[i]); ++i)
-            anyNonEmpty = anyNonEmpty || !list[i].isEmpty();
-        return anyNonEmpty;
+        for (int i = 0; i < MAX_IPS; ++i)
+            if (!readText(stream, indexedKey(prefix, i).c_str(), list[i]) || list[i].isEmpty())
+                break;
+        return countAddresses(list) > 0;
     };
     const std::string oldHostName = textOr(stream, OLD_HOST_NAME_KEY, "");
     if (!readList(IP_KEY, ipAddrs_)) ipAddrs_[0] = oldHostName.c_str();

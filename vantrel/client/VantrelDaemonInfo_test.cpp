@@ -108,6 +108,18 @@ TEST(VantrelDaemonInfoTest, ReadsAddressListsUpToTheFirstMissingKeyAndAtMostFive
     EXPECT_STREQ(gap.getFrameIPAddr(0), "a");  // no FrameIP0: the node address stands in
     EXPECT_STREQ(gap.getFrameIPAddr(1), "");
 
+    // An empty address ends its list as a missing key does (the lists are dense), so a list
+    // that starts empty is no list, and the record equals its own encoding decoded again.
+    const VantrelDaemonInfo hole = decode("IP0 0 IP1 1 bHostname 1 hFrameIP0 0 FrameIP1 1 x");
+    EXPECT_STREQ(hole.getIPAddr(0), "h");
+    EXPECT_STREQ(hole.getIPAddr(1), "");
+    EXPECT_STREQ(hole.getFrameIPAddr(0), "h");
+    EXPECT_STREQ(hole.getFrameIPAddr(1), "");
+    EXPECT_TRUE(VantrelDaemonInfo(hole.toAttrStream()) == hole);
+    const VantrelDaemonInfo shortList = decode("IP0 1 aIP1 0 IP2 1 c");
+    EXPECT_EQ(shortList.getNumIPAddrs(), 1);
+    EXPECT_STREQ(shortList.getIPAddr(2), "");
+
     const VantrelDaemonInfo many = decode("IP0 1 aIP1 1 bIP2 1 cIP3 1 dIP4 1 eIP5 1 fIP6 1 g");
     EXPECT_EQ(many.getNumIPAddrs(), 5);
     EXPECT_STREQ(many.getIPAddr(4), "e");

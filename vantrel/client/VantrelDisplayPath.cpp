@@ -43,14 +43,20 @@ bool VantrelFindChild(const VantrelNodeHandle& parent, const char* name, Vantrel
         server->setLastError("No child name given");
         return false;
     }
-    // A private copy: `parent` keeps its caches as they are, and `child` may be `parent`.
+    // Private copies: `parent` keeps its caches as they are, and `child` (which may be
+    // `parent`) changes only when the search succeeds.
     VantrelNodeHandle searched(parent);
+    VantrelNodeHandle candidate(parent.getServer(), VantrelNodeId());
     int count = 0;
     if (!searched.getNumChildren(count)) return false;
     for (int i = 0; i < count; ++i) {
         VantrelStr displayName;
-        if (!searched.getChild(i, child) || !child.getDisplayName(displayName)) return false;
-        if (std::strcmp(displayName.c_str(), name) == 0) return true;
+        if (!searched.getChild(i, candidate) || !candidate.getDisplayName(displayName))
+            return false;
+        if (std::strcmp(displayName.c_str(), name) == 0) {
+            child = candidate;
+            return true;
+        }
     }
     server->setLastError("No child named '" + std::string(name) + "'");
     return false;
@@ -59,10 +65,13 @@ bool VantrelFindChild(const VantrelNodeHandle& parent, const char* name, Vantrel
 bool VantrelResolveDisplayPath(const VantrelServerHandle& server, const char* path,
                                VantrelNodeHandle& node) {
     const std::string clean = VantrelCleanDisplayPath(path);
+    // Resolved on a private handle: `node` changes only when the whole path is found.
+    VantrelNodeHandle current(node);
     // Without the root there is nothing to resolve from: that is a failure, with the server
     // handle's reason.
-    if (!server.getRootNode(node)) return false;
+    if (!server.getRootNode(current)) return false;
     for (const std::string& component : VantrelDisplayPathComponents(clean))
-        if (!VantrelFindChild(node, component.c_str(), node)) return false;
+        if (!VantrelFindChild(current, component.c_str(), current)) return false;
+    node = current;
     return true;
 }

@@ -99,7 +99,8 @@ bool VantrelNodeClientAPI::createNode(const VantrelNodeId& parent, const char* n
                                       const char* type, int typeNumber,
                                       const VantrelClipFormat& format, VantrelNodeId& newId) {
     return guarded([&] {
-        const std::string args = commaFormNodeIdText(parent) + " " + escaped(name) + " " +
+        const std::string args = commaFormNodeIdText(parent) + " " +
+                                 escaped(VantrelLocaleToUTF8(name).c_str()) + " " +
                                  std::to_string(typeNumber) + " " + orEmpty(type) + " " +
                                  VantrelNodeWire::clipFormatText(format);
         newId.setId(request("CreateNode", args).c_str());
@@ -145,8 +146,10 @@ bool VantrelNodeClientAPI::destroyNode(const VantrelNodeId& node) {
 
 bool VantrelNodeClientAPI::getChildren(const VantrelNodeId& node, std::vector<Child>& children) {
     return guarded([&] {
-        children = VantrelNodeWire::parseChildrenText(
-            request("GetChildren", commaFormNodeIdText(node)));
+        std::vector<Child> read =
+            VantrelNodeWire::parseChildrenText(request("GetChildren", commaFormNodeIdText(node)));
+        for (Child& child : read) VantrelUTF8ToLocale(child.displayName);
+        children.swap(read);
     });
 }
 
@@ -174,7 +177,11 @@ bool VantrelNodeClientAPI::getNodeTypeStr(const VantrelNodeId& node, std::string
 }
 
 bool VantrelNodeClientAPI::getDisplayName(const VantrelNodeId& node, std::string& name) {
-    return guarded([&] { name = request("GetDisplayName", commaFormNodeIdText(node)); });
+    return guarded([&] {
+        std::string reply = request("GetDisplayName", commaFormNodeIdText(node));
+        VantrelUTF8ToLocale(reply);
+        name.swap(reply);
+    });
 }
 
 bool VantrelNodeClientAPI::getDisplayNameEx(const VantrelNodeId& node, std::string& name) {
@@ -231,6 +238,7 @@ bool VantrelNodeClientAPI::getFramePaths(const VantrelNodeId& node,
                                  std::to_string(static_cast<int>(VantrelOS::getOSType())) +
                                  " \"" + VantrelOS::getOSVersion().c_str() + "\"";
         paths = VantrelNodeWire::splitCommaList(request("GetFramePaths", args));
+        VantrelUTF8ToLocale(paths);
     });
 }
 
@@ -241,6 +249,7 @@ bool VantrelNodeClientAPI::getFramePathsEx(const VantrelNodeId& node,
         args.addStringValue("Parent", node.id());
         addLocalHost(args);
         paths = decodeCounted(request("GetFramePathsEx", args.getStreamStr()), "Invalid file list");
+        VantrelUTF8ToLocale(paths);
     });
 }
 
@@ -252,7 +261,7 @@ bool VantrelNodeClientAPI::setFramePaths(const VantrelNodeId& node,
                                  VantrelOS::getHostName().c_str() + " " +
                                  std::to_string(static_cast<int>(VantrelOS::getOSType())) + " " +
                                  VantrelOS::getOSVersion().c_str() + " " +
-                                 VantrelNodeWire::joinCommaList(paths);
+                                 VantrelNodeWire::joinCommaList(VantrelLocaleToUTF8(paths));
         request("SetFramePaths", args);
     });
 }
@@ -263,7 +272,8 @@ bool VantrelNodeClientAPI::setFramePathsEx(const VantrelNodeId& node,
     return guarded([&] {
         Vantrel::rcAttrStream args;
         args.addStringValue("Parent", node.id());
-        args.addStringValue("Paths", VantrelCountedList::encode(paths).c_str());
+        args.addStringValue("Paths",
+                            VantrelCountedList::encode(VantrelLocaleToUTF8(paths)).c_str());
         addLocalHost(args);
         args.addStringValue("Fmt", VantrelNodeWire::clipFormatStream(format).c_str());
         request("SetFramePathsEx", args.getStreamStr());
@@ -288,8 +298,8 @@ bool VantrelNodeClientAPI::getMetaData(const VantrelNodeId& node, const char* st
         std::string filterText;
         if (filter != nullptr)
             filterText = std::strchr(filter, ' ') != nullptr ? escaped(filter) : filter;
-        const std::string args = nodeIdText(node) + " " + orEmpty(stream) + " " + filterText +
-                                 " " + std::to_string(depth);
+        const std::string args = nodeIdText(node) + " " + VantrelLocaleToUTF8(stream) + " " +
+                                 filterText + " " + std::to_string(depth);
         data = request("GetMetaData", args);
     });
 }
@@ -297,7 +307,8 @@ bool VantrelNodeClientAPI::getMetaData(const VantrelNodeId& node, const char* st
 bool VantrelNodeClientAPI::setMetaData(const VantrelNodeId& node, const char* stream,
                                        const char* data) {
     return guarded([&] {
-        request("SetMetaData", nodeIdText(node) + " " + orEmpty(stream) + " " + escaped(data));
+        request("SetMetaData",
+                nodeIdText(node) + " " + VantrelLocaleToUTF8(stream) + " " + escaped(data));
     });
 }
 
@@ -305,6 +316,7 @@ bool VantrelNodeClientAPI::queryMetaDataSupport(const VantrelNodeId& node,
                                                 std::vector<std::string>& streams) {
     return guarded([&] {
         streams = VantrelNodeWire::splitCommaList(request("QueryMetaDataSupport", nodeIdText(node)));
+        VantrelUTF8ToLocale(streams);
     });
 }
 

@@ -5,6 +5,11 @@
 // the name ending in Ex the attribute-stream form ("GetChildrenEx"); which one a server
 // understands is the caller's choice (VantrelNodeHandle decides by the server's version).
 //
+// Texts cross the wire in UTF-8, in every form: the names, frame paths and metadata stream
+// names given are converted from the process's locale here, and those read back (display
+// names, children's names, frame paths, stream names) into it (VantrelTextConversion.h).
+// Node ids, type texts, metadata contents and filters pass unchanged.
+//
 // Ownership: the connection is not owned and must outlive this object.
 // Failures: every operation catches the connection's exceptions (connection failures, server
 // errors) and malformed replies, keeps their text as lastError() and answers false. Requests
@@ -65,8 +70,7 @@ public:
                               std::vector<std::string>& streams) override;
     bool getStreamId(const VantrelNodeId& node, std::string& streamId) override;
 
-    // The attribute-stream forms. Texts cross the wire in UTF-8 and are converted from and
-    // to the process's locale here.
+    // The attribute-stream forms.
     virtual bool allocateFramesEx(const VantrelNodeId& node, int numFrames,
                                   const VantrelClipFormat& format,
                                   std::vector<VantrelFrameId>& frames);

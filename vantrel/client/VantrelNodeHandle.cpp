@@ -6,6 +6,7 @@
 #include "osal/CoAssert.h"
 #include "vantrel/client/VantrelNodeImp.h"
 #include "vantrel/client/VantrelServerHandle.h"
+#include "vantrel/client/VantrelTextConversion.h"
 
 namespace {
 
@@ -140,13 +141,20 @@ bool VantrelNodeHandle::canCreateNode(const char* type, bool& can) const {
     return imp()->canCreateNode(type, can);
 }
 
+// Points `child` at the node just created under the name `name`, whose display name it then
+// knows as the server will give it back.
+void VantrelNodeHandle::adoptCreated(const VantrelNodeId& newId, const char* name,
+                                     VantrelNodeHandle& child) const {
+    const VantrelServerHandle& server = *imp()->server();
+    child.setServer(server);
+    child.setNodeId(newId);
+    child.imp()->setKnownDisplayName(VantrelLocaleTextAsReadBack(name));
+}
+
 bool VantrelNodeHandle::createNode(const char* name, const char* type, VantrelNodeHandle& child) {
     VantrelNodeId newId;
     if (!imp()->createNode(name, type, VantrelClipFormat(), newId)) return false;
-    const VantrelServerHandle& server = *imp_->server();
-    child.setServer(server);
-    child.setNodeId(newId);
-    child.imp()->setKnownDisplayName(name != nullptr ? name : "");
+    adoptCreated(newId, name, child);
     return true;
 }
 
@@ -160,10 +168,7 @@ bool VantrelNodeHandle::createClipNode(const char* name, const VantrelClipFormat
     const VantrelClipFormat given(format);
     VantrelNodeId newId;
     if (!imp()->createNode(name, type, given, newId)) return false;
-    const VantrelServerHandle& server = *imp_->server();
-    child.setServer(server);
-    child.setNodeId(newId);
-    child.imp()->setKnownDisplayName(name != nullptr ? name : "");
+    adoptCreated(newId, name, child);
     child.imp()->setCreationFormat(given);
     return true;
 }

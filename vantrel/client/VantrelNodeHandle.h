@@ -12,13 +12,24 @@
 // last error of the node's server handle (node operations report through it). A failed fetch
 // leaves its cache empty and is tried again by the next request.
 //
+// Texts and the locale: texts cross the wire in UTF-8. Every text a handle sends (node and
+// display names, frame paths, metadata stream names) is converted from the process's locale
+// (LC_CTYPE) to UTF-8, and every text it reads back (display names, frame paths, stream
+// names) from UTF-8 to the locale. A program that never calls setlocale runs in the C locale,
+// which holds ASCII only: other characters then become "?" both ways, and a byte sequence
+// that is no character of the locale ends the text sent with "?". Call setlocale(LC_ALL, "")
+// at start, or run in a UTF-8 locale, where both conversions leave texts unchanged. Node ids,
+// type texts, metadata contents and filters pass unchanged.
+//
 // Which request form goes to the server depends on the server's protocol version, from its
 // description; when the description cannot be had the operation fails.
 //
 // Ownership: the handle owns its implementation (VantrelNodeImp); copies copy it, caches
 // included. The server handle is not owned and must outlive the node handle.
-// Threads: no lock; one handle is used by one thread at a time. Requests of all handles of one
-// server take turns on the server's shared connection. The first default construction (which
+// Threads: no lock; one handle is used by one thread at a time. Node handles made on one
+// server handle share its last error (and its node client): they belong to the thread that
+// uses that server handle. Other threads use server handles of their own (copies), whose
+// requests take turns on the server's shared connection. The first default construction (which
 // makes the process-wide default server handle) must not race with another.
 #pragma once
 
@@ -48,7 +59,8 @@ public:
     VantrelNodeHandle& operator=(const VantrelNodeHandle& other);
     virtual ~VantrelNodeHandle();
 
-    // The server handle's last error.
+    // The server handle's last error: the text of the last failure of any handle on it, kept
+    // until the next failure (successes do not clear it).
     const char* lastError() const;
 
     const VantrelNodeId& getNodeId() const;
@@ -74,7 +86,13 @@ public:
     // `parent` may be this handle.
     bool getParentNode(VantrelNodeHandle& parent) const;
 
-    // Whether a child of type text `type` may be created here.
+    // Whether a child of type text `type` may be created here. Servers from protocol version
+    // 2015 on answer for themselves (and may allow more); for older ones the library answers
+    // from its table: HOST holds VOLUME; VOLUME holds PROJECT; PROJECT holds SHARED_VAULT;
+    // SHARED_VAULT, WORKSPACE and BINENTRY hold BIN and LIBRARY; BIN and LIBRARY hold FOLDER
+    // and CLIP; REEL holds CLIP; FOLDER holds FOLDER and CLIP; DIR holds DIR; CLIP, HIRES,
+    // LOWRES, SLATE and FILE hold nothing; another parent type fails with "Unhandled parent
+    // node type 'TYPE'".
     bool canCreateNode(const char* type, bool& can) const;
     // Creates the child `name` of type `type`; `child` then refers to it, with its display
     // name known.
@@ -89,14 +107,17 @@ public:
                         VantrelNodeHandle& child);
     // The server may give the node a new id, which this handle then holds.
     bool renameNode(const char* name);
-    // On success every cache is dropped; the handle keeps the (now gone) node's id.
+    // Removes the node and its whole subtree (children, frames, metadata). On success every
+    // cache is dropped; the handle keeps the (now gone) node's id.
     bool destroyNode();
 
     bool getNumFrames(int& count);
     bool getNumFrames(unsigned int& count);
     // Frame `index` (else "Frame index out of range").
     bool getFrameId(int index, VantrelStr& id) const;
-    // Allocates `count` frames of the node's clip format; their ids become the cached ones.
+    // Makes the node hold `count` frames of its clip format (the server keeps the ids of
+    // frames it already had, up to `count`); their ids become the cached ones. 0 drops every
+    // frame.
     bool setNumFrames(unsigned int count);
     // The file path of frame `index` as this machine sees it; an index at or beyond the
     // known paths gives "" (servers too old to tell give no paths). A negative index fails
@@ -106,7 +127,10 @@ public:
     // count below 1 links none).
     bool linkToFrames(const VantrelStr* paths, int count);
 
-    // A null `filter` means none.
+    // The contents of metadata stream `stream`. `filter` (null: none) and `depth` are handed to
+    // the server unchanged, for servers that can narrow the answer to a selection of the
+    // stream and a number of levels below it; vantreld ignores both and answers the whole
+    // stream.
     bool getMetaData(const char* stream, const char* filter, int depth, VantrelStr& data) const;
     bool setMetaData(const char* stream, const char* data) const;
     bool getNumAvailableMetaDataStreams(int& count) const;
@@ -133,16 +157,19 @@ public:
     VantrelNodeImp* imp() const;
 
 private:
+    void adoptCreated(const VantrelNodeId& newId, const char* name, VantrelNodeHandle& child) const;
+
     VantrelNodeImp* imp_;
 };
 
-// The first child of `parent` whose display name is `name` (byte for byte). False when there
-// is none (`child` then holds the last child looked at), on a failure, or for a null `name`.
-// `parent`'s own caches are left as they are; `child` may be `parent`.
+// The first child of `parent` whose display name is `name` (byte for byte, both in the
+// locale's encoding). False when there is none, on a failure, or for a null `name`; `child`
+// is then left as it was given. `parent`'s own caches are left as they are; `child` may be
+// `parent`.
 bool VantrelFindChild(const VantrelNodeHandle& parent, const char* name, VantrelNodeHandle& child);
 
 // The node at the display-name path `path` from the root of `server`'s tree: components are
 // separated by "/" (or "\"), empty and "." components are skipped. False when the root cannot
-// be had or a component is not found.
+// be had or a component is not found; `node` is then left as it was given.
 bool VantrelResolveDisplayPath(const VantrelServerHandle& server, const char* path,
                                VantrelNodeHandle& node);

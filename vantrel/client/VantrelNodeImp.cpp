@@ -9,6 +9,7 @@
 #include "vantrel/client/VantrelNodeClientAPI.h"
 #include "vantrel/client/VantrelServerHandle.h"
 #include "vantrel/client/VantrelServerImp.h"
+#include "vantrel/client/VantrelTextConversion.h"
 
 const VantrelNodeImp::ProtocolVersion VantrelNodeImp::SET_META_DATA{2, 5, 0, 0};
 const VantrelNodeImp::ProtocolVersion VantrelNodeImp::FRAME_PATHS{2, 6, 1, 0};
@@ -48,8 +49,6 @@ const std::vector<CreationRule>& creationRules() {
     };
     return rules;
 }
-
-const char* orEmpty(const char* text) { return text != nullptr ? text : ""; }
 
 }  // namespace
 
@@ -273,7 +272,8 @@ bool VantrelNodeImp::createNode(const char* name, const char* type,
     if (!ok) return failedRequest(*nodes);
     // A stale list will be fetched whole, new child included.
     if (!childrenStale_)
-        children_.push_back(VantrelNodeInterface::Child{orEmpty(name), newId.id()});
+        children_.push_back(VantrelNodeInterface::Child{VantrelLocaleTextAsReadBack(name),
+                                                        newId.id()});
     return true;
 }
 

@@ -14,7 +14,7 @@
 namespace {
 
 const char EVENTS_NOT_AVAILABLE[] =
-    "Node events are not available in this version of the library.";
+    "Node events are not available: the event monitor is not running.";
 
 }  // namespace
 
@@ -135,9 +135,9 @@ bool VantrelServerHandle::isConnected() const {
 }
 
 void VantrelServerHandle::stop(const char* msg) const {
-    // Runs on another thread than the handle's: it must not bind, and only a bound handle can
-    // have a call in progress.
-    VantrelClientConnection* connection = imp()->boundConnection();
+    // A handle that has made no call yet binds (no traffic): the call in progress may be
+    // another handle's of the same server.
+    VantrelClientConnection* connection = imp()->bindForStop();
     if (connection != nullptr) connection->stop(msg);
     imp()->frames().stop();
 }
@@ -203,18 +203,31 @@ bool VantrelServerHandle::getRootNode(VantrelNodeHandle& node) const {
     return true;
 }
 
-bool VantrelServerHandle::registerEventHandler(const VantrelNodeId&,
+bool VantrelServerHandle::registerEventHandler(const VantrelNodeId& node,
                                                VantrelNodeEvent::Handler* handler) {
     CO_ASSERT_TEXT(handler != nullptr, "handler != 0");
     if (!imp()->bind()) return false;
-    imp_->setLastError(EVENTS_NOT_AVAILABLE);
-    return false;
+    VantrelEventMonitor::Connection* events = imp_->events();
+    if (events == nullptr) {
+        imp_->setLastError(EVENTS_NOT_AVAILABLE);
+        return false;
+    }
+    if (!events->registerHandler(node, handler)) {
+        imp_->setLastError(events->getLastError());
+        return false;
+    }
+    return true;
 }
 
-bool VantrelServerHandle::unregisterEventHandler(const VantrelNodeId&,
-                                                 VantrelNodeEvent::Handler*) {
-    imp();
-    return true;  // nothing was registered: there is no event connection
+bool VantrelServerHandle::unregisterEventHandler(const VantrelNodeId& node,
+                                                 VantrelNodeEvent::Handler* handler) {
+    VantrelEventMonitor::Connection* events = imp()->existingEvents();
+    if (events == nullptr) return true;  // nothing was registered
+    if (!events->unregisterHandler(node, handler)) {
+        imp_->setLastError(events->getLastError());
+        return false;
+    }
+    return true;
 }
 
 // Frames and streams travel on the data connection to the frame port.

@@ -15,8 +15,9 @@
 // same shared connection. Node handles made from a server handle refer to it: the server
 // handle must outlive them.
 //
-// Threads: no lock of its own; one handle is used by one thread at a time. Handles of the same
-// server may be used from different threads: their calls take turns on the shared connection.
+// Threads: no lock of its own; one handle is used by one thread at a time, together with the
+// node handles made on it (they share its last error). Handles of the same server may be used
+// from different threads: their calls take turns on the shared connection.
 // stop() is the one operation meant for another thread: it cuts the waiting call short.
 //
 // Requires an initialised library (VantrelClientInit); without it, operations fail with
@@ -68,7 +69,8 @@ public:
     VantrelServerHandle& operator=(const VantrelServerHandle&) = delete;
     virtual ~VantrelServerHandle();
 
-    // The text of the last failure ("" when none); valid until the next operation.
+    // The text of the last failure of this handle or of a node handle on it ("" when none),
+    // kept until the next failure: successes do not clear it. Valid until the next operation.
     const char* lastError() const;
 
     // The stored id; answers even when binding fails.
@@ -94,7 +96,9 @@ public:
     bool ping(unsigned int timeout) const;
     // False when not bound; otherwise whether the shared link is open.
     bool isConnected() const;
-    // From any thread: makes the call in progress on this server's link fail with `msg`.
+    // From any thread: makes the call in progress on this server's shared link fail with
+    // `msg`, whichever handle of the server made it. A handle that has made no call yet is
+    // bound for it (no traffic), so any handle of the server can stop the link's call.
     void stop(const char* msg) const;
     // Closes the shared link for every handle of this server; the next call reconnects. The
     // disconnect callback is not called for it.
@@ -102,7 +106,8 @@ public:
 
     // The server translates each path of `in` from `srcHost` / `srcType` to `dstHost` /
     // `dstType`. A null source host means the server's display name, a null destination host
-    // the server's host name. `out` is replaced by the server's list.
+    // the server's host name. `out` is replaced by the server's list. The paths travel in
+    // UTF-8, converted from and to the locale as node texts are (see VantrelNodeHandle.h).
     bool translatePaths(const VantrelStrList& in, VantrelStrList& out, const char* srcHost,
                         const char* dstHost, VantrelOS::OsType srcType,
                         VantrelOS::OsType dstType);
@@ -125,7 +130,11 @@ public:
     // The root of the server's node tree; `node` then refers to this handle.
     bool getRootNode(VantrelNodeHandle& node) const;
 
-    // Events on nodes. `handler` must not be null; it is not owned.
+    // Events on nodes (VantrelEventMonitor.h). `handler` must not be null; it is not owned and
+    // runs on the library's event thread. Registering fails with the server's or the link's
+    // text when the node's first handler cannot be registered. Unregistering answers true when
+    // this handle never had an event connection, false for a node without handlers here; once
+    // it returns (on an application thread) the handler is not running and will not run again.
     bool registerEventHandler(const VantrelNodeId& node, VantrelNodeEvent::Handler* handler);
     bool unregisterEventHandler(const VantrelNodeId& node, VantrelNodeEvent::Handler* handler);
 

@@ -1,5 +1,6 @@
 #include "vantrel/client/VantrelServerHandle.h"
 
+#include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -61,6 +62,43 @@ TEST(VantrelClientInit, ScopeObjectUninitialisesOnlyAfterItsOwnInit) {
     EXPECT_FALSE(libraryInitialised());
 }
 
+// A copy of an initialised object holds an initialisation of its own: whichever goes first,
+// the other still finds the library initialised, and the last one uninitialises it.
+TEST(VantrelClientInit, CopiesHoldTheirOwnInitialisation) {
+    FilterLevelScope filterLevel;
+    for (const bool copyGoesFirst : {true, false}) {
+        SCOPED_TRACE(copyGoesFirst ? "copy destroyed first" : "original destroyed first");
+        std::unique_ptr<VantrelClient> original(new VantrelClient);
+        ASSERT_TRUE(original->init());
+        std::unique_ptr<VantrelClient> copy(new VantrelClient(*original));
+        (copyGoesFirst ? copy : original).reset();
+        EXPECT_TRUE(libraryInitialised());
+        (copyGoesFirst ? original : copy).reset();
+        EXPECT_FALSE(libraryInitialised());
+    }
+}
+
+TEST(VantrelClientInit, AssignmentTakesOrGivesUpAnInitialisation) {
+    FilterLevelScope filterLevel;
+    {
+        VantrelClient initialised, plain, target;
+        ASSERT_TRUE(initialised.init());
+        EXPECT_TRUE(initialised.init()) << "a second init() of one object counts once";
+        target = initialised;  // takes one of its own
+        initialised = plain;   // gives its own up
+        EXPECT_TRUE(libraryInitialised());
+        const VantrelClient& itself = target;
+        target = itself;
+        EXPECT_TRUE(libraryInitialised());
+        target = plain;
+        EXPECT_FALSE(libraryInitialised());
+        target = initialised;  // neither holds one: nothing to take
+        EXPECT_FALSE(libraryInitialised());
+    }
+    EXPECT_FALSE(libraryInitialised());
+    VantrelClientUninit();  // nothing left to undo
+}
+
 TEST(VantrelServerHandle, NamesItsServerWithoutContactingIt) {
     VantrelServerHandle byDefault;
     EXPECT_STREQ("localhost", byDefault.getIdStr());
@@ -93,19 +131,6 @@ TEST(VantrelServerHandle, TranslationChecksHostNamesBeforeAnyCall) {
     EXPECT_STREQ("Invalid destination host name given", handle.lastError());
     EXPECT_STREQ("untouched", out);
     EXPECT_FALSE(handle.isConnected());
-}
-
-TEST(VantrelServerHandle, EventsAreNotAvailableYet) {
-    ClientScope client;
-    VantrelServerHandle handle("10.0.0.1:7549");
-
-    struct Handler : VantrelNodeEvent::Handler {
-        void handleEvent(const VantrelNodeEvent&) override {}
-    } handler;
-    EXPECT_FALSE(handle.registerEventHandler(VantrelNodeId("n"), &handler));
-    EXPECT_STREQ("Node events are not available in this version of the library.",
-                 handle.lastError());
-    EXPECT_TRUE(handle.unregisterEventHandler(VantrelNodeId("n"), &handler));
 }
 
 TEST(VantrelServerInfo, WrapsACopyOfTheRecord) {

@@ -5,6 +5,7 @@
 #include "vantrel/client/VantrelBaseClientAPI.h"
 #include "vantrel/client/VantrelNodeClientAPI.h"
 #include "vantrel/client/VantrelServerFrames.h"
+#include "vantrel/client/VantrelTextConversion.h"
 
 VantrelServerImp::VantrelServerImp(const VantrelServerId& id)
     : frames_(new VantrelServerFrames(*this)), serverId_(id) {}
@@ -19,6 +20,7 @@ VantrelServerImp::~VantrelServerImp() {
 // The clients refer to the connection: they go before the reference on it.
 void VantrelServerImp::unbind() {
     connection_ = nullptr;
+    events_.reset();
     nodeClient_.reset();
     baseClient_.reset();
     info_.reset();
@@ -26,19 +28,38 @@ void VantrelServerImp::unbind() {
 }
 
 bool VantrelServerImp::bind() {
+    std::string error;
+    if (attach(error)) return true;
+    setLastError(error);
+    return false;
+}
+
+VantrelClientConnection* VantrelServerImp::bindForStop() {
+    std::string ignored;
+    return attach(ignored) ? connection_.load() : nullptr;
+}
+
+bool VantrelServerImp::attach(std::string& error) {
+    Vantrel::CoMutexGuard guard(bindLock_);
     if (shared_.isLive()) return true;
     unbind();
     try {
         shared_.acquire(serverId_);
     } catch (const std::exception& e) {
-        setLastError(e.what());
+        error = e.what();
         return false;
     }
     VantrelClientConnection* connection = shared_.get();
     baseClient_.reset(new VantrelBaseClientAPI(connection));
     nodeClient_.reset(new VantrelNodeClientAPI(connection));
+    if (VantrelEventMonitor::instance() != nullptr)
+        events_.reset(new VantrelEventMonitor::Connection(connection));
     connection_ = connection;
     return true;
+}
+
+VantrelEventMonitor::Connection* VantrelServerImp::events() {
+    return bind() ? events_.get() : nullptr;
 }
 
 VantrelNodeClientAPI* VantrelServerImp::nodeClient() {
@@ -151,9 +172,19 @@ bool VantrelServerImp::translatePaths(const VantrelStrList& in, VantrelStrList& 
             return false;  // the reason is the failed fetch's
         }
     }
-    if (!baseClient_->translatePaths(in, out, srcHost, dstHost, srcType, dstType)) {
+    // Paths travel in UTF-8, like every text exchanged with the server.
+    VantrelStrList sent;
+    for (unsigned i = 0; i < in.size(); ++i) sent.push_back(VantrelLocaleToUTF8(in[i]).c_str());
+    VantrelStrList received;
+    if (!baseClient_->translatePaths(sent, received, srcHost, dstHost, srcType, dstType)) {
         setLastError(baseClient_->lastError());
         return false;
+    }
+    out.resize(-1);
+    for (unsigned i = 0; i < received.size(); ++i) {
+        std::string path = received[i];
+        VantrelUTF8ToLocale(path);
+        out.push_back(path.c_str());
     }
     return true;
 }

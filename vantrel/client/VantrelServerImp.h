@@ -7,7 +7,8 @@
 // and creates the clients on it, once per implementation.
 //
 // Ownership: owned by its handle; owns the clients and one reference on the shared connection.
-// Threads: no lock; used by the thread that uses its handle, except boundConnection().
+// Threads: used by the thread that uses its handle, except boundConnection() and
+// bindForStop(), which any thread may call; binding itself is done once, under a lock.
 #pragma once
 
 #include <atomic>
@@ -15,8 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "ipc/CoMutex.h"
 #include "vantrel/client/VantrelClientConnection.h"
 #include "vantrel/client/VantrelDaemonInfo.h"
+#include "vantrel/client/VantrelEventMonitor.h"
 #include "vantrel/client/VantrelServerHandle.h"
 #include "vantrel/client/VantrelServerId.h"
 
@@ -45,6 +48,10 @@ public:
     // The frame operations (data connection and frame client); made with this object, so
     // another thread may reach it to stop a transfer.
     VantrelServerFrames& frames() const { return *frames_; }
+    // The event connection, made at binding when the event monitor runs; null otherwise.
+    // events() binds first, existingEvents() does not.
+    VantrelEventMonitor::Connection* events();
+    VantrelEventMonitor::Connection* existingEvents() const { return events_.get(); }
 
     // The server's description, refreshed after a reconnection; null with the reason in
     // lastError() when it cannot be had. A snapshot kept by this object: valid and unchanged
@@ -59,9 +66,12 @@ public:
 
     const VantrelServerId& serverId() const { return serverId_; }
     bool isBound() const { return shared_.isLive(); }
-    // The bound connection without binding, or null: the one member another thread may read
-    // (to stop the call in progress).
+    // The bound connection without binding, or null: for another thread (to stop the call in
+    // progress).
     VantrelClientConnection* boundConnection() const { return connection_.load(); }
+    // Binds as bind() does but leaves lastError() alone (its thread may be using it), and
+    // answers the connection, or null when none can be had. From any thread.
+    VantrelClientConnection* bindForStop();
 
     // The translation tables, each fetched once (on first use) and kept.
     bool getNumHostTranslations(int& count);
@@ -76,6 +86,8 @@ public:
                         VantrelOS::OsType dstType);
 
 private:
+    // Binding itself, under bindLock_; false with the reason in `error`.
+    bool attach(std::string& error);
     // Fetches `table` with `fetch` of the base client when `stale` is set.
     template <class Record>
     bool refreshTable(std::vector<Record>& table, bool& stale,
@@ -87,12 +99,15 @@ private:
     // Drops the clients, the description and the shared connection.
     void unbind();
 
+    // Binding may come from the thread of stop() as well as from the handle's own.
+    Vantrel::CoMutex bindLock_;
     VantrelClientConnection::Shared shared_;
     VantrelClientConnection::DaemonInfoSnapshot info_;
     std::atomic<VantrelClientConnection*> connection_{nullptr};
     std::unique_ptr<VantrelBaseClientAPI> baseClient_;
     std::unique_ptr<VantrelNodeClientAPI> nodeClient_;
     std::unique_ptr<VantrelServerFrames> frames_;
+    std::unique_ptr<VantrelEventMonitor::Connection> events_;
     std::vector<VantrelServerHandle::TranslationGroup> translationGroups_;
     std::vector<VantrelServerHandle::HostTranslation> hostTranslations_;
     std::vector<VantrelServerHandle::OsTypeTranslation> osTypeTranslations_;

@@ -138,3 +138,20 @@ void VantrelUTF8ToLocale(std::string& text) {
     }
     text.swap(out);
 }
+
+void VantrelUTF8ToLocale(std::vector<std::string>& texts) {
+    for (std::string& text : texts) VantrelUTF8ToLocale(text);
+}
+
+std::vector<std::string> VantrelLocaleToUTF8(const std::vector<std::string>& texts) {
+    std::vector<std::string> converted;
+    converted.reserve(texts.size());
+    for (const std::string& text : texts) converted.push_back(VantrelLocaleToUTF8(text.c_str()));
+    return converted;
+}
+
+std::string VantrelLocaleTextAsReadBack(const char* text) {
+    std::string readBack = VantrelLocaleToUTF8(text);
+    VantrelUTF8ToLocale(readBack);
+    return readBack;
+}

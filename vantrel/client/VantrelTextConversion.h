@@ -10,8 +10,16 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // `text` (null counts as "") in the current locale's encoding, as UTF-8.
 std::string VantrelLocaleToUTF8(const char* text);
 // Converts `text` in place from UTF-8 to the current locale's encoding.
 void VantrelUTF8ToLocale(std::string& text);
+// Converts each text of `texts` in place from UTF-8 to the current locale's encoding.
+void VantrelUTF8ToLocale(std::vector<std::string>& texts);
+// Each text of `texts` as UTF-8.
+std::vector<std::string> VantrelLocaleToUTF8(const std::vector<std::string>& texts);
+// `text` as a server that was sent it reads it back in the current locale: the two
+// conversions in turn (the identity for texts the locale and UTF-8 both hold).
+std::string VantrelLocaleTextAsReadBack(const char* text);

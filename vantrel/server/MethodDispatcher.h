@@ -10,6 +10,7 @@
 // Threads: add() before use; dispatch() from one thread at a time (the server's loop).
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
@@ -26,6 +27,7 @@ struct Request {
     unsigned int clientId = 0;  // the remote-call client the request came from
     bool fromLoopback = true;   // whether that client connected from this host's loopback
     std::string peer;           // the client's address, when known
+    uint64_t session = 0;       // the node connection, unique for the server's life
 };
 
 struct Reply {

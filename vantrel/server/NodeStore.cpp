@@ -438,6 +438,7 @@ const Node& NodeStore::createNode(const std::string& parentId, const std::string
              [&] { commitNewNode(*node); });
     const Node& created = *node;
     adopt(std::move(node), &parent);
+    announce(created, "Created", {{"Name", name}, {"Type", type}});
     return created;
 }
 
@@ -505,6 +506,7 @@ const Node& NodeStore::renameNode(const std::string& id, const std::string& name
         names.erase(old);
         names[name] = &node;
     }
+    announce(node, "Renamed", {{"Name", name}});
     return node;
 }
 
@@ -528,8 +530,19 @@ void NodeStore::destroyNode(const std::string& id) {
     Node& parent = *node.parent;
     parent.children.erase(std::find(parent.children.begin(), parent.children.end(), &node));
     childNames_[parent.serial].erase(node.name);
+    std::vector<std::string> descendants;
+    for (const Node* descendant : below) descendants.push_back(descendant->id);
+    announce(node, "Destroyed", {}, std::move(descendants));
     below.push_back(&node);
     for (Node* gone : below) forget(*gone);
+}
+
+void NodeStore::announce(const Node& node, const char* type, NodeChange::Details details,
+                         std::vector<std::string> descendants) const {
+    if (observer_ == nullptr) return;
+    observer_->nodeChanged(NodeChange{node.id,
+                                      node.parent != nullptr ? node.parent->id : std::string(),
+                                      type, std::move(details), std::move(descendants)});
 }
 
 void NodeStore::forget(Node& node) {
@@ -556,6 +569,7 @@ const Node& NodeStore::allocateFrames(const std::string& id, int count,
     if (format != nullptr) node.format = *format;
     saveOrRestore(node, before);
     frameCount_ = frameCount_ - before.frames.size() + node.frames.size();
+    announce(node, "FramesAllocated", {{"NumFrames", std::to_string(node.frames.size())}});
     return node;
 }
 
@@ -576,6 +590,7 @@ const Node& NodeStore::setFramePaths(const std::string& id, const std::vector<st
     if (format != nullptr) node.format = *format;
     saveOrRestore(node, before);
     frameCount_ = frameCount_ - before.frames.size() + node.frames.size();
+    announce(node, "FramesLinked", {{"NumFrames", std::to_string(node.frames.size())}});
     return node;
 }
 
@@ -594,6 +609,7 @@ void NodeStore::writeFrameData(const std::string& id, const std::string& frameId
         ServerFiles::makeDirectory(frames);
         ServerFiles::writeFileAtomically(frames + "/" + frameId, bytes, sync_);
     });
+    announce(node, "FrameWritten", {{"Frame", frameId}});
 }
 
 // ------------------------------------------------------------------------- metadata
@@ -638,6 +654,7 @@ void NodeStore::setMetaData(const std::string& id, const std::string& stream,
     node.metadataBytes = node.metadataBytes - old + data.size();
     metadataBytes_ = metadataBytes_ - old + data.size();
     if (!known) names.insert(at, stream);
+    announce(node, "MetaDataChanged", {{"Stream", stream}});
 }
 
 }  // namespace vantreld

@@ -63,6 +63,7 @@
 
 #include "vantrel/client/VantrelClipFormat.h"
 #include "vantrel/server/FrameIds.h"
+#include "vantrel/server/NodeObserver.h"
 #include "vantrel/server/ServerFiles.h"
 #include "vantrel/server/TextList.h"
 
@@ -117,6 +118,10 @@ public:
     NodeStore(const NodeStore&) = delete;
     NodeStore& operator=(const NodeStore&) = delete;
     ~NodeStore();
+
+    // Told of every change once it is made (NodeObserver.h); null (the default) tells no one.
+    // Not owned.
+    void setObserver(NodeObserver* observer) { observer_ = observer; }
 
     // The frame ids a manifest lists ("FrameRuns", or "Frames" in trees written before it),
     // for readers of the directory beside the store (any thread). Throws ServerError for a
@@ -199,6 +204,8 @@ private:
     std::string nodeFolder(const Node& node) const;
     std::string nodeFolder(uint64_t serial) const;
     void forget(Node& node);
+    void announce(const Node& node, const char* type, NodeChange::Details details,
+                  std::vector<std::string> descendants = {}) const;
 
     const std::string directory_;
     const ServerFiles::Sync sync_;
@@ -214,6 +221,7 @@ private:
     // Per parent serial: the children's names, for the clash check in constant time.
     std::unordered_map<uint64_t, std::unordered_map<std::string, Node*>> childNames_;
     Node* root_;
+    NodeObserver* observer_ = nullptr;
 };
 
 // Metadata stream names in file names (see NodeStore): the file name of a stream, and the

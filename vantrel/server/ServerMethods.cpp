@@ -52,29 +52,7 @@ std::string fourStrings(const char* k1, const std::string& v1, const char* k2,
     return out.take();
 }
 
-bool sameConnection(const EventRegistry::Registration& a, const EventRegistry::Registration& b) {
-    return a.clientId == b.clientId && a.port == b.port && a.connection == b.connection;
-}
-
 }  // namespace
-
-// --------------------------------------------------------------------------- EventRegistry
-
-void EventRegistry::add(const Registration& registration) {
-    for (const Registration& known : registrations_)
-        if (sameConnection(known, registration) && known.subject == registration.subject) return;
-    registrations_.push_back(registration);
-}
-
-void EventRegistry::remove(const Registration& registration) {
-    registrations_.erase(std::remove_if(registrations_.begin(), registrations_.end(),
-                                        [&](const Registration& known) {
-                                            return sameConnection(known, registration) &&
-                                                   (registration.subject.empty() ||
-                                                    known.subject == registration.subject);
-                                        }),
-                         registrations_.end());
-}
 
 // --------------------------------------------------------------------------- ServerMethods
 
@@ -146,27 +124,9 @@ void ServerMethods::registerWith(MethodDispatcher& d) {
         return std::string();
     });
     d.add("TranslatePaths", [this](const Request& r) { return translatePaths(r.args); });
-    d.add("RegisterEvents", [this](const Request& r) {
-        events_.add(registration(r));
-        return std::string();
-    });
-    d.add("UnregisterEvents", [this](const Request& r) {
-        events_.remove(registration(r));
-        return std::string();
-    });
     d.add("GetHostTranslations", [this](const Request&) { return hostTranslations(); });
     d.add("GetOsTypeTranslations", [this](const Request&) { return osTypeTranslations(); });
     d.add("GetTranslationGroups", [this](const Request&) { return translationGroups(); });
-}
-
-EventRegistry::Registration ServerMethods::registration(const Request& request) {
-    const Vantrel::rcAttrStream stream(request.args);
-    std::string port, connection, subject;
-    if (!stream.getStringValue("Port", port) || !stream.getStringValue("Connection", connection) ||
-        !stream.getStringValue("Subject", subject))
-        throw ServerError("Malformed argument: Port, Connection and Subject are required");
-    return EventRegistry::Registration{request.clientId, parseInt(port), parseInt(connection),
-                                       subject};
 }
 
 std::string ServerMethods::translatePaths(const std::string& args) const {

@@ -1,4 +1,4 @@
-// The server-level methods of the server:
+// The server-level methods of the server (the event registrations are EventService's):
 //
 //   Ping                   ""                               ""
 //   QueryVersion           ""                               "MAJOR MINOR" of the protocol version
@@ -9,8 +9,6 @@
 //                                                           (error reply) unless the client
 //                                                           connected from loopback
 //   TranslatePaths         "SRC" SRCOS "DST" DSTOS "P","P"  comma list of translated paths
-//   RegisterEvents         stream Port Connection Subject   ""
-//   UnregisterEvents       same; an empty Subject: every subject of that connection
 //   GetHostTranslations    ""  stream numHostTranslations, "0".. streams srcHost srcPath
 //                              dstHost dstPath
 //   GetOsTypeTranslations  ""  stream numOsTypeTranslations, "0".. streams srcType srcPath
@@ -37,27 +35,6 @@ namespace vantreld {
 class NodeStore;
 struct ServerSettings;
 
-// The clients' subscriptions to node events.
-class EventRegistry {
-public:
-    struct Registration {
-        unsigned int clientId;
-        int port;
-        int connection;
-        std::string subject;
-    };
-
-    // A registration already there is not added twice.
-    void add(const Registration& registration);
-    // Removes the matching registration; an empty subject removes every subject of that
-    // client, port and connection.
-    void remove(const Registration& registration);
-    const std::vector<Registration>& registrations() const { return registrations_; }
-
-private:
-    std::vector<Registration> registrations_;
-};
-
 class ServerMethods {
 public:
     // None is owned; all must outlive this object. `shutdown` is called (on the loop's
@@ -74,7 +51,6 @@ public:
     void setKnownServers(std::function<std::vector<VantrelDaemonInfo>()> knownServers) {
         knownServers_ = std::move(knownServers);
     }
-    const EventRegistry& events() const { return events_; }
 
     void registerWith(MethodDispatcher& dispatcher);
 
@@ -85,7 +61,6 @@ private:
     std::string hostTranslations() const;
     std::string osTypeTranslations() const;
     std::string translationGroups() const;
-    static EventRegistry::Registration registration(const Request& request);
 
     const NodeStore& store_;
     const ServerSettings& settings_;
@@ -95,7 +70,6 @@ private:
     std::function<std::vector<VantrelDaemonInfo>()> knownServers_;
     int nodePort_;
     int framePort_ = 0;
-    EventRegistry events_;
 };
 
 }  // namespace vantreld

@@ -87,24 +87,6 @@ TEST_F(ServerMethodsTest, TranslationTablesComeFromTheConfiguration) {
     EXPECT_EQ(ok("GetTranslationGroups"), "numGroups 1 20 12 studio,2,a,b1 7 empty,0");
 }
 
-TEST_F(ServerMethodsTest, EventRegistrationsPerClientConnection) {
-    auto registration = [](const char* subject) {
-        return stream({{"Port", "4100"}, {"Connection", "3"}, {"Subject", subject}});
-    };
-    EXPECT_EQ(ok("RegisterEvents", registration("clip 6")), "");
-    EXPECT_EQ(ok("RegisterEvents", registration("clip 6")), "");
-    EXPECT_EQ(ok("RegisterEvents", registration("host")), "");
-    ASSERT_EQ(serverMethods_->events().registrations().size(), 2u);
-    EXPECT_EQ(serverMethods_->events().registrations()[0].clientId, 7u);
-    EXPECT_EQ(serverMethods_->events().registrations()[0].port, 4100);
-    EXPECT_EQ(ok("UnregisterEvents", registration("host")), "");
-    EXPECT_EQ(serverMethods_->events().registrations().size(), 1u);
-    EXPECT_EQ(ok("UnregisterEvents", registration("")), "");
-    EXPECT_TRUE(serverMethods_->events().registrations().empty());
-    EXPECT_FALSE(
-        call("RegisterEvents", stream({{"Port", "x"}, {"Connection", "3"}, {"Subject", "a"}})).ok);
-}
-
 // Each generation answers the methods it does not know as an old server would.
 TEST_F(ServerMethodsTest, OlderGenerationsDoNotKnowNewerMethods) {
     struct Case {

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include <chrono>
+#include <map>
 
 #include "loggerBase/CoException.h"
 #include "loggerBase/CoMsg.h"
@@ -62,8 +63,9 @@ std::vector<std::string> reachableAddresses(bool withIPv6) {
 // client asked and whether that client is on this host's loopback.
 class VantreldServer::Context : public Vantrel::rcServerContext {
 public:
-    Context(int port, const std::string& listenAddress, const MethodDispatcher& dispatcher)
-        : rcServerContext(port, listenAddress), dispatcher_(dispatcher) {}
+    Context(int port, const std::string& listenAddress, const MethodDispatcher& dispatcher,
+            EventService& events)
+        : rcServerContext(port, listenAddress), dispatcher_(dispatcher), events_(events) {}
 
     static bool serve(void*, const Vantrel::rcMethod& method, const Vantrel::rcParam::Array& params,
                       Vantrel::rcParam& result) {
@@ -74,6 +76,7 @@ public:
         request.clientId = self.getCurrentClientId();
         request.peer = self.currentPeer();
         request.fromLoopback = isLoopbackAddress(request.peer);
+        request.session = self.currentSession();
         const Reply reply = self.dispatcher_.dispatch(request);
         if (!reply.ok) {
             method.setLastError(reply.text.c_str());
@@ -91,8 +94,25 @@ private:
             client->descriptor()->getPeerIP(peer);
         return peer;
     }
+    // A number per connection, never reused (a closed client's address may be).
+    uint64_t currentSession() {
+        const Client* client = getCurrentClient();
+        if (client == nullptr) return 0;
+        uint64_t& session = sessions_[client];
+        if (session == 0) session = ++lastSession_;
+        return session;
+    }
+    void clientClosed(const Client& client) override {
+        const auto found = sessions_.find(&client);
+        if (found == sessions_.end()) return;
+        events_.connectionClosed(found->second);
+        sessions_.erase(found);
+    }
 
     const MethodDispatcher& dispatcher_;
+    EventService& events_;
+    std::map<const Client*, uint64_t> sessions_;
+    uint64_t lastSession_ = 0;
 };
 
 ServerSettings VantreldServer::loadSettings(const Options& options) {
@@ -111,12 +131,14 @@ VantreldServer::VantreldServer(const Options& options)
                          shutdownBy_ = "a Shutdown request";
                          requestStop();
                      }),
+      events_(options.eventTimeoutMs),
       stop_(false),
       stopSignal_(0) {
     if (!options.traceFile.empty()) log_.openTraceFile(options.traceFile);
     if (options.port < 0) throw ServerError("Invalid node port " + std::to_string(options.port));
     context_.reset(
-        new Context(options.port == 0 ? -1 : options.port, options.listenAddress, dispatcher_));
+        new Context(options.port == 0 ? -1 : options.port, options.listenAddress, dispatcher_,
+                    events_));
     if (!context_->isValid()) {
         const std::string where =
             options.listenAddress.empty() ? std::string() : " at " + options.listenAddress;
@@ -133,6 +155,8 @@ VantreldServer::VantreldServer(const Options& options)
     }
     nodeMethods_.registerWith(dispatcher_);
     serverMethods_.registerWith(dispatcher_);
+    events_.registerWith(dispatcher_);
+    store_.setObserver(&events_);
     frames_.reset(new FrameServer(frameOptions(options), &log_));
     serverMethods_.setEndpoint(announcedAddresses(options), nodePort(), frames_->port());
     bindMethods();

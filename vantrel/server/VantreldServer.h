@@ -1,6 +1,7 @@
 // The reference server: a node tree kept in a directory, served over the remote-call protocol
 // with the node and server-level methods (NodeMethods, ServerMethods), playing a configurable
-// protocol version.
+// protocol version, and calling back the clients registered for node events (EventService) on
+// threads of their own.
 //
 // Usable in a test process: construct it (it opens the store and listens), then run() it on a
 // thread of its own, or use VantreldThread. The port may be chosen by the system (port 0);
@@ -14,7 +15,7 @@
 //
 // Threads: run() serves on the calling thread until a "Shutdown" request or requestStop()
 // (any thread; takes effect within STOP_LATENCY_MS). requestLog() may be read from any
-// thread; store() and events() only while run() is not running.
+// thread, and so may events(); store() only while run() is not running.
 #pragma once
 
 #include <atomic>
@@ -26,6 +27,7 @@
 
 #include "vantrel/server/AddressFilter.h"
 #include "vantrel/server/DiscoveryService.h"
+#include "vantrel/server/EventService.h"
 #include "vantrel/server/FrameServer.h"
 #include "vantrel/server/MethodDispatcher.h"
 #include "vantrel/server/NodeMethods.h"
@@ -60,6 +62,8 @@ public:
         // 0: chosen by the system (the default here; the command line's is 7550)
         int framePort = 0;
         int benchReadDelayMs = 0;  // benchmarks: delay per frame read from disk
+        // How long one event delivery may take before its client is dropped.
+        unsigned int eventTimeoutMs = EventService::DELIVERY_TIMEOUT_MS;
         // Client addresses that may connect (empty: all); others are closed at accept.
         AddressFilter allowed;
         // Take part in server discovery (DiscoveryService) on the group port `udpPort`
@@ -95,7 +99,8 @@ public:
 
     RequestLog& requestLog() { return log_; }
     const NodeStore& store() const { return store_; }
-    const EventRegistry& events() const { return serverMethods_.events(); }
+    // Any thread.
+    EventService& events() { return events_; }
     const ProtocolVersion& version() const { return dispatcher_.version(); }
 
 private:
@@ -116,6 +121,7 @@ private:
     MethodDispatcher dispatcher_;
     NodeMethods nodeMethods_;
     ServerMethods serverMethods_;
+    EventService events_;
     std::set<std::string> methodNames_;  // outlive the context, which keeps pointers to them
     std::unique_ptr<Context> context_;
     std::unique_ptr<FrameServer> frames_;  // serves on threads of its own

@@ -24,7 +24,7 @@ rcServerContext::Client::Client(CoIoTcpDescriptor* io, rcServerContext& context)
     : CoIoHandler(READ_EVENT | EXCEPTION_EVENT), io_(io), context_(context),
       request_(new rcCommand()), currentMethod_(nullptr), acceptedMs_(CoTime::monotonicMs()) {}
 
-rcServerContext::Client::~Client() = default;
+rcServerContext::Client::~Client() { context_.clientClosed(*this); }
 
 CoIoDescriptor* rcServerContext::Client::descriptor() { return io_.get(); }
 
@@ -125,6 +125,7 @@ void rcServerContext::Client::closeConnection() {
     std::string().swap(output_);
     outputSent_ = 0;
     queuedSinceMs_ = 0;
+    context_.clientClosed(*this);
 }
 
 void rcServerContext::Client::writeReply(const rcResult& result) {
@@ -241,6 +242,8 @@ void rcServerContext::setUp() {
 }
 
 bool rcServerContext::login(const rcConnectionInfo&) { return true; }
+
+void rcServerContext::clientClosed(const Client&) {}
 
 int rcServerContext::getPort() const {
     return static_cast<const CoIoTcpServerDescriptor*>(descriptor())->getPort();

@@ -205,6 +205,10 @@ public:
 
 protected:
     Client* getCurrentClient() const { return currentClient_; }
+    // Called on the loop's thread once the connection of `client` has closed, and again when
+    // the client is deleted (with the context too, where only this default runs), so an
+    // override must accept a second call for one client. The default does nothing.
+    virtual void clientClosed(const Client& client);
     // Closes connections past their deadlines, ends a pause of accepting, drops closed
     // clients; the wait limit is the time to the next deadline.
     int beforeWait() override;
