@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The main job: starts vantreld on a fresh sample tree on loopback, prints the tree through the
-# client library with examples/print_tree, lists the servers discovery finds with
-# examples/list_servers, and stops the server. Runs inside a private network
-# namespace, so nothing it does reaches the real network.
+# client library with examples/print_tree, reads one frame with examples/read_frame, lists
+# the servers discovery finds with examples/list_servers, and stops the server. Runs inside a
+# private network namespace, so nothing it does reaches the real network.
 #
 #   scripts/demo.sh [BUILD_DIR]
 set -euo pipefail
@@ -41,5 +41,6 @@ done
 echo "vantreld serves a sample tree on 127.0.0.1:$port"
 "$build"/examples/hello_messages
 "$build"/examples/print_tree "127.0.0.1:$port"
+"$build"/examples/read_frame "127.0.0.1:$port" "/Volume 1/Feature Film/Vault/Main/Reel 1/Opening" 1
 echo "Servers found by discovery:"
 "$build"/examples/list_servers

@@ -9,6 +9,7 @@ packages=(
   clang-14 libclang-rt-14-dev
   uuid-dev
   iproute2 util-linux procps
+  nginx-light libcurl4-openssl-dev
 )
 
 missing=()

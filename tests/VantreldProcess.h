@@ -122,6 +122,13 @@ public:
     }
     pid_t pid() const { return pid_; }
 
+    // After waitUntilReady(): the frame port of the ready line, or -1.
+    int framePort() const {
+        const std::string marker = " frame_port=";
+        const size_t at = printed_.find(marker);
+        return at == std::string::npos ? -1 : std::atoi(printed_.c_str() + at + marker.size());
+    }
+
     void kill(int signal) {
         if (pid_ > 0) ::kill(pid_, signal);
     }

@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -42,9 +43,11 @@ TEST(VantreldService, ReadyLineStandsAloneAndTheStopIsLogged) {
     EXPECT_EQ(server.readyField("tree"), dir / "my tree");
     EXPECT_EQ(server.readyField("nodes"), "1");
     EXPECT_EQ(server.readyField("protocol"), "2015.0.0.5858");
+    EXPECT_GT(std::atoi(server.readyField("frame_port").c_str()), 0);
     EXPECT_EQ(server.printed(), "vantreld ready: node_port=" + std::to_string(port) +
                                     " listen=127.0.0.1 tree=" + dir / "my tree" +
-                                    " nodes=1 protocol=2015.0.0.5858\n");
+                                    " nodes=1 protocol=2015.0.0.5858 frame_port=" +
+                                    server.readyField("frame_port") + "\n");
 
     server.kill(SIGHUP);
     EXPECT_TRUE(pings(port));

@@ -76,10 +76,12 @@ public:
         }
         // A port of its own rather than 0: a server that listens on a port it was given
         // reuses the address, so that restart() can take the port again at once.
+        framePort_ = freeLoopbackPort();
         start(freeLoopbackPort());
     }
 
     int port() const { return port_; }
+    int framePort() const { return framePort_; }
     bool running() const { return process_ && port_ > 0; }
     // "127.0.0.1:PORT"
     std::string id() const { return "127.0.0.1:" + std::to_string(port_); }
@@ -105,7 +107,8 @@ public:
 
 private:
     bool start(int port) {
-        std::vector<std::string> args{"--port", std::to_string(port), "--no-sync"};
+        std::vector<std::string> args{"--port", std::to_string(port), "--frame-port",
+                                      std::to_string(framePort_), "--no-sync"};
         args.insert(args.end(), extraArgs_.begin(), extraArgs_.end());
         args.push_back(dir_ / tree_);
         // A port just given up may still be held for a moment: try a few times.
@@ -127,6 +130,7 @@ private:
     std::unique_ptr<vantreld::testing::VantreldProcess> process_;
     std::string tree_ = "tree";
     int port_ = 0;
+    int framePort_ = 0;  // kept on restart, like the node port
 };
 
 // Sets the character-type locale for a scope.

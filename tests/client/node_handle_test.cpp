@@ -317,12 +317,11 @@ TEST_F(NodeHandleTest, FramesAreReachedThroughTheServerHandle) {
 
     // Frame transfer itself belongs to the server handle; its answer is the node's answer.
     char buffer[96];
-    EXPECT_FALSE(shot.readFrame(0, buffer, sizeof buffer));
-    const std::string readError = server_->lastError();
-    EXPECT_FALSE(readError.empty());
+    ASSERT_TRUE(shot.readFrame(0, buffer, sizeof buffer)) << shot.lastError();
+    EXPECT_EQ(buffer[1], 1);  // the sample frames count up from their index times 16
     EXPECT_FALSE(server_->readFrame("frame", buffer, sizeof buffer));
-    EXPECT_EQ(readError, server_->lastError());
-    EXPECT_FALSE(shot.writeFrame(1, buffer, sizeof buffer));
+    EXPECT_STREQ("Unknown frame id: 'frame'", server_->lastError());
+    EXPECT_TRUE(shot.writeFrame(1, buffer, sizeof buffer)) << shot.lastError();
 }
 
 // ---------------------------------------------------------------------------- display paths

@@ -7,13 +7,12 @@
 #include "vantrel/client/VantrelClientConnection.h"
 #include "vantrel/client/VantrelNodeClientAPI.h"
 #include "vantrel/client/VantrelNodeHandle.h"
+#include "vantrel/client/VantrelServerFrames.h"
 #include "vantrel/client/VantrelServerImp.h"
 #include "vantrel/client/VantrelServerInfo.h"
 
 namespace {
 
-const char FRAMES_NOT_AVAILABLE[] =
-    "Frame transfer is not available in this version of the library.";
 const char EVENTS_NOT_AVAILABLE[] =
     "Node events are not available: the event monitor is not running.";
 
@@ -140,12 +139,14 @@ void VantrelServerHandle::stop(const char* msg) const {
     // another handle's of the same server.
     VantrelClientConnection* connection = imp()->bindForStop();
     if (connection != nullptr) connection->stop(msg);
+    imp()->frames().stop();
 }
 
 void VantrelServerHandle::disconnect() {
     // Binding makes no traffic, and the link may be open for other handles of the server.
     VantrelClientConnection* connection = imp()->connection();
     if (connection != nullptr) connection->forcedDisconnect();
+    imp()->frames().disconnect();
 }
 
 bool VantrelServerHandle::translatePaths(const VantrelStrList& in, VantrelStrList& out,
@@ -229,41 +230,37 @@ bool VantrelServerHandle::unregisterEventHandler(const VantrelNodeId& node,
     return true;
 }
 
-// Frames and streams travel on the frame port, which this version of the library does not use.
+// Frames and streams travel on the data connection to the frame port.
 
-bool VantrelServerHandle::readFrame(const char*, void*, unsigned int, const char*,
-                                    const char*) const {
-    imp()->setLastError(FRAMES_NOT_AVAILABLE);
-    return false;
+bool VantrelServerHandle::readFrame(const char* frameId, void* buffer, unsigned int size,
+                                    const char* readAheadId1, const char* readAheadId2) const {
+    return imp()->frames().readFrame(frameId, nullptr, 0, buffer, size, readAheadId1,
+                                     readAheadId2);
 }
 
-bool VantrelServerHandle::readFrame(const char*, const void*, unsigned int, void*, unsigned int,
-                                    const char*, const char*) const {
-    imp()->setLastError(FRAMES_NOT_AVAILABLE);
-    return false;
+bool VantrelServerHandle::readFrame(const char* frameId, const void* params,
+                                    unsigned int paramsLength, void* buffer, unsigned int size,
+                                    const char* readAheadId1, const char* readAheadId2) const {
+    return imp()->frames().readFrame(frameId, params, paramsLength, buffer, size, readAheadId1,
+                                     readAheadId2);
 }
 
-bool VantrelServerHandle::writeFrame(const char*, const void*, unsigned int) const {
-    imp()->setLastError(FRAMES_NOT_AVAILABLE);
-    return false;
+bool VantrelServerHandle::writeFrame(const char* frameId, const void* data,
+                                     unsigned int size) const {
+    return imp()->frames().writeFrame(frameId, data, size);
 }
 
-bool VantrelServerHandle::readStream(const char*, void*, unsigned int, int, int, int&) const {
-    imp()->setLastError(FRAMES_NOT_AVAILABLE);
-    return false;
+bool VantrelServerHandle::readStream(const char* id, void* buffer, unsigned int size, int first,
+                                     int unitSize, int& count) const {
+    return imp()->frames().readStream(id, buffer, size, first, unitSize, count);
 }
 
-bool VantrelServerHandle::pushStream(const char*, const char*) const {
-    imp()->setLastError(FRAMES_NOT_AVAILABLE);
-    return false;
+bool VantrelServerHandle::pushStream(const char* remoteName, const char* localPath) const {
+    return imp()->frames().pushStream(remoteName, localPath);
 }
 
-bool VantrelServerHandle::pullStream(const char*, const char*) const {
-    imp()->setLastError(FRAMES_NOT_AVAILABLE);
-    return false;
+bool VantrelServerHandle::pullStream(const char* remoteName, const char* localPath) const {
+    return imp()->frames().pullStream(remoteName, localPath);
 }
 
-bool VantrelServerHandle::invalidateCache() const {
-    imp()->setLastError(FRAMES_NOT_AVAILABLE);
-    return false;
-}
+bool VantrelServerHandle::invalidateCache() const { return imp()->frames().invalidateCache(); }

@@ -133,25 +133,6 @@ TEST(VantrelServerHandle, TranslationChecksHostNamesBeforeAnyCall) {
     EXPECT_FALSE(handle.isConnected());
 }
 
-TEST(VantrelServerHandle, FramesAndEventsAreNotAvailableYet) {
-    ClientScope client;
-    VantrelServerHandle handle("10.0.0.1:7549");
-    char buffer[16];
-    int count = 1;
-    const bool results[] = {
-        handle.readFrame("f", buffer, sizeof buffer),
-        handle.readFrame("f", "p", 1, buffer, sizeof buffer),
-        handle.writeFrame("f", buffer, sizeof buffer),
-        handle.readStream("s", buffer, sizeof buffer, 0, 1, count),
-        handle.pushStream("r", "/tmp/x"),
-        handle.pullStream("r", "/tmp/x"),
-        handle.invalidateCache(),
-    };
-    for (bool result : results) EXPECT_FALSE(result);
-    EXPECT_STREQ("Frame transfer is not available in this version of the library.",
-                 handle.lastError());
-}
-
 TEST(VantrelServerInfo, WrapsACopyOfTheRecord) {
     VantrelDaemonInfo record;
     record.setIPAddr(0, "10.0.0.5");

@@ -4,11 +4,18 @@
 
 #include "vantrel/client/VantrelBaseClientAPI.h"
 #include "vantrel/client/VantrelNodeClientAPI.h"
+#include "vantrel/client/VantrelServerFrames.h"
 #include "vantrel/client/VantrelTextConversion.h"
 
-VantrelServerImp::VantrelServerImp(const VantrelServerId& id) : serverId_(id) {}
+VantrelServerImp::VantrelServerImp(const VantrelServerId& id)
+    : frames_(new VantrelServerFrames(*this)), serverId_(id) {}
 
-VantrelServerImp::~VantrelServerImp() { unbind(); }
+// The frame operations live as long as this object (another thread may stop them): they go
+// first, and a rebinding keeps them.
+VantrelServerImp::~VantrelServerImp() {
+    frames_.reset();
+    unbind();
+}
 
 // The clients refer to the connection: they go before the reference on it.
 void VantrelServerImp::unbind() {

@@ -25,6 +25,7 @@
 
 class VantrelBaseClientAPI;
 class VantrelNodeClientAPI;
+class VantrelServerFrames;
 
 class VantrelServerImp : public VantrelDaemonInfoMgr {
 public:
@@ -44,6 +45,9 @@ public:
     VantrelNodeClientAPI* nodeClient();
     VantrelBaseClientAPI* baseClient();
     VantrelClientConnection* connection();
+    // The frame operations (data connection and frame client); made with this object, so
+    // another thread may reach it to stop a transfer.
+    VantrelServerFrames& frames() const { return *frames_; }
     // The event connection, made at binding when the event monitor runs; null otherwise.
     // events() binds first, existingEvents() does not.
     VantrelEventMonitor::Connection* events();
@@ -102,6 +106,7 @@ private:
     std::atomic<VantrelClientConnection*> connection_{nullptr};
     std::unique_ptr<VantrelBaseClientAPI> baseClient_;
     std::unique_ptr<VantrelNodeClientAPI> nodeClient_;
+    std::unique_ptr<VantrelServerFrames> frames_;
     std::unique_ptr<VantrelEventMonitor::Connection> events_;
     std::vector<VantrelServerHandle::TranslationGroup> translationGroups_;
     std::vector<VantrelServerHandle::HostTranslation> hostTranslations_;

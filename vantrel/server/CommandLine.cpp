@@ -16,6 +16,8 @@ const char* CommandLine::usage() {
            "Options:\n"
            "  --port N                  node port to listen on (default 7549; 0 lets the\n"
            "                            system choose a free port)\n"
+           "  --frame-port N            frame port to listen on (default 7550, or chosen by\n"
+           "                            the system with --port 0; 0 lets the system choose)\n"
            "  --listen ADDRESS          numeric IPv4 or IPv6 address to listen on (default\n"
            "                            127.0.0.1, this host only; 0.0.0.0 or :: listens on\n"
            "                            every address of the host). The protocol has no\n"
@@ -41,7 +43,8 @@ const char* CommandLine::usage() {
            "  --no-discovery            neither announce this server nor answer searches\n"
            "  --trace FILE              append one line per request received to FILE: time,\n"
            "                            client, method and argument text, result (tabs\n"
-           "                            between them)\n"
+           "                            between them); frame-port requests give the command\n"
+           "                            as method, and its argument and number as text\n"
            "  --log FILE                append log lines to FILE instead of standard error\n"
            "  --no-sync                 do not flush changes to disk before answering (faster;\n"
            "                            a crash of the machine, not of vantreld, may lose\n"
@@ -49,11 +52,14 @@ const char* CommandLine::usage() {
            "  --init-sample             fill DIR (new or empty) with a sample tree of volumes,\n"
            "                            projects, libraries, reels, folders and clips with\n"
            "                            frames and metadata, then exit\n"
+           "  --bench-read-delay-ms N   add N milliseconds to every frame read from disk\n"
+           "                            (benchmarks of read-ahead only)\n"
            "  --version                 print the version and exit\n"
            "  --help                    show this text and exit\n"
            "\n"
            "Once it listens, vantreld prints one line on standard output, and nothing else:\n"
            "  vantreld ready: node_port=N listen=ADDRESS tree=DIR nodes=N protocol=A.B.C.D\n"
+           "                 frame_port=N\n"
            "(later versions may add KEY=VALUE fields). Log lines go to standard error (or\n"
            "--log FILE); when the log cannot be written fast enough, lines are dropped and\n"
            "counted, never waited for. Only one vantreld at a time serves a directory; a\n"
@@ -71,6 +77,7 @@ std::string CommandLine::versionText() {
 
 CommandLine CommandLine::parse(const std::vector<std::string>& args) {
     CommandLine line;
+    bool framePortGiven = false;
     line.options.discovery = true;  // the program takes part in discovery unless told not to
     std::vector<std::string> positional;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -105,6 +112,21 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args) {
                 line.error = "Invalid port '" + text + "'";
                 return line;
             }
+        } else if (arg == "--frame-port" || arg == "--bench-read-delay-ms") {
+            if (!value(text)) return line;
+            int number = -1;
+            try {
+                number = parseInt(text);
+            } catch (const std::exception&) {
+            }
+            const int limit = arg == "--frame-port" ? 65535 : 60000;
+            if (number < 0 || number > limit) {
+                line.error = "Invalid value '" + text + "' for " + arg;
+                return line;
+            }
+            (arg == "--frame-port" ? line.options.framePort : line.options.benchReadDelayMs) =
+                number;
+            framePortGiven = framePortGiven || arg == "--frame-port";
         } else if (arg == "--listen") {
             if (!value(text)) return line;
             Vantrel::CoSocketAddress numeric;
@@ -156,6 +178,9 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args) {
         }
     }
     if (line.help || line.version) return line;
+    // A system-chosen node port comes with a system-chosen frame port unless one is named.
+    if (!framePortGiven)
+        line.options.framePort = line.options.port == 0 ? 0 : FrameServer::DEFAULT_PORT;
     if (positional.size() != 1) {
         line.error = positional.empty() ? "No tree directory given" : "Give one tree directory";
         return line;

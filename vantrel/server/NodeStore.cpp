@@ -17,15 +17,13 @@ namespace vantreld {
 namespace {
 
 const char IDENTITY_FILE[] = "vantreld.attr";
-const char NODES_DIR[] = "nodes";
-const char MANIFEST[] = "node.attr";
 const char META_DIR[] = "meta";
-const char FRAMES_DIR[] = "frames";
 const char DEAD_SUFFIX[] = ".dead";
 // Serials reserved on disk at a time, so that a new node costs one write, not two.
 const uint64_t SERIAL_BLOCK = 256;
 // The other names a directory may hold before it is a tree (an interrupted first opening).
-const char* const FRESH_TREE_NAMES[] = {DirectoryLock::LOCK_FILE, NODES_DIR, "vantreld.attr.tmp"};
+const char* const FRESH_TREE_NAMES[] = {DirectoryLock::LOCK_FILE, NodeStore::NODES_DIR,
+                                        "vantreld.attr.tmp"};
 
 bool endsWith(const std::string& text, const std::string& suffix) {
     return text.size() >= suffix.size() &&

@@ -102,6 +102,10 @@ struct Node {
 class NodeStore {
 public:
     static constexpr const char* ROOT_ID = "host";
+    // Names of the layout above, for readers of the directory (the frame server).
+    static constexpr const char* NODES_DIR = "nodes";
+    static constexpr const char* MANIFEST = "node.attr";
+    static constexpr const char* FRAMES_DIR = "frames";
     static constexpr size_t MAX_STREAM_NAME = 200;
     static constexpr size_t MAX_PLAIN_STREAM_FILE = 200;
 

@@ -64,11 +64,13 @@ ServerMethods::ServerMethods(const NodeStore& store, const ServerSettings& setti
       shutdown_(std::move(shutdown)),
       nodePort_(0) {}
 
-void ServerMethods::setEndpoint(const std::vector<std::string>& addresses, int nodePort) {
+void ServerMethods::setEndpoint(const std::vector<std::string>& addresses, int nodePort,
+                                int framePort) {
     addresses_ = addresses;
     if (addresses_.size() > static_cast<size_t>(VantrelDaemonInfo::MAX_IPS))
         addresses_.resize(VantrelDaemonInfo::MAX_IPS);
     nodePort_ = nodePort;
+    framePort_ = framePort;
 }
 
 VantrelDaemonInfo ServerMethods::daemonInfo() const {
@@ -84,7 +86,7 @@ VantrelDaemonInfo ServerMethods::daemonInfo() const {
     info.setOSType(VantrelOS::getOSType());
     info.setDatabase(settings_.database.c_str());
     info.setNodePort(nodePort_);
-    info.setFramePort(0);
+    info.setFramePort(framePort_);
     info.setVersion(version_.major, version_.minor, version_.maint, version_.build);
     info.setProduct(NodeMethods::PRODUCT);
     info.setVendor(NodeMethods::VENDOR);

@@ -43,8 +43,8 @@ public:
                   const ProtocolVersion& version, std::function<void()> shutdown);
 
     // What the record announces: the addresses clients reach the node port on (at most 5)
-    // and that port.
-    void setEndpoint(const std::vector<std::string>& addresses, int nodePort);
+    // and that port, and the frame port.
+    void setEndpoint(const std::vector<std::string>& addresses, int nodePort, int framePort = 0);
     VantrelDaemonInfo daemonInfo() const;
     // Where "GetDaemonList" takes its servers from (this server first); unset: this server
     // alone. Called on the loop's thread.
@@ -69,6 +69,7 @@ private:
     std::vector<std::string> addresses_;
     std::function<std::vector<VantrelDaemonInfo>()> knownServers_;
     int nodePort_;
+    int framePort_ = 0;
 };
 
 }  // namespace vantreld

@@ -66,6 +66,8 @@ const SectionKeys SECTIONS[] = {
     {"HostTranslation", true, {"SrcHost", "SrcPath", "DstHost", "DstPath"}, {}},
     {"OsTypeTranslation", true, {"SrcType", "SrcPath", "DstType", "DstPath"}, {}},
     {"TranslationGroup", true, {"Name", "Number", "Hosts"}, {"Number"}},
+    // Read by the frame server (FrameServer::readRedirects).
+    {"FrameRedirect", true, {"Frames", "Address", "NodePort", "FramePort"}, {"NodePort", "FramePort"}},
 };
 
 bool listed(const std::vector<const char*>& names, const std::string& name) {

@@ -157,7 +157,8 @@ VantreldServer::VantreldServer(const Options& options)
     serverMethods_.registerWith(dispatcher_);
     events_.registerWith(dispatcher_);
     store_.setObserver(&events_);
-    serverMethods_.setEndpoint(announcedAddresses(options), nodePort());
+    frames_.reset(new FrameServer(frameOptions(options), &log_));
+    serverMethods_.setEndpoint(announcedAddresses(options), nodePort(), frames_->port());
     bindMethods();
     if (options.discovery) startDiscovery(options);
 }
@@ -200,6 +201,20 @@ void VantreldServer::bindMethods() {
 }
 
 int VantreldServer::nodePort() const { return context_->getPort(); }
+
+int VantreldServer::framePort() const { return frames_->port(); }
+
+FrameServer::Options VantreldServer::frameOptions(const Options& options) {
+    FrameServer::Options frames;
+    frames.directory = options.directory;
+    frames.port = options.framePort;
+    frames.listenAddress = options.listenAddress;
+    frames.version = options.version;
+    frames.sync = options.sync;
+    frames.redirects = FrameServer::readRedirects(options.configFile);
+    frames.readDelayMs = options.benchReadDelayMs;
+    return frames;
+}
 
 std::string VantreldServer::listenAddress() const {
     std::string address;

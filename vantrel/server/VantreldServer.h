@@ -28,6 +28,7 @@
 #include "vantrel/server/AddressFilter.h"
 #include "vantrel/server/DiscoveryService.h"
 #include "vantrel/server/EventService.h"
+#include "vantrel/server/FrameServer.h"
 #include "vantrel/server/MethodDispatcher.h"
 #include "vantrel/server/NodeMethods.h"
 #include "vantrel/server/NodeStore.h"
@@ -58,6 +59,9 @@ public:
         std::string configFile;  // optional
         std::string traceFile;   // optional
         ServerFiles::Sync sync = ServerFiles::Sync::DURABLE;
+        // 0: chosen by the system (the default here; the command line's is 7550)
+        int framePort = 0;
+        int benchReadDelayMs = 0;  // benchmarks: delay per frame read from disk
         // How long one event delivery may take before its client is dropped.
         unsigned int eventTimeoutMs = EventService::DELIVERY_TIMEOUT_MS;
         // Client addresses that may connect (empty: all); others are closed at accept.
@@ -74,6 +78,7 @@ public:
     ~VantreldServer();
 
     int nodePort() const;
+    int framePort() const;
     // The numeric address the node port is bound to ("0.0.0.0" or "::" for every address).
     std::string listenAddress() const;
     void run();
@@ -101,6 +106,7 @@ public:
 private:
     class Context;
     static ServerSettings loadSettings(const Options& options);
+    static FrameServer::Options frameOptions(const Options& options);
     // Starts discovery; a failure is logged and the server goes on without it.
     void startDiscovery(const Options& options);
     static DiscoveryService::Group discoveryGroup(const Options& options,
@@ -118,6 +124,7 @@ private:
     EventService events_;
     std::set<std::string> methodNames_;  // outlive the context, which keeps pointers to them
     std::unique_ptr<Context> context_;
+    std::unique_ptr<FrameServer> frames_;  // serves on threads of its own
     std::unique_ptr<DiscoveryService> discovery_;
     std::atomic<bool> stop_;
     std::atomic<int> stopSignal_;

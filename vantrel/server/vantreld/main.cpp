@@ -54,7 +54,8 @@ int serve(const vantreld::VantreldServer::Options& options, const vantreld::LogQ
         log.post("warning: listening on " + server.listenAddress() +
                  ": every host that reaches port " + std::to_string(server.nodePort()) +
                  " may create and destroy nodes (the protocol has no authentication)");
-    std::printf("vantreld ready: node_port=%d%s\n", server.nodePort(), server.readyFields().c_str());
+    std::printf("vantreld ready: node_port=%d%s frame_port=%d\n", server.nodePort(),
+                server.readyFields().c_str(), server.framePort());
     std::fflush(stdout);
     server.run();
     running = nullptr;

@@ -1,0 +1,76 @@
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+#include "vantrel/server/FrameSocket.h"
+
+namespace vantreld {
+
+namespace {
+constexpr size_t ZERO_CHUNK = 64 * 1024;
+}
+
+FrameSocket::FrameSocket(int fd) : fd_(fd) {}
+
+FrameSocket::~FrameSocket() { ::close(fd_); }
+
+void FrameSocket::read(void* buffer, size_t size) {
+    char* bytes = static_cast<char*>(buffer);
+    while (size > 0) {
+        const ssize_t got = ::recv(fd_, bytes, size, 0);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) throw PeerGone();
+        bytes += got;
+        size -= static_cast<size_t>(got);
+    }
+}
+
+void FrameSocket::write(const void* data, size_t size) {
+    const char* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t sent = ::send(fd_, bytes, size, MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR) continue;
+        if (sent <= 0) throw PeerGone();
+        bytes += sent;
+        size -= static_cast<size_t>(sent);
+    }
+}
+
+void FrameSocket::writeZeros(size_t size) {
+    static const std::vector<char> zeros(ZERO_CHUNK, '\0');
+    while (size > 0) {
+        const size_t piece = std::min(size, ZERO_CHUNK);
+        write(zeros.data(), piece);
+        size -= piece;
+    }
+}
+
+void FrameSocket::sendFile(int fileFd, size_t length) {
+    off_t offset = 0;
+    size_t left = length;
+    while (left > 0) {
+        const ssize_t sent = ::sendfile(fd_, fileFd, &offset, left);
+        if (sent < 0 && errno == EINTR) continue;
+        if (sent < 0) throw PeerGone();
+        if (sent == 0) break;  // the file ended early
+        left -= static_cast<size_t>(sent);
+    }
+    writeZeros(left);
+}
+
+void FrameSocket::discard(size_t size) {
+    std::vector<char> sink(std::min(size, ZERO_CHUNK));
+    while (size > 0) {
+        const size_t piece = std::min(size, sink.size());
+        read(sink.data(), piece);
+        size -= piece;
+    }
+}
+
+void FrameSocket::shutdown() { ::shutdown(fd_, SHUT_RDWR); }
+
+}  // namespace vantreld

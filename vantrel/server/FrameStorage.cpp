@@ -1,0 +1,232 @@
+#include "vantrel/server/FrameStorage.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "rcApi/rcAttrStream.h"
+#include "vantrel/server/NodeStore.h"
+
+namespace vantreld {
+
+namespace {
+
+const char* const NODES_DIR = NodeStore::NODES_DIR;
+const char* const FRAMES_DIR = NodeStore::FRAMES_DIR;
+const char* const MANIFEST = NodeStore::MANIFEST;
+const char FILES_DIR[] = "files";
+const char STREAM_PREFIX[] = "stream-";
+// A stream is read into memory: bound what one request may make the server gather.
+const long long MAX_STREAM_REPLY = 256LL * 1024 * 1024;
+
+// 1 to 19 digits: a serial or a frame number, within 64 bits.
+bool allDigits(const std::string& text, size_t from, size_t to) {
+    if (from >= to || to - from > 19) return false;
+    for (size_t i = from; i < to; ++i)
+        if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
+    return true;
+}
+
+[[noreturn]] void unknownFrame(const std::string& frameId) {
+    throw ServerError("Unknown frame id: '" + frameId + "'");
+}
+
+}  // namespace
+
+FrameStorage::OpenFrame::~OpenFrame() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+FrameStorage::FrameStorage(const std::string& treeDirectory, ServerFiles::Sync sync,
+                           int readDelayMs)
+    : directory_(treeDirectory), sync_(sync), readDelayMs_(readDelayMs) {}
+
+bool FrameStorage::frameSerial(const std::string& id, std::string& serial) {
+    const size_t prefix = sizeof STREAM_PREFIX - 1;
+    if (id.compare(0, prefix, STREAM_PREFIX) == 0) {
+        if (!allDigits(id, prefix, id.size())) return false;
+        serial = id.substr(prefix);
+        return true;
+    }
+    const size_t dot = id.find('.');
+    if (dot == std::string::npos || !allDigits(id, 0, dot) || !allDigits(id, dot + 1, id.size()))
+        return false;
+    serial = id.substr(0, dot);
+    return true;
+}
+
+std::string FrameStorage::nodeFolder(const std::string& serial) const {
+    return directory_ + "/" + NODES_DIR + "/" + serial;
+}
+
+std::string FrameStorage::frameFilePath(const std::string& serial,
+                                        const std::string& frameId) const {
+    return nodeFolder(serial) + "/" + FRAMES_DIR + "/" + frameId;
+}
+
+std::shared_ptr<const FrameIds> FrameStorage::framesOf(
+    const std::string& serial) const {
+    const std::string path = nodeFolder(serial) + "/" + MANIFEST;
+    struct stat facts;
+    if (::stat(path.c_str(), &facts) != 0) return std::make_shared<const FrameIds>();
+    Manifest current;
+    current.inode = facts.st_ino;
+    current.size = static_cast<uint64_t>(facts.st_size);
+    current.changeNs = facts.st_ctim.tv_sec * 1000000000LL + facts.st_ctim.tv_nsec;
+    {
+        std::lock_guard<std::mutex> hold(manifestsLock_);
+        auto known = manifests_.find(serial);
+        if (known != manifests_.end() && known->second.inode == current.inode &&
+            known->second.size == current.size && known->second.changeNs == current.changeNs)
+            return known->second.frames;
+    }
+    const Vantrel::rcAttrStream stream(ServerFiles::readFile(path));
+    current.frames = std::make_shared<const FrameIds>(
+        NodeStore::framesInManifest(stream, std::strtoull(serial.c_str(), nullptr, 10)));
+    std::lock_guard<std::mutex> hold(manifestsLock_);
+    if (manifests_.size() >= MAX_MANIFESTS) manifests_.clear();
+    manifests_[serial] = current;
+    return current.frames;
+}
+
+bool FrameStorage::isKnownFrame(const std::string& frameId) const {
+    std::string serial;
+    if (!frameSerial(frameId, serial) || frameId.compare(0, 7, STREAM_PREFIX) == 0) return false;
+    return framesOf(serial)->contains(frameId);
+}
+
+void FrameStorage::delayRead() const {
+    if (readDelayMs_ > 0) std::this_thread::sleep_for(std::chrono::milliseconds(readDelayMs_));
+}
+
+FrameStorage::OpenFrame FrameStorage::openFrame(const std::string& frameId) const {
+    if (!isKnownFrame(frameId)) unknownFrame(frameId);
+    std::string serial;
+    frameSerial(frameId, serial);
+    const int fd = ::open(frameFilePath(serial, frameId).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return OpenFrame();
+    struct stat facts;
+    if (::fstat(fd, &facts) != 0) {
+        ::close(fd);
+        return OpenFrame();
+    }
+    delayRead();
+    return OpenFrame(fd, static_cast<size_t>(facts.st_size));
+}
+
+std::string FrameStorage::loadFrame(const std::string& frameId) const {
+    const OpenFrame frame = openFrame(frameId);
+    std::string bytes(frame.size(), '\0');
+    size_t have = 0;
+    while (have < bytes.size()) {
+        const ssize_t got =
+            ::pread(frame.fd(), &bytes[have], bytes.size() - have, static_cast<off_t>(have));
+        if (got <= 0) break;
+        have += static_cast<size_t>(got);
+    }
+    bytes.resize(have);
+    return bytes;
+}
+
+std::unique_ptr<FrameStorage::IncomingFile> FrameStorage::incomingFrame(
+    const std::string& frameId) const {
+    if (!isKnownFrame(frameId)) unknownFrame(frameId);
+    std::string serial;
+    frameSerial(frameId, serial);
+    ServerFiles::makeDirectory(nodeFolder(serial) + "/" + FRAMES_DIR);
+    return std::unique_ptr<IncomingFile>(new IncomingFile(frameFilePath(serial, frameId), sync_));
+}
+
+std::unique_ptr<FrameStorage::IncomingFile> FrameStorage::incomingFile(
+    const std::string& remoteName) const {
+    return std::unique_ptr<IncomingFile>(new IncomingFile(filePath(remoteName), sync_));
+}
+
+std::string FrameStorage::readStream(const std::string& streamId, long long first,
+                                     long long unitSize, long long& count) const {
+    std::string serial;
+    if (!frameSerial(streamId, serial) || streamId.compare(0, 7, STREAM_PREFIX) != 0 ||
+        !ServerFiles::exists(nodeFolder(serial) + "/" + MANIFEST))
+        throw ServerError("Unknown stream id: '" + streamId + "'");
+    if (first < 0) throw ServerError("Invalid first unit: " + std::to_string(first));
+    if (unitSize <= 0) throw ServerError("Invalid unit size: " + std::to_string(unitSize));
+    std::string all;
+    const std::shared_ptr<const FrameIds> frameIds = framesOf(serial);
+    for (const std::string& frameId : *frameIds) {
+        const std::string path = frameFilePath(serial, frameId);
+        if (ServerFiles::exists(path)) all += ServerFiles::readFile(path);
+        if (static_cast<long long>(all.size()) > MAX_STREAM_REPLY) break;
+    }
+    const long long units = static_cast<long long>(all.size()) / unitSize;
+    const long long wanted = std::max(0LL, std::min(count, units - first));
+    count = std::min(wanted, MAX_STREAM_REPLY / unitSize);
+    if (count == 0) return std::string();
+    return all.substr(static_cast<size_t>(first * unitSize), static_cast<size_t>(count * unitSize));
+}
+
+std::string FrameStorage::filePath(const std::string& remoteName) const {
+    const bool escapes = remoteName.empty() || remoteName[0] == '/' ||
+                         remoteName.find("..") != std::string::npos ||
+                         remoteName.find('\0') != std::string::npos || remoteName.back() == '/';
+    const std::string area = directory_ + "/" + FILES_DIR;
+    const size_t slash = remoteName.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? area : area + "/" + remoteName.substr(0, slash);
+    if (escapes || !ServerFiles::isDirectory(folder))
+        throw ServerError("Invalid file name: '" + remoteName + "'");
+    return area + "/" + remoteName;
+}
+
+namespace {
+
+// A temporary name beside `path`, unique in this process and among processes.
+std::string tempPathBeside(const std::string& path) {
+    static std::atomic<unsigned long> counter{0};
+    return path + ".in-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) +
+           ServerFiles::TEMP_SUFFIX;
+}
+
+}  // namespace
+
+FrameStorage::IncomingFile::IncomingFile(const std::string& target, ServerFiles::Sync sync)
+    : target_(target),
+      temp_(tempPathBeside(target)),
+      sync_(sync),
+      fd_(::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644)) {
+    if (fd_ < 0) throw ServerError("Cannot create '" + temp_ + "': " + std::strerror(errno));
+}
+
+FrameStorage::IncomingFile::~IncomingFile() {
+    ::close(fd_);
+    if (!committed_) ::unlink(temp_.c_str());
+}
+
+void FrameStorage::IncomingFile::write(const char* bytes, size_t size) {
+    while (size > 0 && !failed_) {
+        const ssize_t n = ::write(fd_, bytes, size);
+        if (n < 0 && errno == EINTR) continue;
+        failed_ = n <= 0;
+        if (n > 0) {
+            bytes += n;
+            size -= static_cast<size_t>(n);
+        }
+    }
+}
+
+void FrameStorage::IncomingFile::commit() {
+    if (failed_ || (sync_ == ServerFiles::Sync::DURABLE && ::fsync(fd_) != 0))
+        throw ServerError("Cannot write '" + target_ + "': " + std::strerror(errno));
+    ServerFiles::rename(temp_, target_, sync_);
+    committed_ = true;
+}
+
+}  // namespace vantreld

@@ -1,0 +1,130 @@
+// What the frame server reads and writes in the tree directory (see NodeStore for the layout):
+//
+//   nodes/SERIAL/frames/FRAMEID   the bytes of frame FRAMEID ("SERIAL.N") of node SERIAL
+//   files/...                     the files area of "PushFile" and "PullFile"
+//
+// A frame id is known when its node's manifest lists it. A known frame without a file has no
+// data yet and reads as zeros. Frames and manifests are replaced atomically on disk, so this
+// class reads them without sharing a lock with the node store.
+//
+// A node's stream (id "stream-SERIAL", as "GetStreamId" answers) is the bytes of the node's
+// frames, in frame order, one after the other.
+//
+// Files area: a remote name is relative ("a/b.mov"); it is refused when it is empty, absolute,
+// contains "..", or names a directory that does not exist in the area. A pushed file is
+// written beside its target under a temporary name, flushed and renamed, so it appears whole
+// or not at all.
+//
+// Failure: throws ServerError with the text of the error status ("Unknown frame id: 'ID'",
+// "Invalid file name: 'NAME'", a file error).
+// Threads: any thread (the cache of parsed manifests has its own lock).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "vantrel/server/FrameIds.h"
+#include "vantrel/server/ServerFiles.h"
+
+namespace vantreld {
+
+class FrameStorage {
+public:
+    // `readDelayMs`: a fixed delay added to every frame read from disk (benchmarks only).
+    FrameStorage(const std::string& treeDirectory, ServerFiles::Sync sync, int readDelayMs = 0);
+
+    // An open frame file (or none, for a known frame without data).
+    class OpenFrame {
+    public:
+        OpenFrame() = default;
+        OpenFrame(int fd, size_t size) : fd_(fd), size_(size) {}
+        OpenFrame(OpenFrame&& other) noexcept : fd_(other.fd_), size_(other.size_) {
+            other.fd_ = -1;
+        }
+        OpenFrame& operator=(OpenFrame&&) = delete;
+        ~OpenFrame();
+        int fd() const { return fd_; }  // -1: no data
+        size_t size() const { return size_; }
+
+    private:
+        int fd_ = -1;
+        size_t size_ = 0;
+    };
+
+    // Throws "Unknown frame id: 'ID'".
+    OpenFrame openFrame(const std::string& frameId) const;
+    // The frame's bytes (empty for a frame without data); throws like openFrame.
+    std::string loadFrame(const std::string& frameId) const;
+    bool isKnownFrame(const std::string& frameId) const;
+    // A file that arrives in pieces and replaces its target atomically: the bytes go to a
+    // temporary file beside the target, which commit() flushes (with Sync::DURABLE) and renames
+    // over the target. Destroyed without commit() (the sender went away), it removes the
+    // temporary file, so the target is whole or untouched. The constructor throws ServerError
+    // when the temporary file cannot be created.
+    class IncomingFile {
+    public:
+        IncomingFile(const std::string& target, ServerFiles::Sync sync);
+        ~IncomingFile();
+        IncomingFile(const IncomingFile&) = delete;
+        IncomingFile& operator=(const IncomingFile&) = delete;
+        void write(const char* bytes, size_t size);
+        // Throws ServerError when a write failed or the file cannot be committed.
+        void commit();
+
+    private:
+        const std::string target_;
+        const std::string temp_;
+        const ServerFiles::Sync sync_;
+        int fd_;
+        bool failed_ = false;
+        bool committed_ = false;
+    };
+
+    // The new bytes of a frame; throws for an unknown frame id.
+    std::unique_ptr<IncomingFile> incomingFrame(const std::string& frameId) const;
+    // A file pushed into the files area; throws like filePath().
+    std::unique_ptr<IncomingFile> incomingFile(const std::string& remoteName) const;
+
+    // Units [first, first + count) of `unitSize` bytes of stream `streamId`; `count` is cut to
+    // the units that exist. Throws for an unknown stream, a negative first unit or a unit size
+    // of 0.
+    std::string readStream(const std::string& streamId, long long first, long long unitSize,
+                           long long& count) const;
+
+    // The path of `remoteName` in the files area; throws "Invalid file name: 'NAME'".
+    std::string filePath(const std::string& remoteName) const;
+
+private:
+    // The serial of a frame id "SERIAL.N" or a stream id "stream-SERIAL"; false when the text
+    // has another form.
+    static bool frameSerial(const std::string& frameId, std::string& serial);
+    std::string nodeFolder(const std::string& serial) const;
+    std::string frameFilePath(const std::string& serial, const std::string& frameId) const;
+    // The frames of node `serial` from its manifest (none when there is no such node).
+    // Manifests are parsed once per version of the file (see Manifest).
+    std::shared_ptr<const FrameIds> framesOf(const std::string& serial) const;
+    void delayRead() const;
+
+    // The frame lists of recently read manifests, each kept with the identity of the file it
+    // came from (inode, size, change time): a manifest is replaced by renaming a new file over
+    // it, so a list is reused only while its file is the current one. Bounded; one lock.
+    struct Manifest {
+        uint64_t inode = 0, size = 0;
+        int64_t changeNs = 0;
+        std::shared_ptr<const FrameIds> frames;
+    };
+    static constexpr size_t MAX_MANIFESTS = 64;
+
+    const std::string directory_;
+    const ServerFiles::Sync sync_;
+    const int readDelayMs_;
+    mutable std::mutex manifestsLock_;
+    mutable std::map<std::string, Manifest> manifests_;  // by serial, under manifestsLock_
+};
+
+}  // namespace vantreld
