@@ -1,12 +1,16 @@
 #include "vantrel/server/FrameServer.h"
 
 #include <fcntl.h>
+#include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <thread>
+#include <chrono>
+#include <cerrno>
 
 #include "loggerBase/CoException.h"
 #include "loggerBase/CoMsg.h"
@@ -128,8 +132,21 @@ void FrameServer::acceptLoop() {
     while (!stopping_) {
         pollfd ready{listener_->id(), POLLIN, 0};
         if (::poll(&ready, 1, ACCEPT_PASS_MS) != 1) continue;
-        const int fd = ::accept4(listener_->id(), nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) continue;
+        sockaddr_storage peer = {};
+        socklen_t peerSize = sizeof peer;
+        const int fd = ::accept4(listener_->id(), reinterpret_cast<sockaddr*>(&peer), &peerSize,
+                                 SOCK_CLOEXEC);
+        if (fd < 0) {
+            // Out of descriptors or memory: the pending connection stays readable, so wait
+            // rather than spin until a descriptor is free again.
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+                std::this_thread::sleep_for(std::chrono::milliseconds(ACCEPT_PASS_MS));
+            continue;
+        }
+        if (!admits(peer, peerSize)) {
+            ::close(fd);
+            continue;
+        }
         std::lock_guard<std::mutex> hold(sessionsLock_);
         if (sessions_.size() >= static_cast<size_t>(MAX_CONNECTIONS)) {
             ::close(fd);
@@ -146,6 +163,17 @@ void FrameServer::acceptLoop() {
             sessionEnded_.notify_all();  // under the lock: the server may go right after
         }).detach();
     }
+}
+
+bool FrameServer::admits(const sockaddr_storage& peer, socklen_t size) const {
+    if (!options_.allows) return true;
+    char address[NI_MAXHOST] = {};
+    const bool named = ::getnameinfo(reinterpret_cast<const sockaddr*>(&peer), size, address,
+                                     sizeof address, nullptr, 0, NI_NUMERICHOST) == 0;
+    if (named && options_.allows(address)) return true;
+    CO_MSG_NOTICE("Frame port: connection from %s refused (not in --allow)",
+                  named ? address : "an unknown address");
+    return false;
 }
 
 // ----------------------------------------------------------------------------- requests

@@ -39,10 +39,13 @@
 // Failure: the constructor throws ServerError when the port cannot be listened on.
 #pragma once
 
+#include <sys/socket.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <functional>
 #include <set>
 #include <string>
 #include <thread>
@@ -84,6 +87,8 @@ public:
         ServerFiles::Sync sync = ServerFiles::Sync::DURABLE;
         std::vector<Redirect> redirects;
         int readDelayMs = 0;  // benchmarks: a fixed delay per frame read from disk
+        // Whether a peer (numeric address) may open a data connection; empty: every peer.
+        std::function<bool(const std::string& peerAddress)> allows;
     };
 
     // The [FrameRedirect N] sections of a configuration file (none when `path` is empty).
@@ -103,6 +108,8 @@ public:
 
 private:
     void acceptLoop();
+    // Whether the --allow networks admit this peer; a refusal is logged.
+    bool admits(const sockaddr_storage& peer, socklen_t size) const;
     void serve(FrameSocket& socket);
     // Serves one request; false when the connection must close.
     bool handle(FrameSocket& socket, const VantrelFrameWire::Request& request);

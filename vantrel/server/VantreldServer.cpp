@@ -213,6 +213,10 @@ FrameServer::Options VantreldServer::frameOptions(const Options& options) {
     frames.sync = options.sync;
     frames.redirects = FrameServer::readRedirects(options.configFile);
     frames.readDelayMs = options.benchReadDelayMs;
+    if (!options.allowed.empty())
+        frames.allows = [allowed = options.allowed](const std::string& peer) {
+            return allowed.allows(peer);
+        };
     return frames;
 }
 

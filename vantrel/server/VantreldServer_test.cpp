@@ -1,6 +1,10 @@
 #include "vantrel/server/VantreldServer.h"
 
 #include <gtest/gtest.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "rcApi/rcAPI.h"
 #include "rcApi/rcAttrStream.h"
@@ -88,7 +92,25 @@ TEST(VantreldServer, OnlyPingRunsBeforeALogin) {
     EXPECT_EQ(std::string::npos, reply.find("Volume 9"));
 }
 
-// With allowed networks, a client from elsewhere is closed at accept.
+// Connects to ADDRESS:PORT and tells whether the server closes the connection unasked
+// (within `waitMs`).
+bool closedByServer(const char* address, int port, int waitMs) {
+    addrinfo hints = {};
+    hints.ai_flags = AI_NUMERICHOST;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(address, std::to_string(port).c_str(), &hints, &found) != 0) return false;
+    const int fd = ::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool connected = fd >= 0 && ::connect(fd, found->ai_addr, found->ai_addrlen) == 0;
+    ::freeaddrinfo(found);
+    char byte;
+    pollfd ready{fd, POLLIN, 0};
+    const bool closed = connected && ::poll(&ready, 1, waitMs) == 1 && ::recv(fd, &byte, 1, 0) <= 0;
+    if (fd >= 0) ::close(fd);
+    return closed;
+}
+
+// With allowed networks, a client from elsewhere is closed at accept, on both ports.
 TEST(VantreldServer, OnlyClientsFromAllowedNetworksAreServed) {
     TempDir dir;
     const struct {
@@ -105,6 +127,9 @@ TEST(VantreldServer, OnlyClientsFromAllowedNetworksAreServed) {
         Vantrel::rcAPI served, refused;
         EXPECT_TRUE(served.connect(c.servedFrom, thread.nodePort(), 5000)) << served.lastError();
         EXPECT_FALSE(refused.connect(c.refusedFrom, thread.nodePort(), 5000)) << c.allowed;
+        const int framePort = thread.server().framePort();
+        EXPECT_TRUE(closedByServer(c.refusedFrom, framePort, 5000)) << c.allowed;
+        EXPECT_FALSE(closedByServer(c.servedFrom, framePort, 300)) << c.allowed;
     }
 }
 
