@@ -22,7 +22,12 @@ constexpr unsigned int READ_CHUNK = 8191;
 
 rcServerContext::Client::Client(CoIoTcpDescriptor* io, rcServerContext& context)
     : CoIoHandler(READ_EVENT | EXCEPTION_EVENT), io_(io), context_(context),
-      request_(new rcCommand()), currentMethod_(nullptr), acceptedMs_(CoTime::monotonicMs()) {}
+      request_(new rcCommand()), currentMethod_(nullptr), acceptedMs_(CoTime::monotonicMs()) {
+    // The id is the record's serial, and id 0 stands for "no client": a record that drew serial 0
+    // (the first one of the process, or the counter after it wrapped) takes the next one.
+    // Otherwise a delayed method would take its client for none and never answer it.
+    while (getId() == 0) info_ = rcConnectionInfo();
+}
 
 rcServerContext::Client::~Client() { context_.clientClosed(*this); }
 

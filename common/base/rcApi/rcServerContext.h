@@ -76,7 +76,7 @@ public:
         // Posts the connection's last error at error level; true.
         bool handleException() override;
 
-        // The client id: the serial of its connection record.
+        // The client id: the serial of its connection record; never 0, which means no client.
         unsigned int getId() const { return static_cast<unsigned int>(info_.getSerial()); }
         bool isOpen() const { return io_->isValid(); }
         const rcConnectionInfo& getConnectionInfo() const { return info_; }

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <atomic>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -137,6 +140,44 @@ TEST_F(ServerContext, LineWithoutEndIsCutOffWhileOthersAreServed) {
     loop->runOnLoop([&] { held = server.requestBufferBytes(); });
     EXPECT_LT(held, CoIoTcpDescriptor::MAX_LINE_LENGTH / 8) << "the cut-off client's parser is freed";
     EXPECT_TRUE(capture.contains("Request line longer than"));
+}
+
+// Ends a death test's child: exit code 0 without a reason, else 1 with the reason on the error
+// output.
+[[noreturn]] void quit(const char* reason) {
+    if (reason != nullptr) std::fprintf(stderr, "%s\n", reason);
+    std::fflush(stderr);
+    _exit(reason == nullptr ? 0 : 1);
+}
+
+// Serves the first connection a fresh process accepts: the connection is accepted before the
+// peer's login record is made, so the server's record for it is the first of the process. Its
+// delayed request must be reachable by the id the method saw.
+[[noreturn]] void serveTheFirstClientOfTheProcess() {
+    TestServer server;
+    LoopThread loop(server);
+    PeerSocket client = PeerSocket::connectTo(server.getPort());
+    size_t accepted = 0;
+    const bool seen = testing::eventually([&] {
+        loop.runOnLoop([&] { accepted = server.openClientCount(); });
+        return accepted == 1;
+    }, 5);
+    if (!seen) quit("the connection was not accepted");
+    if (!client.send(loginLine()) || client.readLine() != "ok \n") quit("the login failed");
+    if (!client.send("sync 0 Later \n")) quit("the request could not be sent");
+    if (!testing::eventually([&] { return server.waitingClient != 0; }, 5))
+        quit("the delayed method saw client id 0, which means no client");
+    const unsigned int id = server.waitingClient;
+    loop.runOnLoop([&] { server.returnFromDelayedCommand(id, true, "done"); });
+    if (client.readLine() != "ok done\n") quit("the delayed reply did not arrive");
+    quit(nullptr);
+}
+
+// The first record a process makes has serial 0, and 0 is the id of "no client". Run in a
+// process of its own (a death test re-runs this test alone), where the order is certain.
+TEST(ServerContextClientIds, TheFirstClientOfAProcessGetsAnIdOtherThanNone) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(serveTheFirstClientOfTheProcess(), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(ServerContextSetUp, RegistrationConflictsAreRefused) {
