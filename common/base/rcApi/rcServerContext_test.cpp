@@ -175,7 +175,7 @@ TEST_F(ServerContext, LineWithoutEndIsCutOffWhileOthersAreServed) {
 
 // The first record a process makes has serial 0, and 0 is the id of "no client". Run in a
 // process of its own (a death test re-runs this test alone), where the order is certain.
-TEST(ServerContextClientIds, TheFirstClientOfAProcessGetsAnIdOtherThanNone) {
+TEST(ServerContextClientIdsDeathTest, TheFirstClientOfAProcessGetsAnIdOtherThanNone) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(serveTheFirstClientOfTheProcess(), ::testing::ExitedWithCode(0), "");
 }
