@@ -10,6 +10,8 @@ packages=(
   uuid-dev
   iproute2 util-linux procps
   nginx-light libcurl4-openssl-dev
+  libcli11-dev nlohmann-json3-dev libopenimageio-dev
+  python3-dev pybind11-dev python3-numpy python3-pytest
 )
 
 missing=()
