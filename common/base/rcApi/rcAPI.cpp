@@ -163,7 +163,10 @@ bool rcAPI::receiveReply(const char* method, uint64_t deadline, std::string& res
             return fail(ioErrorText(CoIoDescriptor::IO_ERR_TIMED_OUT).c_str(), result, false);
     }
     result = reply.getValue();
-    if (reply.isError()) return fail(result.c_str(), result, false);
+    if (reply.isError()) {
+        if (result.empty()) return failWithoutReason(reply.getStatus(), result);
+        return fail(result.c_str(), result, false);
+    }
     return true;
 }
 
@@ -175,6 +178,13 @@ bool rcAPI::failStopped(const char* method, std::string& result) {
         text = stoppedText;
     }
     return fail(text.c_str(), result, true);
+}
+
+bool rcAPI::failWithoutReason(const char* status, std::string& result) {
+    // A failure must say something: the caller's user sees only this text.
+    char text[160];
+    std::snprintf(text, sizeof text, "The server answered '%.64s' without a reason.", status);
+    return fail(text, result, false);
 }
 
 bool rcAPI::fail(const char* text, std::string& result, bool drop) {

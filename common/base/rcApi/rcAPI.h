@@ -12,7 +12,9 @@
 // reply then stays on it; callers that cannot tell should disconnect after a time-out).
 //
 // Failure: call() and connect() never throw for transport or protocol failures: they return
-// false and keep the text in lastError(); call() also puts it into `result`.
+// false and keep the text in lastError(); call() also puts it into `result`. A reply that is
+// not "ok" gives its value as that text, or, when the value is empty, "The server answered
+// 'STATUS' without a reason.".
 //
 // Threads: one call at a time; callers serialise calls on one object. stop() is the one
 // operation meant for another thread while a call waits: the waiting call fails with the stop's
@@ -93,6 +95,9 @@ private:
     // Fails the call: the last error is `text` (when not null) and `result` gets the last
     // error; with `drop` the connection goes too.
     bool fail(const char* text, std::string& result, bool drop);
+    // Fails the call on a reply that is not "ok" and has an empty value, with a text that
+    // names the status.
+    bool failWithoutReason(const char* status, std::string& result);
     std::string lastErrorCopy() const EXCLUDES(lock_);
     static unsigned int msLeft(uint64_t deadline);
 

@@ -218,6 +218,31 @@ TEST_F(ClientAgainstRawPeer, AcceptsAServerWithoutLogin) {
     }
 }
 
+TEST_F(ClientAgainstRawPeer, AFailureReplyWithoutAValueNamesItsStatus) {
+    const struct {
+        const char* reply;
+        const char* text;
+    } cases[] = {{"error \n", "The server answered 'error' without a reason."},
+                 {"fine\n", "The server answered 'fine' without a reason."},
+                 {"error No such node\n", "No such node"}};
+    start([&](PeerSocket& socket) {
+        socket.readLine();
+        socket.send("ok \n");
+        for (const auto& c : cases) {
+            socket.readLine();
+            socket.send(c.reply);
+        }
+    });
+    ASSERT_TRUE(api.connect("127.0.0.1", listener.port(), 5000)) << api.lastError();
+    for (const auto& c : cases) {
+        std::string result;
+        EXPECT_FALSE(api.call(0, "GetRootNode", "", true, result, 5000));
+        EXPECT_EQ(api.lastError(), c.text);
+        EXPECT_EQ(result, c.text);
+        EXPECT_TRUE(api.isConnected());
+    }
+}
+
 TEST_F(ClientAgainstRawPeer, ServerClosingMidCallFailsTheCall) {
     start([](PeerSocket& socket) {
         socket.readLine();

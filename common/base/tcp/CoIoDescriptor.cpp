@@ -90,6 +90,11 @@ int CoIoDescriptor::blockingRead(void* buf, unsigned int size) {
     unsigned int done = 0;
     while (done < size) {
         if (!awaitReadable()) return -1;
+        // Also when bytes keep coming: a peer that trickles them must not outlast a stop().
+        if (stopped_) {
+            setLastError(IO_ERR_CONNECTION_ABORTED);
+            return -1;
+        }
         const int n = nonBlockingRead(static_cast<char*>(buf) + done, size - done);
         if (n < 0) return -1;
         if (n == 0) {

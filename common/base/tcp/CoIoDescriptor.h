@@ -59,9 +59,9 @@ public:
     // One read attempt: the count read, 0 at end of input or when the descriptor is closed
     // (not-connected text), -1 on failure.
     virtual int nonBlockingRead(void* buf, unsigned int size);
-    // Reads exactly `size` bytes and returns `size`, or -1: aborted text after stop(), reset
-    // text when the peer closes first, the system's text on other failures. Clears the stop
-    // flag when it starts.
+    // Reads exactly `size` bytes and returns `size`, or -1: aborted text after stop() (seen
+    // within one wait slice, also while bytes keep arriving), reset text when the peer closes
+    // first, the system's text on other failures. Clears the stop flag when it starts.
     virtual int blockingRead(void* buf, unsigned int size);
     // Closes the handle. True when it was closed already or closes cleanly; false (with the
     // reason) when the system reported a failure, but the descriptor is closed either way.

@@ -218,6 +218,28 @@ TEST(CoIoDescriptorStop, StopFromAnotherThreadEndsASilentBlockingRead) {
     EXPECT_LT(elapsed, 5000u);
 }
 
+TEST(CoIoDescriptorStop, StopFromAnotherThreadEndsABlockingReadOfAPeerThatTricklesBytes) {
+    ConnectedPair pair;
+    ASSERT_TRUE(pair.client.isValid()) << pair.client.lastError();
+    std::atomic<bool> reading{true};
+    std::thread trickler([&] {
+        for (int i = 0; i < 400 && reading; ++i) {
+            pair.peer.sendAll("t");
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        }
+    });
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        pair.client.stop();
+    });
+    char buf[400];
+    EXPECT_EQ(-1, pair.client.blockingRead(buf, sizeof buf));
+    reading = false;
+    stopper.join();
+    trickler.join();
+    EXPECT_EQ(ABORTED_TEXT, pair.client.lastError());
+}
+
 TEST(CoIoDescriptorStop, StopFromAnotherThreadEndsABlockingWriteToAPeerThatDoesNotRead) {
     ConnectedPair pair(4096, 4096);
     ASSERT_TRUE(pair.client.isValid()) << pair.client.lastError();
