@@ -232,6 +232,7 @@ TEST_F(ClientAgainstRawPeer, AFailureReplyWithoutAValueNamesItsStatus) {
             socket.readLine();
             socket.send(c.reply);
         }
+        socket.readLine();  // until the client goes
     });
     ASSERT_TRUE(api.connect("127.0.0.1", listener.port(), 5000)) << api.lastError();
     for (const auto& c : cases) {
@@ -241,6 +242,7 @@ TEST_F(ClientAgainstRawPeer, AFailureReplyWithoutAValueNamesItsStatus) {
         EXPECT_EQ(result, c.text);
         EXPECT_TRUE(api.isConnected());
     }
+    api.disconnect();
 }
 
 TEST_F(ClientAgainstRawPeer, ServerClosingMidCallFailsTheCall) {
