@@ -22,6 +22,35 @@ std::string stringValue(const rcAttrStream& stream, const char* name) {
     return value;
 }
 
+// The row index a key names: decimal as "%d" writes it, below `count`; -1 for other keys.
+int rowIndex(const std::string& data, unsigned int at, unsigned int length, int count) {
+    if (length == 0 || length > 9 || (length > 1 && data[at] == '0')) return -1;
+    int index = 0;
+    for (unsigned int i = at; i < at + length; ++i) {
+        if (data[i] < '0' || data[i] > '9') return -1;
+        index = index * 10 + (data[i] - '0');
+    }
+    return index < count ? index : -1;
+}
+
+// The values of the keys "0" to "count - 1" (the first of each; empty when absent), read in
+// one pass: a lookup per row would cost rows times attributes, which a hostile reply of many
+// tiny attributes and a large count makes hours of work.
+std::vector<std::string> rowTexts(const rcAttrStream& stream, int count) {
+    std::vector<std::string> rows(static_cast<size_t>(count));
+    std::vector<bool> seen(static_cast<size_t>(count), false);
+    rcAttrStream::ConstIterator it(stream);
+    const std::string& data = it.getData();
+    unsigned int namePos, nameLen, valuePos, valueLen;
+    while (it.next(namePos, nameLen, valuePos, valueLen)) {
+        const int index = rowIndex(data, namePos, nameLen, count);
+        if (index < 0 || seen[static_cast<size_t>(index)]) continue;
+        seen[static_cast<size_t>(index)] = true;
+        rows[static_cast<size_t>(index)].assign(data, valuePos, valueLen);
+    }
+    return rows;
+}
+
 // The records of a table reply: "COUNT-KEY" holds their number, and the keys "0", "1", ...
 // the records; a record the reply lacks is an empty one. The number is believed up to
 // VantrelBaseClientAPI::MAX_TABLE_ROWS, so that a hostile count cannot make this process
@@ -33,12 +62,10 @@ void decodeTable(const std::string& reply, const char* countKey, std::vector<Rec
     const rcAttrStream stream(reply);
     int count = 0;
     stream.getIntValue(countKey, count);
-    count = std::min(count, VantrelBaseClientAPI::MAX_TABLE_ROWS);
-    for (int i = 0; i < count; ++i) {
-        char key[16];
-        std::snprintf(key, sizeof key, "%d", i);
+    count = std::max(0, std::min(count, VantrelBaseClientAPI::MAX_TABLE_ROWS));
+    for (const std::string& text : rowTexts(stream, count)) {
         Record record;
-        decodeRecord(stringValue(stream, key), record);
+        decodeRecord(text, record);
         table.push_back(record);
     }
 }
