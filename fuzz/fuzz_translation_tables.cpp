@@ -19,6 +19,7 @@ using fuzzing::check;
 namespace {
 
 constexpr size_t MAX_ROWS = static_cast<size_t>(VantrelBaseClientAPI::MAX_TABLE_ROWS);
+[[maybe_unused]] const bool quiet = fuzzing::discardMessages();
 
 void hosts(const std::string& text) {
     std::vector<VantrelServerHandle::HostTranslation> table;
@@ -55,8 +56,6 @@ void commaList(const std::string& text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const bool quiet = fuzzing::discardMessages();
-    (void)quiet;
     if (size == 0) return 0;
     const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
     switch (data[0] % 4) {

@@ -245,73 +245,64 @@ struct NodeCase {
     const char* name;
     const char* method;
     Bytes reply;
-    // The call through the public handles; gives the server's last error.
-    std::function<bool(VantrelServerHandle&, std::string&)> call;
+    // The call through the public handles.
+    std::function<bool(VantrelServerHandle&)> call;
     const char* error;  // null: tolerated
     size_t cap;
     bool older = false;  // the server plays an older protocol (text forms)
 };
 
-bool rootNode(VantrelServerHandle& server, std::string& error) {
+bool rootNode(VantrelServerHandle& server) {
     VantrelNodeHandle root;
-    const bool ok = server.getRootNode(root);
-    error = server.lastError();
-    return ok;
+    return server.getRootNode(root);
 }
 
-bool serverInfo(VantrelServerHandle& server, std::string& error) {
+bool serverInfo(VantrelServerHandle& server) {
     VantrelServerInfo info;
-    const bool ok = server.getInfo(info) && server.ping(CALL_TIMEOUT_MS);
-    error = server.lastError();
-    return ok;
+    return server.getInfo(info) && server.ping(CALL_TIMEOUT_MS);
 }
 
-bool children(VantrelServerHandle& server, std::string& error) {
-    VantrelNodeHandle node(server, "6");
+bool children(VantrelServerHandle& server) {
     int count = 0;
-    const bool ok = node.getNumChildren(count);
-    error = server.lastError();
-    return ok;
+    return VantrelNodeHandle(server, "6").getNumChildren(count);
 }
 
-bool frames(VantrelServerHandle& server, std::string& error) {
-    VantrelNodeHandle node(server, "6");
+bool frames(VantrelServerHandle& server) {
     int count = 0;
-    const bool ok = node.getNumFrames(count);
-    error = server.lastError();
-    return ok;
+    return VantrelNodeHandle(server, "6").getNumFrames(count);
 }
 
-bool framePaths(VantrelServerHandle& server, std::string& error) {
-    VantrelNodeHandle node(server, "6");
+bool framePaths(VantrelServerHandle& server) {
     VantrelStr path;
-    const bool ok = node.getFrameIdPath(0, path);
-    error = server.lastError();
-    return ok;
+    return VantrelNodeHandle(server, "6").getFrameIdPath(0, path);
 }
 
-bool clipFormat(VantrelServerHandle& server, std::string& error) {
-    VantrelNodeHandle node(server, "6");
+bool clipFormat(VantrelServerHandle& server) {
     VantrelClipFormat format;
-    const bool ok = node.getClipFormat(format);
-    error = server.lastError();
-    return ok;
+    return VantrelNodeHandle(server, "6").getClipFormat(format);
 }
 
-bool hostTranslations(VantrelServerHandle& server, std::string& error) {
+bool hostTranslations(VantrelServerHandle& server) {
     int count = 0;
-    const bool ok = server.getNumHostTranslations(count);
-    error = server.lastError();
-    return ok && count <= VantrelBaseClientAPI::MAX_TABLE_ROWS;
+    return server.getNumHostTranslations(count) && count <= VantrelBaseClientAPI::MAX_TABLE_ROWS;
 }
 
-bool translationGroups(VantrelServerHandle& server, std::string& error) {
+bool translationGroups(VantrelServerHandle& server) {
     int count = 0;
     VantrelServerHandle::TranslationGroup group;
-    const bool ok = server.getNumTranslationGroups(count) &&
-                    (count == 0 || server.getTranslationGroup(count - 1, group));
-    error = server.lastError();
-    return ok && count <= VantrelBaseClientAPI::MAX_TABLE_ROWS;
+    return server.getNumTranslationGroups(count) &&
+           (count == 0 || server.getTranslationGroup(count - 1, group)) &&
+           count <= VantrelBaseClientAPI::MAX_TABLE_ROWS;
+}
+
+// `call` on `server`, with the server's last error into `error`.
+std::function<bool(std::string&)> throughHandle(
+    VantrelServerHandle& server, const std::function<bool(VantrelServerHandle&)>& call) {
+    return [&server, call](std::string& error) {
+        const bool ok = call(server);
+        error = server.lastError();
+        return ok;
+    };
 }
 
 const char* const TOO_LONG = "Reply line longer than";
@@ -397,8 +388,7 @@ TEST_F(HostilePeerTest, NodePortAnswersFailClearlyWithinTheirCaps) {
         hostile_.answer(c.method, c.reply);
         {
             VantrelServerHandle server(hostile_.serverId().c_str());
-            expectCase(c.name, [&](std::string& error) { return c.call(server, error); },
-                       c.error, c.cap);
+            expectCase(c.name, throughHandle(server, c.call), c.error, c.cap);
         }
         hostile_.answer(c.method, line(errorLine("Unknown method: " + std::string(c.method))));
         VantrelClientReleaseUnusedConnections(true);  // the next case's record is read afresh
@@ -454,13 +444,7 @@ TEST_F(HostilePeerTest, FramePortAnswersFailClearlyWithinTheirCaps) {
     for (const FrameCase& c : cases) {
         hostile_.answerFrames(c.reply);
         VantrelServerHandle server(hostile_.serverId().c_str());
-        expectCase(c.name,
-                   [&](std::string& error) {
-                       const bool done = c.call(server);
-                       error = server.lastError();
-                       return done;
-                   },
-                   c.error, SMALL_ANSWER_CAP);
+        expectCase(c.name, throughHandle(server, c.call), c.error, SMALL_ANSWER_CAP);
     }
     expectSoundServerWorks();
 }
