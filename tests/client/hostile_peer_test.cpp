@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -98,11 +99,20 @@ bool memoryIsMeasured() {
 #endif
 }
 
-// Runs `call` on a thread of its own and waits at most HANG_LIMIT; false when it hangs (the
-// thread is then left to the peer's destruction, which ends its wait).
-bool finishes(std::function<void()> call, std::future<void>& running) {
-    running = std::async(std::launch::async, std::move(call));
-    return running.wait_for(HANG_LIMIT) == std::future_status::ready;
+// Runs `call` on a thread of its own and waits at most HANG_LIMIT for it. A call that hangs
+// fails the test and ends the process at once: its thread cannot be ended from outside, and
+// waiting for it would hang the test instead.
+void endsInTime(const std::string& what, std::function<void()> call) {
+    std::packaged_task<void()> task(std::move(call));
+    std::future<void> done = task.get_future();
+    std::thread running(std::move(task));
+    if (done.wait_for(HANG_LIMIT) != std::future_status::ready) {
+        ADD_FAILURE() << what << ": the call hangs";
+        std::fprintf(stderr, "%s: the call hangs; ending the test process\n", what.c_str());
+        std::fflush(nullptr);
+        std::_Exit(1);
+    }
+    running.join();
 }
 
 // ------------------------------------------------------------------ the sound server after
@@ -175,8 +185,7 @@ protected:
         PeakMemory memory;
         bool ok = false;
         std::string lastError;
-        std::future<void> running;
-        ASSERT_TRUE(finishes([&] { ok = call(lastError); }, running)) << "hangs";
+        endsInTime(name, [&] { ok = call(lastError); });
         const size_t growth = memory.growth();
         if (error == nullptr) {
             EXPECT_TRUE(ok) << lastError;
@@ -461,7 +470,6 @@ TEST_F(HostilePeerTest, AStalledFrameTransferEndsWithStop) {
         hostile_.answerFrames(stall.second);
         VantrelServerHandle server(hostile_.serverId().c_str());
         ASSERT_TRUE(server.ping(CALL_TIMEOUT_MS)) << server.lastError();
-        std::future<void> running;
         bool read = true;
         std::atomic<bool> done{false};
         std::thread stopper([&] {
@@ -470,10 +478,9 @@ TEST_F(HostilePeerTest, AStalledFrameTransferEndsWithStop) {
                 server.stop("stopped by the test");
             }
         });
-        const bool ended = finishes([&] { read = readFrame(server); }, running);
+        endsInTime(stall.first, [&] { read = readFrame(server); });
         done = true;
         stopper.join();
-        ASSERT_TRUE(ended) << "hangs";
         EXPECT_FALSE(read);
         EXPECT_STRNE(server.lastError(), "");
     }
@@ -553,6 +560,18 @@ TEST_F(HostilePeerTest, EventMonitorAnswersHostileNodeEventsAndStaysUsable) {
     EXPECT_EQ(handler.seen().size(), 1u);
     EXPECT_TRUE(server.unregisterEventHandler(VantrelNodeId("7"), &handler));
     expectSoundServerWorks();
+
+    // Events of a sound vantreld still arrive.
+    VantrelServerHandle soundServer(SoundServer::instance().id().c_str());
+    VantrelNodeHandle clip;
+    ASSERT_TRUE(VantrelResolveDisplayPath(soundServer, OPENING, clip)) << soundServer.lastError();
+    client_testing::RecordingHandler soundHandler;
+    ASSERT_TRUE(soundServer.registerEventHandler(clip.getNodeId(), &soundHandler))
+        << soundServer.lastError();
+    ASSERT_TRUE(clip.setMetaData("comments", "after the hostile peers")) << clip.lastError();
+    ASSERT_TRUE(soundHandler.waitFor(1));
+    EXPECT_EQ(soundHandler.seen()[0].type, "MetaDataChanged");
+    EXPECT_TRUE(soundServer.unregisterEventHandler(clip.getNodeId(), &soundHandler));
 }
 
 // --------------------------------------------------------------------------- discovery
