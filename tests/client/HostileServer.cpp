@@ -180,6 +180,11 @@ void HostileServer::answer(const std::string& method, const Bytes& reply) {
     answers_[method] = reply;
 }
 
+void HostileServer::forgetAnswers() {
+    std::lock_guard<std::mutex> guard(lock_);
+    answers_.clear();
+}
+
 void HostileServer::answerFrames(const Bytes& reply) {
     std::lock_guard<std::mutex> guard(lock_);
     frameAnswer_ = reply;

@@ -74,6 +74,8 @@ public:
     // Every later request line for `method` is answered with `reply` (raw bytes: a reply line
     // or anything else).
     void answer(const std::string& method, const Bytes& reply);
+    // Every method gets its default answer again.
+    void forgetAnswers();
     // Every later request on the frame port is answered with `reply`.
     void answerFrames(const Bytes& reply);
     // The record "GetDaemonInfo" answers by default: this server, protocol 2015.0.0.5858, on
