@@ -302,6 +302,19 @@ void HostileDatagrams::answer(const std::vector<std::string>& datagrams) {
     answers_ = datagrams;
 }
 
+bool HostileDatagrams::sendTo(const std::string& address, int port,
+                              const std::string& datagram) {
+    in_addr loopback{};
+    loopback.s_addr = htonl(INADDR_LOOPBACK);
+    ::setsockopt(fd_, IPPROTO_IP, IP_MULTICAST_IF, &loopback, sizeof loopback);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    if (::inet_pton(AF_INET, address.c_str(), &to.sin_addr) != 1) return false;
+    return ::sendto(fd_, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                    sizeof to) == static_cast<ssize_t>(datagram.size());
+}
+
 void HostileDatagrams::serve() {
     std::vector<char> buffer(65536);
     while (waitFor(fd_, POLLIN, stop_)) {

@@ -115,6 +115,9 @@ public:
     bool ok() const { return fd_ >= 0; }
     int port() const { return port_; }
     void answer(const std::vector<std::string>& datagrams);
+    // Sends `datagram` to `address`:`port` (a multicast group leaves through loopback); false
+    // when the system refuses it.
+    bool sendTo(const std::string& address, int port, const std::string& datagram);
 
 private:
     void serve();

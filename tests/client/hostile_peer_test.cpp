@@ -663,4 +663,49 @@ TEST_F(HostilePeerTest, DiscoveryDropsHostileDatagramsAndServerListsWithinTheirC
     expectSoundServerWorks();
 }
 
+// Announcements on the multicast group reach the process's own discovery client: malformed
+// ones are dropped with a clear log line, a sound one after them is listed.
+TEST_F(HostilePeerTest, DiscoveryDropsHostileAnnouncementsOnTheGroup) {
+    vantrel_testing::DebugLog log;
+    HostileDatagrams announcer;
+    ASSERT_TRUE(announcer.ok());
+    VantrelMulticastClient& discovery = VantrelMulticastClient::getInstance();
+    const int group = static_cast<int>(discovery.getPort());
+    const std::string announce =
+        std::to_string(static_cast<int>(VantrelDiscoveryPacket::DISCOVER_SERVERS));
+    const struct {
+        const char* name;
+        std::string datagram;
+        const char* logged;
+    } cases[] = {
+        {"garbage", "\xff\xfe no stream at all", "Invalid/Corrupted packet"},
+        {"version 0", datagram("0", announce, hostile_.daemonRecord()),
+         "Request's version is incompatible: 0"},
+        {"data past the end", "Version 1 1Type 2 71Data 4294967296 IP0 1 x",
+         "Request is lacking data"},
+        {"60 KiB", std::string(60000, '7'), "Invalid/Corrupted packet"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int before = log.count(c.logged);
+        ASSERT_TRUE(announcer.sendTo(discovery.getScope(), group, c.datagram));
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (log.count(c.logged) == before && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_GT(log.count(c.logged), before);
+    }
+    const std::string record = attribute("IP0", "127.0.0.1") +
+                               attribute("NodePort", std::to_string(hostile_.port())) +
+                               attribute("VersionMajor", "2015");
+    ASSERT_TRUE(announcer.sendTo(discovery.getScope(), group, datagram("1", announce, record)));
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    std::vector<VantrelDaemonInfo> listed;
+    while (listedAt(listed, hostile_.port()) == 0 && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        discovery.findServers(listed, nullptr, nullptr, 0);
+    }
+    EXPECT_EQ(listedAt(listed, hostile_.port()), 1);
+    expectSoundServerWorks();
+}
+
 }  // namespace
