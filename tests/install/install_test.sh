@@ -5,7 +5,8 @@
 #   - a CMake project (find_package(Vantrel), target Vantrel::client) and a plain compiler
 #     command (`pkg-config --cflags --libs vantrel`) each build consumer/list_children.cpp;
 #   - both programs load the library from the prefix by its soname and list a node of the
-#     sample tree served by the installed vantreld on loopback.
+#     sample tree served by the installed vantreld on loopback;
+#   - the installed vantrel tool, when the tree has one, loads the installed library too.
 # Nothing is rebuilt: the install copies the build's own files. Run it inside a private network
 # namespace (CTest does, through scripts/test.sh).
 #
@@ -26,6 +27,10 @@ fail() {
   exit 1
 }
 step() { echo "== $*"; }
+# The file PROGRAM loads for the library's soname, without symbolic links.
+loaded_library() {
+  realpath "$(ldd "$1" | sed -n "s/^[[:space:]]*$soname => \([^ ]*\) .*/\1/p")"
+}
 
 step "install into $prefix"
 "$cmake" --install "$build" --prefix "$prefix" >/dev/null
@@ -77,12 +82,17 @@ done
 
 soname=$(readelf -d "$libdir/libvantrelClientAPI_dynamic.so" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
 [ "$soname" = "libvantrelClientAPI_dynamic.so.${version%%.*}" ] || fail "the library's soname is '$soname'"
+library=$(realpath "$libdir/$soname")
 reel="/Volume 1/Commercial/Shared Vault/Library A/Reel 1"
 expected="Vantrel $version"$'\nShot 010 [CLIP]\nShot 020 [CLIP]'
 for program in "$work/with-cmake/list_children" "$work/with-pkg-config/list_children"; do
-  loaded=$(ldd "$program" | sed -n "s/^[[:space:]]*$soname => \([^ ]*\) .*/\1/p")
-  [ "$loaded" = "$libdir/$soname" ] || fail "$program loads '$loaded', not $libdir/$soname"
+  [ "$(loaded_library "$program")" = "$library" ] || fail "$program does not load $library"
   listing=$("$program" "127.0.0.1:$port" "$reel") || fail "$program failed: $listing"
   [ "$listing" = "$expected" ] || fail "$program printed:"$'\n'"$listing"
 done
+tool=$prefix/bin/vantrel
+if [ -e "$tool" ]; then
+  [ "$(loaded_library "$tool")" = "$library" ] || fail "$tool does not load $library"
+  "$tool" --help >/dev/null || fail "$tool --help failed"
+fi
 echo "install test: passed"
