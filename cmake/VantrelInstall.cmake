@@ -41,8 +41,10 @@ elseif(VANTREL_TSAN)
   set(VANTREL_CONSUMER_LINK_FLAGS -fsanitize=thread)
 endif()
 
-# The CMake package: Vantrel::client, relocatable with the prefix.
+# The CMake package: Vantrel::client, relocatable with the prefix. The same name works inside
+# this tree, for projects that add it as a subdirectory.
 set_target_properties(vantrelClientAPI_dynamic PROPERTIES EXPORT_NAME client)
+add_library(Vantrel::client ALIAS vantrelClientAPI_dynamic)
 target_include_directories(vantrelClientAPI_dynamic INTERFACE
                            $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>
                            $<INSTALL_INTERFACE:${vantrel_include_dir}>)
