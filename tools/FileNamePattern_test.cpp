@@ -1,8 +1,8 @@
-#include "tools/vantrel/FileNamePattern.h"
+#include "FileNamePattern.h"
 
 #include <gtest/gtest.h>
 
-namespace vantreltool {
+namespace vantrel_tool {
 namespace {
 
 TEST(FileNamePatternTest, NamesFrames) {
@@ -34,4 +34,4 @@ TEST(FileNamePatternTest, RefusesEveryOtherConversion) {
 }
 
 }  // namespace
-}  // namespace vantreltool
+}  // namespace vantrel_tool

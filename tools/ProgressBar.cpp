@@ -1,4 +1,4 @@
-#include "tools/vantrel/ProgressBar.h"
+#include "ProgressBar.h"
 
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace vantreltool {
+namespace vantrel_tool {
 namespace {
 
 constexpr int DEFAULT_COLUMNS = 80;
@@ -116,4 +116,4 @@ void ProgressBar::draw() {
     drawn_ = true;
 }
 
-}  // namespace vantreltool
+}  // namespace vantrel_tool

@@ -1,10 +1,10 @@
-#include "tools/vantrel/FrameSelection.h"
+#include "FrameSelection.h"
 
 #include <algorithm>
 #include <cctype>
 #include <limits>
 
-namespace vantreltool {
+namespace vantrel_tool {
 namespace {
 
 std::string trimmed(const std::string& text) {
@@ -75,4 +75,4 @@ void FrameSelection::add(size_t first, size_t last) {
     ends_.push_back(size() + (last - first + 1));
 }
 
-}  // namespace vantreltool
+}  // namespace vantrel_tool

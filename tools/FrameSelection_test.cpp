@@ -1,8 +1,8 @@
-#include "tools/vantrel/FrameSelection.h"
+#include "FrameSelection.h"
 
 #include <gtest/gtest.h>
 
-namespace vantreltool {
+namespace vantrel_tool {
 namespace {
 
 std::vector<size_t> indexes(const FrameSelection& selection) {
@@ -66,4 +66,4 @@ TEST(FrameSelectionTest, LargeRangesCostNoMemoryPerFrame) {
 }
 
 }  // namespace
-}  // namespace vantreltool
+}  // namespace vantrel_tool

@@ -1,4 +1,7 @@
-#include "tools/vantrel/ImageFrames.h"
+#include "ImageFrames.h"
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
@@ -7,7 +10,7 @@
 #include <cstring>
 #include <numeric>
 
-namespace vantreltool {
+namespace vantrel_tool {
 namespace {
 
 // The largest frame the tool converts: frame sizes travel as int.
@@ -128,6 +131,40 @@ std::string describe(const OIIO::ImageSpec& spec) {
            std::to_string(spec.nchannels) + " channels";
 }
 
+// OpenImageIO's text of a failure on one line (its messages may hold several).
+std::string oneLine(std::string text) {
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at))
+        text.replace(at, 1, "; ");
+    return text;
+}
+
+ImageError readFailure(const std::string& path, const std::string& why) {
+    return ImageError("cannot read image '" + path + "': " + oneLine(why));
+}
+
+// Keeps what image decoders print on standard error themselves (libpng does) off the
+// terminal while it lives: their failures reach the tool through OpenImageIO's error text.
+// The tool decodes on one thread and writes nothing else meanwhile.
+class DecoderChatterSilenced {
+public:
+    DecoderChatterSilenced() : saved_(::dup(STDERR_FILENO)) {
+        const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (saved_ >= 0 && devNull >= 0) ::dup2(devNull, STDERR_FILENO);
+        if (devNull >= 0) ::close(devNull);
+    }
+    ~DecoderChatterSilenced() {
+        if (saved_ < 0) return;
+        ::dup2(saved_, STDERR_FILENO);
+        ::close(saved_);
+    }
+    DecoderChatterSilenced(const DecoderChatterSilenced&) = delete;
+    DecoderChatterSilenced& operator=(const DecoderChatterSilenced&) = delete;
+
+private:
+    int saved_;
+};
+
 // Reading options: alpha as stored.
 OIIO::ImageSpec readConfig() {
     OIIO::ImageSpec config;
@@ -197,9 +234,10 @@ VantrelClipFormat clipFormatOf(const OIIO::ImageSpec& spec, float defaultRate) {
 }
 
 OIIO::ImageSpec readImageSpec(const std::string& path) {
+    const DecoderChatterSilenced quiet;
     const OIIO::ImageSpec config = readConfig();
     auto input = OIIO::ImageInput::open(path, &config);
-    if (!input) throw ImageError("cannot read image '" + path + "': " + OIIO::geterror());
+    if (!input) throw readFailure(path, OIIO::geterror());
     return input->spec();
 }
 
@@ -217,17 +255,18 @@ void writeFrameImage(const std::string& path, const VantrelClipFormat& format, c
         pixels = swapped.data();
     }
     auto output = OIIO::ImageOutput::create(path);
-    if (!output) throw ImageError("cannot write image '" + path + "': " + OIIO::geterror());
+    if (!output) throw ImageError("cannot write image '" + path + "': " + oneLine(OIIO::geterror()));
     if (!output->open(path, imageSpecOf(format)) || !output->write_image(layout.sampleType, pixels) ||
         !output->close())
-        throw ImageError("cannot write image '" + path + "': " + output->geterror());
+        throw ImageError("cannot write image '" + path + "': " + oneLine(output->geterror()));
 }
 
 std::vector<unsigned char> readFrameImage(const std::string& path, const VantrelClipFormat& format) {
     const FrameLayout layout = frameLayoutOf(format);
+    const DecoderChatterSilenced quiet;
     const OIIO::ImageSpec config = readConfig();
     auto input = OIIO::ImageInput::open(path, &config);
-    if (!input) throw ImageError("cannot read image '" + path + "': " + OIIO::geterror());
+    if (!input) throw readFailure(path, OIIO::geterror());
     const OIIO::ImageSpec& spec = input->spec();
     if (spec.width != layout.width || spec.height != layout.height ||
         spec.nchannels != layout.channels || spec.depth != 1)
@@ -236,10 +275,10 @@ std::vector<unsigned char> readFrameImage(const std::string& path, const Vantrel
                          " with " + std::to_string(layout.channels) + " channels");
     std::vector<unsigned char> pixels(layout.frameBytes());
     if (!input->read_image(0, 0, 0, layout.channels, layout.sampleType, pixels.data()))
-        throw ImageError("cannot read image '" + path + "': " + input->geterror());
+        throw readFailure(path, input->geterror());
     if (layout.bigEndian != hostIsBigEndian())
         swapSampleBytes(pixels.data(), pixels.size(), layout.sampleBytes());
     return pixels;
 }
 
-}  // namespace vantreltool
+}  // namespace vantrel_tool

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-namespace vantreltool {
+namespace vantrel_tool {
 
 class SelectionError : public std::runtime_error {
 public:
@@ -46,4 +46,4 @@ private:
     std::vector<size_t> ends_;  // positions just past each range, in order
 };
 
-}  // namespace vantreltool
+}  // namespace vantrel_tool

@@ -32,7 +32,7 @@
 
 #include "vantrel/client/VantrelClipFormat.h"
 
-namespace vantreltool {
+namespace vantrel_tool {
 
 class ImageError : public std::runtime_error {
 public:
@@ -82,4 +82,4 @@ void writeFrameImage(const std::string& path, const VantrelClipFormat& format, c
 // cannot be read or its size or channel count differs from the format's.
 std::vector<unsigned char> readFrameImage(const std::string& path, const VantrelClipFormat& format);
 
-}  // namespace vantreltool
+}  // namespace vantrel_tool

@@ -1,8 +1,8 @@
-#include "tools/vantrel/FileNamePattern.h"
+#include "FileNamePattern.h"
 
 #include <cctype>
 
-namespace vantreltool {
+namespace vantrel_tool {
 namespace {
 
 constexpr size_t MAX_WIDTH = 20;  // digits of the largest frame number
@@ -46,4 +46,4 @@ std::string FileNamePattern::name(size_t number) const {
     return before_ + digits + after_;
 }
 
-}  // namespace vantreltool
+}  // namespace vantrel_tool

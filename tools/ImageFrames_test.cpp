@@ -1,4 +1,4 @@
-#include "tools/vantrel/ImageFrames.h"
+#include "ImageFrames.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace vantreltool {
+namespace vantrel_tool {
 namespace {
 
 VantrelClipFormat clipFormat(const char* tag, int width, int height, int bitsPerPixel, int channels) {
@@ -182,4 +182,4 @@ TEST_F(ImageFolder, ReadingRefusesAnImageOfAnotherShape) {
 }
 
 }  // namespace
-}  // namespace vantreltool
+}  // namespace vantrel_tool

@@ -17,7 +17,7 @@
 #include <cstdio>
 #include <string>
 
-namespace vantreltool {
+namespace vantrel_tool {
 
 class ProgressBar {
 public:
@@ -61,4 +61,4 @@ private:
     bool finished_ = false;
 };
 
-}  // namespace vantreltool
+}  // namespace vantrel_tool

@@ -1,10 +1,10 @@
-#include "tools/vantrel/ProgressBar.h"
+#include "ProgressBar.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 
-namespace vantreltool {
+namespace vantrel_tool {
 namespace {
 
 TEST(ProgressBarTest, RendersItemsBytesRateAndTimeLeft) {
@@ -71,4 +71,4 @@ TEST(ProgressBarTest, DrawsInPlaceAndEndsItsLine) {
 }
 
 }  // namespace
-}  // namespace vantreltool
+}  // namespace vantrel_tool

@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace vantreltool {
+namespace vantrel_tool {
 
 class PatternError : public std::runtime_error {
 public:
@@ -32,4 +32,4 @@ private:
     bool numbered_ = false;
 };
 
-}  // namespace vantreltool
+}  // namespace vantrel_tool

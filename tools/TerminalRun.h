@@ -1,0 +1,56 @@
+// Runs the built vantrel tool on a pseudo-terminal for the tests that need one (the
+// progress bar draws only on a terminal): standard input, output and error are the
+// terminal, whose output is read until the tool ends.
+#pragma once
+
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace tool_testing {
+
+struct TerminalResult {
+    int status = -1;     // exit status, 128 + signal, or -1 when it could not run
+    std::string screen;  // everything written to the terminal
+};
+
+inline TerminalResult runOnTerminal(const std::vector<std::string>& args, int timeoutMs = 60000) {
+    std::vector<std::string> all{VANTREL_TOOL_PATH};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : all) argv.push_back(&arg[0]);
+    argv.push_back(nullptr);
+    winsize size{};
+    size.ws_row = 40;
+    size.ws_col = 160;
+    TerminalResult result;
+    int terminal = -1;
+    const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, &size);
+    if (pid < 0) return result;
+    if (pid == 0) {
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {  // the terminal reads as ended (EIO) once the tool and its descriptors are gone
+        pollfd readable{terminal, POLLIN, 0};
+        if (std::chrono::steady_clock::now() > end) ::kill(pid, SIGKILL);
+        if (::poll(&readable, 1, 100) == 0) continue;
+        char bytes[4096];
+        const ssize_t n = ::read(terminal, bytes, sizeof bytes);
+        if (n <= 0) break;
+        result.screen.append(bytes, static_cast<size_t>(n));
+    }
+    ::close(terminal);
+    int status = 0;
+    if (::waitpid(pid, &status, 0) == pid)
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+}  // namespace tool_testing
