@@ -134,6 +134,7 @@ std::string describe(const OIIO::ImageSpec& spec) {
 // OpenImageIO's text of a failure on one line (its messages may hold several).
 std::string oneLine(std::string text) {
     while (!text.empty() && text.back() == '\n') text.pop_back();
+    if (text.empty()) return "its contents cannot be decoded";
     for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at))
         text.replace(at, 1, "; ");
     return text;

@@ -40,6 +40,13 @@ FileNamePattern fileNameArgument(const std::string& text) {
     }
 }
 
+void addSourcesAndTarget(CLI::App* command, std::vector<std::string>& paths,
+                         const std::string& description) {
+    command->add_option("paths", paths, description)
+        ->required()
+        ->expected(2, CLI::detail::expected_max_vector_size);
+}
+
 void addQuietFlag(CLI::App* command, bool& quiet) {
     command->add_flag("-q,--quiet", quiet, "Draw no progress bar");
 }
@@ -51,6 +58,14 @@ std::string remoteFileName(const NodePath& path, const std::string& localFile, b
     for (const std::string& component : path.components) name += (name.empty() ? "" : "/") + component;
     if (intoFolder || name.empty()) name += (name.empty() ? "" : "/") + baseName(localFile);
     return name;
+}
+
+void printCopies(Tool& tool, const nlohmann::json& copies, uint64_t totalBytes) {
+    tool.print({{"files", copies}, {"bytes", totalBytes}}, [&](std::ostream& out) {
+        for (const nlohmann::json& copy : copies)
+            out << copy["from"].get<std::string>() << " -> " << copy["to"].get<std::string>() << " ("
+                << copy["bytes"].get<uint64_t>() << " bytes)\n";
+    });
 }
 
 uint64_t localFileSize(const std::string& path) {

@@ -28,6 +28,10 @@ FrameSelection frameSelectionArgument(const std::string& text, size_t frameCount
 // The file name pattern `text`; usage error otherwise.
 FileNamePattern fileNameArgument(const std::string& text);
 
+// Adds to `command` the positional list "paths": sources, then a target (at least one of
+// each), as put, push, pull and import take them.
+void addSourcesAndTarget(CLI::App* command, std::vector<std::string>& paths,
+                         const std::string& description);
 // Adds -q,--quiet to `command`.
 void addQuietFlag(CLI::App* command, bool& quiet);
 // Whether long transfers draw a progress bar: standard error is a terminal and not `quiet`.
@@ -36,6 +40,10 @@ bool progressWanted(bool quiet);
 // The name in a server's files area that `path` (SERVER:/dir/name) gives `localFile`: the
 // path itself, or, when `intoFolder` or the path is the root, the local file's name inside it.
 std::string remoteFileName(const NodePath& path, const std::string& localFile, bool intoFolder);
+
+// Prints the result of push and pull: `copies` is a list of {"from", "to", "bytes"}, shown
+// to people as "FROM -> TO (N bytes)" lines.
+void printCopies(Tool& tool, const nlohmann::json& copies, uint64_t totalBytes);
 
 // The size of the regular file `path`.
 uint64_t localFileSize(const std::string& path);

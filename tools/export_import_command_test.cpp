@@ -4,12 +4,10 @@
 
 #include <OpenImageIO/imageio.h>
 
-#include <fstream>
-#include <iterator>
-
 #include <nlohmann/json.hpp>
 
 #include "ToolTestSupport.h"
+#include "TransferTestSupport.h"
 #include "vantrel/client/VantrelClientAPI.h"
 
 namespace {
@@ -161,12 +159,13 @@ TEST(ToolImportExport, RefusalsNameWhatIsWrong) {
     writeImage(dir / "a.png", wide, testPixels(4, 2, 3, OIIO::TypeDesc::UINT8, 0));
     writeImage(dir / "b.png", tall, testPixels(4, 3, 3, OIIO::TypeDesc::UINT8, 0));
     writeImage(dir / "grey.png", grey, testPixels(4, 2, 2, OIIO::TypeDesc::UINT8, 0));
-    std::ofstream(dir / "junk.png") << "not an image";
-    {  // a readable header over cut pixels: the import fails after making the clip
-        std::ifstream whole(dir / "b.png", std::ios::binary);
-        const std::string bytes((std::istreambuf_iterator<char>(whole)), std::istreambuf_iterator<char>());
-        std::ofstream(dir / "cut.png", std::ios::binary) << bytes.substr(0, bytes.size() / 2);
-    }
+    tool_testing::writeFile(dir / "junk.png", "not an image");
+    // A readable header over cut pixels: the import fails after making the clip. (A cut PNG
+    // would do as well, but OpenImageIO leaks a little memory decoding one.)
+    const OIIO::ImageSpec large(40, 30, 3, OIIO::TypeDesc::UINT8);
+    writeImage(dir / "whole.exr", large, testPixels(40, 30, 3, OIIO::TypeDesc::UINT8, 0));
+    const std::string whole = tool_testing::readFile(dir / "whole.exr");
+    tool_testing::writeFile(dir / "cut.exr", whole.substr(0, whole.size() / 2));
 
     const std::string shot = server.node("/Volume 1/Commercial/Shared Vault/Library A/Reel 1/Shot 010");
     const struct {
@@ -179,7 +178,7 @@ TEST(ToolImportExport, RefusalsNameWhatIsWrong) {
          "b.png' is 4x3 with 3 channels, '" },
         {{"import", dir / "grey.png", server.node(DAILIES + "/Grey")}, 2, "2 channels"},
         {{"import", dir / "junk.png", server.node(DAILIES + "/Junk")}, 2, "junk.png"},
-        {{"import", dir / "b.png", dir / "cut.png", server.node(DAILIES + "/Cut")}, 2, "cut.png"},
+        {{"import", dir / "whole.exr", dir / "cut.exr", server.node(DAILIES + "/Cut")}, 2, "cut.exr"},
         {{"import", dir / "a.png", server.node(DAILIES + "/Take 1")}, 1, "already exists"},
         {{"import", dir / "a.png", server.node("/Volume 1/Nowhere/New")}, 1, "Nowhere"},
         {{"import", dir / "a.png", server.node(DAILIES + "/R"), "--rate", "-3"}, 2, "--rate"},

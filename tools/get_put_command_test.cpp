@@ -2,21 +2,21 @@
 // only, exit statuses.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <random>
 
 #include <nlohmann/json.hpp>
 
-#include "TerminalRun.h"
 #include "ToolTestSupport.h"
+#include "TransferTestSupport.h"
 
 namespace {
 
 using tool_testing::runOnTerminal;
 using tool_testing::runTool;
 using tool_testing::SampleServer;
+using tool_testing::readFile;
 using tool_testing::TempDir;
+using tool_testing::writeFile;
 using tool_testing::ToolResult;
 
 // A sample clip of 3 frames of 8x4 RGB (96 bytes each).
@@ -28,15 +28,6 @@ std::string randomBytes(size_t size, unsigned seed) {
     std::string bytes(size, '\0');
     for (char& byte : bytes) byte = static_cast<char>(random());
     return bytes;
-}
-
-void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // Puts `count` files of random frames into the sample clip (allocating beyond its 3 frames);

@@ -115,11 +115,8 @@ void add_import_command(CommandRegistry& registry) {
         "import",
         "Creates a clip from image files, one frame each; the first image gives the clip format.",
         "vantrel import shot.*.exr '127.0.0.1:7549:/Volume 1/Commercial/Shot'");
-    command
-        ->add_option("paths", options->paths,
-                     "The image files, in frame order, then the new clip (SERVER:/display/path)")
-        ->required()
-        ->expected(2, CLI::detail::expected_max_vector_size);
+    addSourcesAndTarget(command, options->paths,
+                     "The image files, in frame order, then the new clip (SERVER:/display/path)");
     command->add_option("--rate", options->rate,
                         "Frames per second (default: the first image's, else 24)")
         ->check(CLI::PositiveNumber);

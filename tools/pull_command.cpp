@@ -1,7 +1,9 @@
 // vantrel pull SERVER:/name... LOCAL: files of a server's files area into local files.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "ToolCommands.h"
 #include "TransferSupport.h"
@@ -26,7 +28,7 @@ public:
     const std::string& temporary() const { return temporary_; }
     void commit() {
         if (std::rename(temporary_.c_str(), target_.c_str()) != 0)
-            usageError("cannot write '" + target_ + "'");
+            usageError("cannot write '" + target_ + "': " + std::strerror(errno));
         committed_ = true;
     }
 
@@ -59,15 +61,11 @@ void runPull(Tool& tool, const PullOptions& options) {
         incoming.commit();
         const uint64_t size = localFileSize(target);
         total += size;
-        pulled.push_back({{"name", source.text()}, {"file", target}, {"bytes", size}});
+        pulled.push_back({{"from", source.text()}, {"to", target}, {"bytes", size}});
         progress.advance(1, size);
     }
     progress.finish();
-    tool.print({{"files", pulled}, {"bytes", total}}, [&](std::ostream& out) {
-        for (const nlohmann::json& entry : pulled)
-            out << entry["name"].get<std::string>() << " -> " << entry["file"].get<std::string>()
-                << " (" << entry["bytes"].get<uint64_t>() << " bytes)\n";
-    });
+    printCopies(tool, pulled, total);
 }
 
 }  // namespace
@@ -77,12 +75,9 @@ void add_pull_command(CommandRegistry& registry) {
     CLI::App* command = registry.add(
         "pull", "Copies files of a server's files area into local files.",
         "vantrel pull 127.0.0.1:7549:/incoming/cut.edl .");
-    command
-        ->add_option("paths", options->paths,
+    addSourcesAndTarget(command, options->paths,
                      "The names in the files area (SERVER:/dir/name), then the local file, or "
-                     "a folder that takes them under their own names")
-        ->required()
-        ->expected(2, CLI::detail::expected_max_vector_size);
+                     "a folder that takes them under their own names");
     addQuietFlag(command, options->quiet);
     registry.setAction(command, [options](Tool& tool) { runPull(tool, *options); });
 }

@@ -25,16 +25,11 @@ void runPush(Tool& tool, const PushOptions& options) {
         const uint64_t size = localFileSize(file);
         tool.check(server.pushStream(remote.c_str(), file.c_str()), server,
                    "cannot push '" + file + "' to '" + remote + "'");
-        pushed.push_back({{"file", file}, {"name", remote}, {"bytes", size}});
+        pushed.push_back({{"from", file}, {"to", path.server + ":/" + remote}, {"bytes", size}});
         progress.advance(1, size);
     }
     progress.finish();
-    tool.print({{"server", path.server}, {"files", pushed}, {"bytes", total}}, [&](std::ostream& out) {
-        for (const nlohmann::json& entry : pushed)
-            out << entry["file"].get<std::string>() << " -> " << path.server << ":/"
-                << entry["name"].get<std::string>() << " (" << entry["bytes"].get<uint64_t>()
-                << " bytes)\n";
-    });
+    printCopies(tool, pushed, total);
 }
 
 }  // namespace
@@ -44,12 +39,9 @@ void add_push_command(CommandRegistry& registry) {
     CLI::App* command = registry.add(
         "push", "Copies local files into a server's files area.",
         "vantrel push notes.txt cut.edl 127.0.0.1:7549:/incoming/");
-    command
-        ->add_option("paths", options->paths,
+    addSourcesAndTarget(command, options->paths,
                      "The files, then the name in the files area (SERVER:/dir/name; a name "
-                     "ending in / or the root takes the files under their own names)")
-        ->required()
-        ->expected(2, CLI::detail::expected_max_vector_size);
+                     "ending in / or the root takes the files under their own names)");
     addQuietFlag(command, options->quiet);
     registry.setAction(command, [options](Tool& tool) { runPush(tool, *options); });
 }

@@ -2,28 +2,21 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <fstream>
-#include <iterator>
+#include <filesystem>
 
 #include <nlohmann/json.hpp>
 
 #include "ToolTestSupport.h"
+#include "TransferTestSupport.h"
 
 namespace {
 
 using tool_testing::runTool;
 using tool_testing::SampleServer;
+using tool_testing::readFile;
 using tool_testing::TempDir;
 using tool_testing::ToolResult;
-
-void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using tool_testing::writeFile;
 
 TEST(ToolPushPull, RoundTrip) {
     SampleServer server;
@@ -41,7 +34,7 @@ TEST(ToolPushPull, RoundTrip) {
     ASSERT_EQ(pushed.status, 0) << pushed.err;
     const nlohmann::json doc = nlohmann::json::parse(pushed.out);
     EXPECT_EQ(doc["bytes"], large.size());
-    EXPECT_EQ(doc["files"][0]["name"], "large.bin");
+    EXPECT_EQ(doc["files"][0]["to"], server.id() + ":/large.bin");
     const ToolResult renamed = runTool({"push", dir / "notes.txt", server.node("/edit.txt")});
     ASSERT_EQ(renamed.status, 0) << renamed.err;
     EXPECT_NE(renamed.out.find("notes.txt -> " + server.id() + ":/edit.txt (19 bytes)"),
@@ -85,6 +78,9 @@ TEST(ToolPushPull, ExitStatusesAndFailedPullKeepsTheLocalFile) {
         EXPECT_NE(result.err.find(c.says), std::string::npos) << result.err;
     }
     EXPECT_EQ(readFile(dir / "keep.txt"), "precious");
+    for (const auto& entry : std::filesystem::directory_iterator(dir / ""))
+        EXPECT_EQ(entry.path().filename().string().find(".vantrel-pull"), std::string::npos)
+            << "left behind: " << entry.path();
 
     const std::string root = server.node("/");
     server.stop();

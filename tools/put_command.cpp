@@ -57,11 +57,8 @@ void add_put_command(CommandRegistry& registry) {
     CLI::App* command = registry.add(
         "put", "Writes files into a clip's frames, one file per frame, allocating frames as needed.",
         "vantrel put spot.0000.raw spot.0001.raw '127.0.0.1:7549:/Volume 1/Commercial/Spot'");
-    command
-        ->add_option("paths", options->paths,
-                     "The files, then the clip (SERVER:/display/path); each file at most a frame")
-        ->required()
-        ->expected(2, CLI::detail::expected_max_vector_size);
+    addSourcesAndTarget(command, options->paths,
+                     "The files, then the clip (SERVER:/display/path); each file at most a frame");
     command->add_option("--at", options->at, "Index of the frame the first file goes to (default 0)");
     addQuietFlag(command, options->quiet);
     registry.setAction(command, [options](Tool& tool) { runPut(tool, *options); });

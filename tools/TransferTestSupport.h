@@ -1,6 +1,5 @@
-// Runs the built vantrel tool on a pseudo-terminal for the tests that need one (the
-// progress bar draws only on a terminal): standard input, output and error are the
-// terminal, whose output is read until the tool ends.
+// Helpers of the transfer subcommands' tests: whole local files, and the built vantrel tool
+// run on a pseudo-terminal (the progress bar draws only on a terminal).
 #pragma once
 
 #include <poll.h>
@@ -9,16 +8,29 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 namespace tool_testing {
+
+inline void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 struct TerminalResult {
     int status = -1;     // exit status, 128 + signal, or -1 when it could not run
     std::string screen;  // everything written to the terminal
 };
 
+// Runs `vantrel ARGS...` with the terminal as its standard input, output and error, and
+// reads what it shows until it ends.
 inline TerminalResult runOnTerminal(const std::vector<std::string>& args, int timeoutMs = 60000) {
     std::vector<std::string> all{VANTREL_TOOL_PATH};
     all.insert(all.end(), args.begin(), args.end());
