@@ -4,6 +4,18 @@ namespace vantrel_tool {
 
 void usageError(const std::string& text) { throw ToolFailure(EXIT_USAGE, text); }
 
+NodePath nodePathArgument(const std::string& text) {
+    const std::optional<NodePath> path = parseNodePath(text);
+    if (!path) usageError("'" + text + "' names no node (write SERVER:/display/path)");
+    return *path;
+}
+
+std::string serverArgument(const std::string& text) {
+    const std::string server = parseServerText(text);
+    if (server.empty()) usageError("'" + text + "' names no server (write SERVER or SERVER:)");
+    return server;
+}
+
 Tool::Tool(const ToolOptions& options, std::ostream& out) : options_(options), out_(out) {}
 
 Tool::~Tool() {
@@ -48,25 +60,38 @@ VantrelNodeHandle Tool::resolve(const NodePath& path) {
     check(server.getRootNode(node), server, "reading the root of " + path.server);
     NodePath reached{path.server, {}};
     for (const std::string& name : path.components) {
+        // The first child of that name, as VantrelResolveDisplayPath takes it.
         int count = 0;
         check(node.getNumChildren(count), node, "listing " + reached.text());
-        bool found = false;
-        for (int i = 0; i < count && !found; ++i) {
-            VantrelNodeHandle child(server, "");
-            VantrelStr childName;
+        VantrelNodeHandle child(server, "");
+        VantrelStr childName;
+        int i = 0;
+        for (; i < count; ++i) {
             check(node.getChild(i, child) && child.getDisplayName(childName), node,
                   "listing " + reached.text());
-            if (name == childName.c_str()) {
-                node = child;
-                found = true;
-            }
+            if (name == childName.c_str()) break;
         }
-        if (!found)
-            throw ToolFailure(EXIT_SERVER_ERROR,
-                              "no node named '" + name + "' in " + reached.text());
+        if (i == count)
+            throw ToolFailure(EXIT_SERVER_ERROR, "no node named '" + name + "' in " + reached.text());
+        node = child;
         reached.components.push_back(name);
     }
     return node;
+}
+
+void Tool::forEachChild(VantrelNodeHandle& node, const NodePath& path,
+                        const std::function<void(VantrelNodeHandle&, const NodePath&)>& visit) {
+    int count = 0;
+    check(node.getNumChildren(count), node, "listing " + path.text());
+    for (int i = 0; i < count; ++i) {
+        VantrelNodeHandle child(node.getServer(), "");
+        VantrelStr name;
+        check(node.getChild(i, child) && child.getDisplayName(name), node,
+              "listing " + path.text());
+        NodePath childPath = path;
+        childPath.components.push_back(name.c_str());
+        visit(child, childPath);
+    }
 }
 
 void Tool::check(bool ok, const VantrelServerHandle& server, const std::string& what) const {

@@ -48,6 +48,11 @@ private:
 // Wrong usage found after the arguments were parsed (exit status 2).
 [[noreturn]] void usageError(const std::string& text);
 
+// The node path `text` names (NodePath.h); wrong usage when it names none.
+NodePath nodePathArgument(const std::string& text);
+// The server `text` names (SERVER, SERVER: or SERVER:/); wrong usage when it names none.
+std::string serverArgument(const std::string& text);
+
 struct ToolOptions {
     bool json = false;
     unsigned int timeoutSeconds = 30;  // ceiling of each remote call; 0: the library's own
@@ -75,6 +80,9 @@ public:
 
     // The node `path` names; a missing component throws EXIT_SERVER_ERROR naming it.
     VantrelNodeHandle resolve(const NodePath& path);
+    // Calls `visit` with each child of `node` (at `path`) in the server's order.
+    void forEachChild(VantrelNodeHandle& node, const NodePath& path,
+                      const std::function<void(VantrelNodeHandle&, const NodePath&)>& visit);
 
     // Throws ToolFailure "WHAT: the handle's last error" when `ok` is false: EXIT_UNREACHABLE
     // when the server's link was lost on the way, EXIT_SERVER_ERROR otherwise.

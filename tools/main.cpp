@@ -71,8 +71,10 @@ int main(int argc, char** argv) {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
         if (error.get_exit_code() == 0) return app.exit(error);  // --help
-        std::cerr << "vantrel: " << usageText(app, error, argc, argv) << " (see vantrel --help)"
-                  << std::endl;
+        const std::string command = registry.chosenName();
+        const std::string prefix = command.empty() ? "vantrel" : "vantrel " + command;
+        std::cerr << prefix << ": " << usageText(app, error, argc, argv) << " (see " << prefix
+                  << " --help)" << std::endl;
         return EXIT_USAGE;
     }
     return runChosen(registry, options);

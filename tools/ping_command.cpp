@@ -12,8 +12,7 @@ void add_ping_command(CommandRegistry& registry) {
                                      "vantrel ping 127.0.0.1:7549");
     command->add_option("server", *server, "The server (SERVER or SERVER:)")->required();
     registry.setAction(command, [server](Tool& tool) {
-        const std::string id = parseServerText(*server);
-        if (id.empty()) usageError("'" + *server + "' names no server");
+        const std::string id = serverArgument(*server);
         VantrelServerHandle& handle = tool.uncheckedServer(id);
         const unsigned int timeoutMs = tool.options().timeoutSeconds * 1000u;
         const auto start = std::chrono::steady_clock::now();
