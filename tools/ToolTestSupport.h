@@ -11,8 +11,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -187,11 +192,32 @@ inline ToolResult runTool(const std::vector<std::string>& args, const std::strin
     return tool.finish();
 }
 
+// A UDP port on loopback that nobody holds: bound once by the system's choice, then released.
+inline int freeUdpPort() {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    int port = -1;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    ::close(fd);
+    return port;
+}
+
 // vantreld serving a fresh sample tree on 127.0.0.1, ports chosen by the system, discovery
 // off unless `extraArgs` ask for it.
 class SampleServer {
 public:
-    explicit SampleServer(std::vector<std::string> extraArgs = {"--no-discovery"}) {
+    // `config`, when not empty, becomes the server's configuration file.
+    explicit SampleServer(std::vector<std::string> extraArgs = {"--no-discovery"},
+                          const std::string& config = "") {
+        if (!config.empty()) {
+            std::ofstream(dir_ / "server.cfg") << config;
+            extraArgs.insert(extraArgs.end(), {"--config", dir_ / "server.cfg"});
+        }
         const std::string tree = dir_ / "tree";
         vantreld::testing::VantreldProcess init({"--init-sample", tree});
         if (init.waitForExit(30000) != 0) return;

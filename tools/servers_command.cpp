@@ -1,5 +1,7 @@
 // vantrel servers [--database DB]: the servers that discovery finds.
+#include <chrono>
 #include <iomanip>
+#include <thread>
 
 #include "ToolCommands.h"
 
@@ -35,17 +37,33 @@ void printServers(std::ostream& out, const nlohmann::json& servers) {
 
 }  // namespace
 
+struct ServersOptions {
+    std::string database;
+    double waitSeconds = 1.0;
+};
+
 void add_servers_command(CommandRegistry& registry) {
-    auto database = std::make_shared<std::string>();
+    auto o = std::make_shared<ServersOptions>();
     CLI::App* command = registry.add(
         "servers", "Lists the servers that answer discovery on the network.",
         "vantrel servers --database QLXFS");
-    command->add_option("--database", *database, "Only the servers of this database");
-    registry.setAction(command, [database](Tool& tool) {
+    command->add_option("--database", o->database, "Only the servers of this database");
+    command->add_option("--wait", o->waitSeconds, "Seconds to listen for more answers")
+        ->capture_default_str()
+        ->check(CLI::Range(0.0, 3600.0));
+    registry.setAction(command, [o](Tool& tool) {
         tool.startLibrary();
-        VantrelServerList list(database->c_str());
+        VantrelServerList list(o->database.c_str());
         int count = 0;
-        if (!list.getNumNodes(count))
+        // The first search ends with the first answer (and the servers that one knows of);
+        // the others answer a second search while discovery keeps listening.
+        bool ok = list.getNumNodes(count);
+        if (ok && o->waitSeconds > 0) {
+            ok = list.refresh();
+            std::this_thread::sleep_for(std::chrono::duration<double>(o->waitSeconds));
+            ok = ok && list.getNumNodes(count);
+        }
+        if (!ok)
             throw ToolFailure(EXIT_UNREACHABLE,
                               std::string("searching for servers: ") + list.lastError());
         nlohmann::json servers = nlohmann::json::array();
