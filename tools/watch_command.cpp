@@ -97,7 +97,7 @@ private:
 };
 
 // How often the server is asked whether it is still there while no event comes.
-constexpr int PING_EVERY_MS = 5000;
+constexpr int PING_EVERY_MS = 2000;
 
 }  // namespace
 
