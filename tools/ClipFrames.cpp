@@ -7,11 +7,15 @@
 namespace vantrel_tool {
 
 size_t frameSizeOf(const VantrelClipFormat& format) {
-    uint64_t size = format.frameBufferSize() > 0 ? static_cast<uint64_t>(format.frameBufferSize()) : 0;
+    uint64_t size =
+        format.frameBufferSize() > 0 ? static_cast<uint64_t>(format.frameBufferSize()) : 0;
     if (size == 0 && format.width() > 0 && format.height() > 0 && format.bitsPerPixel() > 0)
         size = (static_cast<uint64_t>(format.width()) * static_cast<uint64_t>(format.height()) *
-                    static_cast<uint64_t>(format.bitsPerPixel()) + 7) / 8;
-    if (size == 0) throw ToolFailure(EXIT_SERVER_ERROR, "the clip's format gives its frames no size");
+                    static_cast<uint64_t>(format.bitsPerPixel()) +
+                7) /
+               8;
+    if (size == 0)
+        throw ToolFailure(EXIT_SERVER_ERROR, "the clip's format gives its frames no size");
     if (size > MAX_FRAME_SIZE)
         throw ToolFailure(EXIT_SERVER_ERROR, "frames of " + std::to_string(size) +
                                                  " bytes are larger than the tool moves (" +
@@ -60,8 +64,8 @@ void ClipReader::read(const FrameSelection& selection, const Sink& sink) {
 void ClipReader::readAhead(const FrameSelection& selection, size_t position) {
     if (position >= selection.size()) return;
     const std::string id = frameId(selection[position]);
-    tool_.check(clip_.getServer().readFrame(nullptr, nullptr, static_cast<unsigned int>(frameSize()),
-                                            id.c_str()),
+    tool_.check(clip_.getServer().readFrame(nullptr, nullptr,
+                                            static_cast<unsigned int>(frameSize()), id.c_str()),
                 clip_, "cannot read ahead frame " + std::to_string(selection[position]));
 }
 

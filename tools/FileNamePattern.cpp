@@ -27,11 +27,12 @@ FileNamePattern::FileNamePattern(const std::string& pattern) {
         while (end < pattern.size() && std::isdigit(static_cast<unsigned char>(pattern[end])) &&
                width <= MAX_WIDTH)
             width = width * 10 + static_cast<size_t>(pattern[end++] - '0');
-        const bool number = end < pattern.size() && pattern[end] == 'd' &&
-                            (padded || width == 0) && width <= MAX_WIDTH;
+        const bool number = end < pattern.size() && pattern[end] == 'd' && (padded || width == 0) &&
+                            width <= MAX_WIDTH;
         if (!number || numbered_)
-            throw PatternError("'" + pattern + "' has '" + pattern.substr(at, end + 1 - at) +
-                               "': a name takes one frame number, %d or %0Nd (%% for a percent sign)");
+            throw PatternError(
+                "'" + pattern + "' has '" + pattern.substr(at, end + 1 - at) +
+                "': a name takes one frame number, %d or %0Nd (%% for a percent sign)");
         numbered_ = true;
         width_ = width;
         text = &after_;

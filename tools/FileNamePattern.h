@@ -28,7 +28,7 @@ public:
 private:
     std::string before_;  // the text before the number, '%%' already undone
     std::string after_;
-    size_t width_ = 0;    // zero-padded to this many digits
+    size_t width_ = 0;  // zero-padded to this many digits
     bool numbered_ = false;
 };
 

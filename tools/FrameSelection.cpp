@@ -17,8 +17,8 @@ std::string trimmed(const std::string& text) {
 // A decimal index below `frameCount`, from `text` (which `item` is quoted for).
 size_t indexOf(const std::string& text, const std::string& item, size_t frameCount) {
     const std::string digits = trimmed(text);
-    if (digits.empty() || !std::all_of(digits.begin(), digits.end(),
-                                       [](unsigned char c) { return std::isdigit(c); }))
+    if (digits.empty() ||
+        !std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isdigit(c); }))
         throw SelectionError("'" + item + "' is not a frame index or range (such as 0-23,40)");
     size_t value = 0;
     for (char digit : digits) {
@@ -54,7 +54,8 @@ FrameSelection FrameSelection::parse(const std::string& text, size_t frameCount)
         } else {
             const size_t first = indexOf(item.substr(0, dash), item, frameCount);
             const std::string tail = item.substr(dash + 1);
-            const size_t last = trimmed(tail).empty() ? frameCount - 1 : indexOf(tail, item, frameCount);
+            const size_t last =
+                trimmed(tail).empty() ? frameCount - 1 : indexOf(tail, item, frameCount);
             if (last < first) throw SelectionError("range '" + item + "' runs backwards");
             selection.add(first, last);
         }
@@ -64,8 +65,8 @@ FrameSelection FrameSelection::parse(const std::string& text, size_t frameCount)
 }
 
 size_t FrameSelection::operator[](size_t position) const {
-    const size_t range = static_cast<size_t>(std::upper_bound(ends_.begin(), ends_.end(), position) -
-                                             ends_.begin());
+    const size_t range =
+        static_cast<size_t>(std::upper_bound(ends_.begin(), ends_.end(), position) - ends_.begin());
     const size_t rangeStart = range == 0 ? 0 : ends_[range - 1];
     return ranges_[range].first + (position - rangeStart);
 }

@@ -53,7 +53,8 @@ ImageError refusal(const VantrelClipFormat& format, const std::string& why) {
 OIIO::TypeDesc sampleTypeOf(const VantrelClipFormat& format, bool isFloat) {
     const int bits = format.bitsPerChannel();
     if (bits * format.numChannels() != format.bitsPerPixel())
-        throw refusal(format, std::to_string(format.bitsPerPixel()) + " bits per pixel do not split into " +
+        throw refusal(format, std::to_string(format.bitsPerPixel()) +
+                                  " bits per pixel do not split into " +
                                   std::to_string(format.numChannels()) + " whole channels");
     if (isFloat && bits == 16) return OIIO::TypeDesc::HALF;
     if (isFloat && bits == 32) return OIIO::TypeDesc::FLOAT;
@@ -105,16 +106,16 @@ float rateOf(const OIIO::ImageSpec& spec, float defaultRate) {
 
 OIIO::TypeDesc clipSampleTypeFor(OIIO::TypeDesc imageType) {
     switch (imageType.basetype) {
-    case OIIO::TypeDesc::UINT8:
-    case OIIO::TypeDesc::INT8:
-        return OIIO::TypeDesc::UINT8;
-    case OIIO::TypeDesc::UINT16:
-    case OIIO::TypeDesc::INT16:
-        return OIIO::TypeDesc::UINT16;
-    case OIIO::TypeDesc::HALF:
-        return OIIO::TypeDesc::HALF;
-    default:
-        return OIIO::TypeDesc::FLOAT;
+        case OIIO::TypeDesc::UINT8:
+        case OIIO::TypeDesc::INT8:
+            return OIIO::TypeDesc::UINT8;
+        case OIIO::TypeDesc::UINT16:
+        case OIIO::TypeDesc::INT16:
+            return OIIO::TypeDesc::UINT16;
+        case OIIO::TypeDesc::HALF:
+            return OIIO::TypeDesc::HALF;
+        default:
+            return OIIO::TypeDesc::FLOAT;
     }
 }
 
@@ -187,7 +188,8 @@ FrameLayout frameLayoutOf(const VantrelClipFormat& format) {
     if (layout.channels == 0)
         throw refusal(format, "only interleaved mono, rgb and rgba samples convert");
     if (format.numChannels() != layout.channels)
-        throw refusal(format, std::to_string(format.numChannels()) + " channels where the tag holds " +
+        throw refusal(format, std::to_string(format.numChannels()) +
+                                  " channels where the tag holds " +
                                   std::to_string(layout.channels));
     layout.sampleType = sampleTypeOf(format, tag.isFloat);
     layout.bigEndian = !tag.littleEndian && layout.sampleBytes() > 1;
@@ -196,7 +198,8 @@ FrameLayout frameLayoutOf(const VantrelClipFormat& format) {
                                   std::to_string(format.height()));
     layout.width = format.width();
     layout.height = format.height();
-    const uint64_t bytes = static_cast<uint64_t>(layout.width) * static_cast<uint64_t>(layout.height) *
+    const uint64_t bytes = static_cast<uint64_t>(layout.width) *
+                           static_cast<uint64_t>(layout.height) *
                            static_cast<uint64_t>(layout.channels) * layout.sampleBytes();
     if (bytes > MAX_FRAME_BYTES)
         throw refusal(format, "frames of " + std::to_string(bytes) + " bytes are too large");
@@ -256,13 +259,15 @@ void writeFrameImage(const std::string& path, const VantrelClipFormat& format, c
         pixels = swapped.data();
     }
     auto output = OIIO::ImageOutput::create(path);
-    if (!output) throw ImageError("cannot write image '" + path + "': " + oneLine(OIIO::geterror()));
-    if (!output->open(path, imageSpecOf(format)) || !output->write_image(layout.sampleType, pixels) ||
-        !output->close())
+    if (!output)
+        throw ImageError("cannot write image '" + path + "': " + oneLine(OIIO::geterror()));
+    if (!output->open(path, imageSpecOf(format)) ||
+        !output->write_image(layout.sampleType, pixels) || !output->close())
         throw ImageError("cannot write image '" + path + "': " + oneLine(output->geterror()));
 }
 
-std::vector<unsigned char> readFrameImage(const std::string& path, const VantrelClipFormat& format) {
+std::vector<unsigned char> readFrameImage(const std::string& path,
+                                          const VantrelClipFormat& format) {
     const FrameLayout layout = frameLayoutOf(format);
     const DecoderChatterSilenced quiet;
     const OIIO::ImageSpec config = readConfig();

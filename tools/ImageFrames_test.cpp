@@ -11,7 +11,8 @@
 namespace vantrel_tool {
 namespace {
 
-VantrelClipFormat clipFormat(const char* tag, int width, int height, int bitsPerPixel, int channels) {
+VantrelClipFormat clipFormat(const char* tag, int width, int height, int bitsPerPixel,
+                             int channels) {
     return VantrelClipFormat(width, height, bitsPerPixel, channels, 0, 24.0f, 1.0f,
                              VantrelClipFormat::progressive, tag, nullptr, nullptr);
 }
@@ -47,7 +48,8 @@ TEST(ImageFramesTest, LayoutsOfConvertibleTags) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.tag);
-        const FrameLayout layout = frameLayoutOf(clipFormat(c.tag, 5, 3, c.bitsPerPixel, c.channels));
+        const FrameLayout layout =
+            frameLayoutOf(clipFormat(c.tag, 5, 3, c.bitsPerPixel, c.channels));
         EXPECT_EQ(layout.channels, c.channels);
         EXPECT_EQ(layout.sampleType, c.type);
         EXPECT_EQ(layout.bigEndian, c.bigEndian);
@@ -80,7 +82,8 @@ TEST(ImageFramesTest, RefusesFormatsItCannotConvertNamingTheTag) {
             ADD_FAILURE() << "accepted";
         } catch (const ImageError& error) {
             const std::string text = error.what();
-            EXPECT_NE(text.find("'" + std::string(c.format.formatTag()) + "'"), std::string::npos) << text;
+            EXPECT_NE(text.find("'" + std::string(c.format.formatTag()) + "'"), std::string::npos)
+                << text;
             EXPECT_NE(text.find(c.reason), std::string::npos) << text;
         }
     }
@@ -126,7 +129,8 @@ TEST(ImageFramesTest, ClipFormatOfImages) {
     EXPECT_STREQ(format.formatTag(), "mono_float_le");
     EXPECT_EQ(format.bitsPerPixel(), 32);
     EXPECT_FLOAT_EQ(format.frameRate(), 30.0f);
-    EXPECT_STREQ(clipFormatOf(OIIO::ImageSpec(2, 2, 4, OIIO::TypeDesc::UINT8), 24).formatTag(), "rgba");
+    EXPECT_STREQ(clipFormatOf(OIIO::ImageSpec(2, 2, 4, OIIO::TypeDesc::UINT8), 24).formatTag(),
+                 "rgba");
     EXPECT_STREQ(clipFormatOf(OIIO::ImageSpec(2, 2, 3, OIIO::TypeDesc::HALF), 24).formatTag(),
                  "rgb_float_le");
 
@@ -157,7 +161,8 @@ TEST_F(ImageFolder, AlphaIsKeptAsStored) {
     const VantrelClipFormat format = clipFormat("rgba", 2, 1, 32, 4);
     const unsigned char frame[8] = {200, 100, 50, 0, 10, 20, 30, 128};
     writeFrameImage(path("alpha.png"), format, frame, sizeof frame);
-    EXPECT_EQ(readFrameImage(path("alpha.png"), format), std::vector<unsigned char>(frame, frame + 8));
+    EXPECT_EQ(readFrameImage(path("alpha.png"), format),
+              std::vector<unsigned char>(frame, frame + 8));
 }
 
 TEST_F(ImageFolder, ReadingRefusesAnImageOfAnotherShape) {

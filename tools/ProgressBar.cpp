@@ -23,7 +23,8 @@ std::string duration(double seconds) {
     const long total = std::lround(std::max(0.0, seconds));
     char text[32];
     if (total >= 3600)
-        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60, total % 60);
+        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60,
+                      total % 60);
     else
         std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
     return text;
@@ -58,7 +59,9 @@ int terminalColumns(FILE* out) {
 
 }  // namespace
 
-bool ProgressBar::shouldShow(int fd, bool quiet) { return !quiet && ::isatty(fd) == 1; }
+bool ProgressBar::shouldShow(int fd, bool quiet) {
+    return !quiet && ::isatty(fd) == 1;
+}
 
 std::string ProgressBar::render(const Snapshot& s, const std::string& unit, int columns) {
     const double fraction = fractionDone(s);
@@ -75,8 +78,12 @@ std::string ProgressBar::render(const Snapshot& s, const std::string& unit, int 
 
 ProgressBar::ProgressBar(FILE* out, bool enabled, const std::string& unit, uint64_t totalItems,
                          uint64_t totalBytes)
-    : out_(out), enabled_(enabled), unit_(unit), start_(std::chrono::steady_clock::now()),
-      lastDraw_(start_), columns_(enabled ? terminalColumns(out) : DEFAULT_COLUMNS) {
+    : out_(out),
+      enabled_(enabled),
+      unit_(unit),
+      start_(std::chrono::steady_clock::now()),
+      lastDraw_(start_),
+      columns_(enabled ? terminalColumns(out) : DEFAULT_COLUMNS) {
     counts_.totalItems = totalItems;
     counts_.totalBytes = totalBytes;
 }
@@ -110,7 +117,8 @@ void ProgressBar::finish() {
 
 void ProgressBar::draw() {
     if (!enabled_) return;
-    counts_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    counts_.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     std::fprintf(out_, "\r%s\033[K", render(counts_, unit_, columns_).c_str());
     std::fflush(out_);
     drawn_ = true;

@@ -23,10 +23,12 @@ TEST(ProgressBarTest, RendersItemsBytesRateAndTimeLeft) {
               "[#####               ]  6/24 files  35.2 MB  17.6 MB/s  0:06 left");
 
     s.totalItems = 0;  // nothing known: no bar, no time left
-    EXPECT_EQ(ProgressBar::render(s, "files", 200), "[                    ]  6 files  35.2 MB  17.6 MB/s");
+    EXPECT_EQ(ProgressBar::render(s, "files", 200),
+              "[                    ]  6 files  35.2 MB  17.6 MB/s");
 
     s.seconds = 0;  // just started
-    EXPECT_EQ(ProgressBar::render(s, "files", 200), "[                    ]  6 files  35.2 MB  0.0 MB/s");
+    EXPECT_EQ(ProgressBar::render(s, "files", 200),
+              "[                    ]  6 files  35.2 MB  0.0 MB/s");
 }
 
 TEST(ProgressBarTest, LongWaitsAndNarrowTerminals) {
@@ -60,7 +62,8 @@ std::string drawn(bool enabled, bool finish) {
 TEST(ProgressBarTest, DrawsInPlaceAndEndsItsLine) {
     const std::string finished = drawn(true, true);
     EXPECT_EQ(finished.find("\r[##########          ]  1/2 frames"), 0u) << finished;
-    EXPECT_NE(finished.find("\r[####################]  2/2 frames  0.0/0.0 MB"), std::string::npos) << finished;
+    EXPECT_NE(finished.find("\r[####################]  2/2 frames  0.0/0.0 MB"), std::string::npos)
+        << finished;
     EXPECT_EQ(finished.back(), '\n');
 
     const std::string stopped = drawn(true, false);  // an error cut the transfer short

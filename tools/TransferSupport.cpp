@@ -18,9 +18,9 @@ namespace {
 VantrelNodeHandle resolveClip(Tool& tool, const NodePath& path) {
     VantrelNodeHandle clip = tool.resolve(path);
     bool isClip = false;
-    tool.check(clip.getIsClipNode(isClip), clip, "cannot get the type of '" + path.displayPath() + "'");
-    if (!isClip)
-        throw ToolFailure(EXIT_SERVER_ERROR, "'" + path.displayPath() + "' is not a clip");
+    tool.check(clip.getIsClipNode(isClip), clip,
+               "cannot get the type of '" + path.displayPath() + "'");
+    if (!isClip) throw ToolFailure(EXIT_SERVER_ERROR, "'" + path.displayPath() + "' is not a clip");
     return clip;
 }
 
@@ -51,11 +51,14 @@ void addQuietFlag(CLI::App* command, bool& quiet) {
     command->add_flag("-q,--quiet", quiet, "Draw no progress bar");
 }
 
-bool progressWanted(bool quiet) { return ProgressBar::shouldShow(STDERR_FILENO, quiet); }
+bool progressWanted(bool quiet) {
+    return ProgressBar::shouldShow(STDERR_FILENO, quiet);
+}
 
 std::string remoteFileName(const NodePath& path, const std::string& localFile, bool intoFolder) {
     std::string name;
-    for (const std::string& component : path.components) name += (name.empty() ? "" : "/") + component;
+    for (const std::string& component : path.components)
+        name += (name.empty() ? "" : "/") + component;
     if (intoFolder || name.empty()) name += (name.empty() ? "" : "/") + baseName(localFile);
     return name;
 }
@@ -63,8 +66,8 @@ std::string remoteFileName(const NodePath& path, const std::string& localFile, b
 void printCopies(Tool& tool, const nlohmann::json& copies, uint64_t totalBytes) {
     tool.print({{"files", copies}, {"bytes", totalBytes}}, [&](std::ostream& out) {
         for (const nlohmann::json& copy : copies)
-            out << copy["from"].get<std::string>() << " -> " << copy["to"].get<std::string>() << " ("
-                << copy["bytes"].get<uint64_t>() << " bytes)\n";
+            out << copy["from"].get<std::string>() << " -> " << copy["to"].get<std::string>()
+                << " (" << copy["bytes"].get<uint64_t>() << " bytes)\n";
     });
 }
 

@@ -1,5 +1,5 @@
-// Helpers of the transfer subcommands' tests: whole local files, and the built vantrel tool
-// run on a pseudo-terminal (the progress bar draws only on a terminal).
+// Helpers of the transfer subcommands' tests: whole local files, tables of failing runs, and
+// the built vantrel tool run on a pseudo-terminal (the progress bar draws only on a terminal).
 #pragma once
 
 #include <poll.h>
@@ -7,11 +7,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "ToolTestSupport.h"
 
 namespace tool_testing {
 
@@ -22,6 +27,24 @@ inline void writeFile(const std::string& path, const std::string& bytes) {
 inline std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A run of the tool that must fail with `status`, saying `says` in its one line on standard
+// error and writing nothing on standard output.
+struct FailingRun {
+    std::vector<std::string> args;
+    int status;
+    std::string says;
+};
+
+inline void expectFailures(const std::vector<FailingRun>& runs) {
+    for (const FailingRun& run : runs) {
+        const ToolResult result = runTool(run.args);
+        EXPECT_EQ(result.status, run.status) << run.says << "\n" << result.err;
+        EXPECT_NE(result.err.find(run.says), std::string::npos) << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+        EXPECT_EQ(result.out, "") << run.says;
+    }
 }
 
 struct TerminalResult {

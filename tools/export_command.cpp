@@ -61,8 +61,9 @@ void add_export_command(CommandRegistry& registry) {
         "extension chooses).",
         "vantrel export '127.0.0.1:7549:/Volume 1/Commercial/Spot' spot.%04d.exr --frames 0-23");
     command->add_option("clip", options->clip, "The clip (SERVER:/display/path)")->required();
-    command->add_option("name", options->output,
-                        "Image file name; %04d in it is the frame index (needed for several frames)")
+    command
+        ->add_option("name", options->output,
+                     "Image file name; %04d in it is the frame index (needed for several frames)")
         ->required();
     command->add_option("--frames", options->frames,
                         "Frame indexes and ranges, such as 0-23,40 or 10- (default: every frame)");

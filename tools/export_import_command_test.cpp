@@ -39,11 +39,13 @@ void writeImage(const std::string& path, const OIIO::ImageSpec& spec,
                 const std::vector<unsigned char>& pixels) {
     auto out = OIIO::ImageOutput::create(path);
     ASSERT_TRUE(out) << OIIO::geterror();
-    ASSERT_TRUE(out->open(path, spec) && out->write_image(spec.format, pixels.data()) && out->close())
+    ASSERT_TRUE(out->open(path, spec) && out->write_image(spec.format, pixels.data()) &&
+                out->close())
         << out->geterror();
 }
 
-std::vector<unsigned char> readPixels(const std::string& path, OIIO::TypeDesc type, OIIO::ImageSpec* spec = nullptr) {
+std::vector<unsigned char> readPixels(const std::string& path, OIIO::TypeDesc type,
+                                      OIIO::ImageSpec* spec = nullptr) {
     OIIO::ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
     auto in = OIIO::ImageInput::open(path, &config);
@@ -52,8 +54,10 @@ std::vector<unsigned char> readPixels(const std::string& path, OIIO::TypeDesc ty
         return {};
     }
     if (spec != nullptr) *spec = in->spec();
-    std::vector<unsigned char> pixels(in->spec().image_pixels() * in->spec().nchannels * type.size());
-    EXPECT_TRUE(in->read_image(0, 0, 0, in->spec().nchannels, type, pixels.data())) << in->geterror();
+    std::vector<unsigned char> pixels(in->spec().image_pixels() * in->spec().nchannels *
+                                      type.size());
+    EXPECT_TRUE(in->read_image(0, 0, 0, in->spec().nchannels, type, pixels.data()))
+        << in->geterror();
     return pixels;
 }
 
@@ -105,7 +109,8 @@ TEST(ToolImportExport, PixelsSurviveTheRoundTrip) {
             char name[64];
             std::snprintf(name, sizeof name, "-out.%04d.", f);
             OIIO::ImageSpec back;
-            EXPECT_EQ(readPixels(dir / (c.name + std::string(name) + c.out), c.type, &back), originals[f])
+            EXPECT_EQ(readPixels(dir / (c.name + std::string(name) + c.out), c.type, &back),
+                      originals[f])
                 << "frame " << f;
             EXPECT_EQ(back.width, width);
             EXPECT_EQ(back.nchannels, c.channels);
@@ -124,8 +129,10 @@ TEST(ToolImportExport, ExportsOneFrameToAFormatOfFewerBits) {
     ASSERT_TRUE(server.running());
     const TempDir dir;
     // The sample clips are 8x4 8-bit RGB; a single frame needs no number in its name.
-    const std::string shot = server.node("/Volume 1/Commercial/Shared Vault/Library A/Reel 1/Shot 010");
-    const ToolResult exported = runTool({"--json", "export", shot, dir / "one.jpg", "--frames", "1"});
+    const std::string shot =
+        server.node("/Volume 1/Commercial/Shared Vault/Library A/Reel 1/Shot 010");
+    const ToolResult exported =
+        runTool({"--json", "export", shot, dir / "one.jpg", "--frames", "1"});
     ASSERT_EQ(exported.status, 0) << exported.err;
     EXPECT_EQ(nlohmann::json::parse(exported.out)["files"][0]["file"], dir / "one.jpg");
     OIIO::ImageSpec spec;
@@ -142,7 +149,8 @@ void makeClip(const std::string& server, const std::string& parentPath, const ch
     ASSERT_TRUE(library.init());
     VantrelServerHandle handle(server.c_str());
     VantrelNodeHandle parent, clip;
-    ASSERT_TRUE(VantrelResolveDisplayPath(handle, parentPath.c_str(), parent)) << handle.lastError();
+    ASSERT_TRUE(VantrelResolveDisplayPath(handle, parentPath.c_str(), parent))
+        << handle.lastError();
     ASSERT_TRUE(parent.createClipNode(name, format, "CLIP", clip)) << handle.lastError();
     ASSERT_TRUE(clip.setNumFrames(1)) << handle.lastError();
 }
@@ -154,8 +162,8 @@ TEST(ToolImportExport, RefusalsNameWhatIsWrong) {
     makeClip(server.id(), DAILIES, "YUV",
              VantrelClipFormat(8, 2, 16, 2, 32, 25.0f, 1.0f, VantrelClipFormat::progressive,
                                VantrelClipFormat::FORMAT_UYVY(), nullptr, nullptr));
-    const OIIO::ImageSpec wide(4, 2, 3, OIIO::TypeDesc::UINT8), tall(4, 3, 3, OIIO::TypeDesc::UINT8),
-        grey(4, 2, 2, OIIO::TypeDesc::UINT8);
+    const OIIO::ImageSpec wide(4, 2, 3, OIIO::TypeDesc::UINT8),
+        tall(4, 3, 3, OIIO::TypeDesc::UINT8), grey(4, 2, 2, OIIO::TypeDesc::UINT8);
     writeImage(dir / "a.png", wide, testPixels(4, 2, 3, OIIO::TypeDesc::UINT8, 0));
     writeImage(dir / "b.png", tall, testPixels(4, 3, 3, OIIO::TypeDesc::UINT8, 0));
     writeImage(dir / "grey.png", grey, testPixels(4, 2, 2, OIIO::TypeDesc::UINT8, 0));
@@ -167,18 +175,20 @@ TEST(ToolImportExport, RefusalsNameWhatIsWrong) {
     const std::string whole = tool_testing::readFile(dir / "whole.exr");
     tool_testing::writeFile(dir / "cut.exr", whole.substr(0, whole.size() / 2));
 
-    const std::string shot = server.node("/Volume 1/Commercial/Shared Vault/Library A/Reel 1/Shot 010");
-    const struct {
-        std::vector<std::string> args;
-        int status;
-        const char* says;
-    } cases[] = {
-        {{"export", server.node(DAILIES + "/YUV"), dir / "x.%d.png"}, 1, "clip format 'uyvy' cannot be converted"},
-        {{"import", dir / "a.png", dir / "b.png", server.node(DAILIES + "/Mixed")}, 2,
-         "b.png' is 4x3 with 3 channels, '" },
+    const std::string shot =
+        server.node("/Volume 1/Commercial/Shared Vault/Library A/Reel 1/Shot 010");
+    tool_testing::expectFailures({
+        {{"export", server.node(DAILIES + "/YUV"), dir / "x.%d.png"},
+         1,
+         "clip format 'uyvy' cannot be converted"},
+        {{"import", dir / "a.png", dir / "b.png", server.node(DAILIES + "/Mixed")},
+         2,
+         "b.png' is 4x3 with 3 channels, '"},
         {{"import", dir / "grey.png", server.node(DAILIES + "/Grey")}, 2, "2 channels"},
         {{"import", dir / "junk.png", server.node(DAILIES + "/Junk")}, 2, "junk.png"},
-        {{"import", dir / "whole.exr", dir / "cut.exr", server.node(DAILIES + "/Cut")}, 2, "cut.exr"},
+        {{"import", dir / "whole.exr", dir / "cut.exr", server.node(DAILIES + "/Cut")},
+         2,
+         "cut.exr"},
         {{"import", dir / "a.png", server.node(DAILIES + "/Take 1")}, 1, "already exists"},
         {{"import", dir / "a.png", server.node("/Volume 1/Nowhere/New")}, 1, "Nowhere"},
         {{"import", dir / "a.png", server.node(DAILIES + "/R"), "--rate", "-3"}, 2, "--rate"},
@@ -186,21 +196,16 @@ TEST(ToolImportExport, RefusalsNameWhatIsWrong) {
         {{"export", shot, dir / "x.%d.unknownformat"}, 2, "x.0.unknownformat"},
         {{"export", server.node("/Volume 1/Nowhere"), dir / "x.%d.png"}, 1, "Nowhere"},
         {{"export", shot}, 2, "name is required"},
-    };
-    for (const auto& c : cases) {
-        const ToolResult result = runTool(c.args);
-        EXPECT_EQ(result.status, c.status) << c.says << "\n" << result.err;
-        EXPECT_NE(result.err.find(c.says), std::string::npos) << result.err;
-        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
-    }
+    });
     // A refused or failed import leaves no clip behind.
     for (const char* name : {"/Mixed", "/Cut"})
         EXPECT_EQ(runTool({"get", server.node(DAILIES + name)}).status, 1) << name;
 
     const std::string clip = server.node(DAILIES + "/Take 1");
     server.stop();
-    EXPECT_EQ(runTool({"export", clip, dir / "x.%d.png"}).status, 3);
-    EXPECT_EQ(runTool({"import", dir / "a.png", server.node(DAILIES + "/New")}).status, 3);
+    tool_testing::expectFailures(
+        {{{"export", clip, dir / "x.%d.png"}, 3, "cannot reach server"},
+         {{"import", dir / "a.png", server.node(DAILIES + "/New")}, 3, "cannot reach server"}});
 }
 
 }  // namespace

@@ -65,10 +65,11 @@ void runGet(Tool& tool, const GetOptions& options) {
     progress.finish();
     if (options.output == "-") return;
     const uint64_t total = selection.size() * reader.frameSize();
-    tool.print({{"clip", path.text()}, {"frames", written}, {"bytes", total}}, [&](std::ostream& out) {
-        out << "got " << selection.size() << " frames (" << total << " bytes) into " << options.output
-            << "\n";
-    });
+    tool.print({{"clip", path.text()}, {"frames", written}, {"bytes", total}},
+               [&](std::ostream& out) {
+                   out << "got " << selection.size() << " frames (" << total << " bytes) into "
+                       << options.output << "\n";
+               });
 }
 
 }  // namespace

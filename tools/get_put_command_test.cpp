@@ -11,13 +11,13 @@
 
 namespace {
 
+using tool_testing::readFile;
 using tool_testing::runOnTerminal;
 using tool_testing::runTool;
 using tool_testing::SampleServer;
-using tool_testing::readFile;
 using tool_testing::TempDir;
-using tool_testing::writeFile;
 using tool_testing::ToolResult;
+using tool_testing::writeFile;
 
 // A sample clip of 3 frames of 8x4 RGB (96 bytes each).
 const std::string SHOT = "/Volume 1/Commercial/Shared Vault/Library A/Reel 1/Shot 010";
@@ -42,7 +42,8 @@ std::vector<std::string> putFrames(const SampleServer& server, const TempDir& di
     args.push_back(server.node(SHOT));
     const ToolResult put = runTool(args);
     EXPECT_EQ(put.status, 0) << put.err;
-    EXPECT_NE(put.out.find("put " + std::to_string(count) + " frames"), std::string::npos) << put.out;
+    EXPECT_NE(put.out.find("put " + std::to_string(count) + " frames"), std::string::npos)
+        << put.out;
     return frames;
 }
 
@@ -81,7 +82,8 @@ TEST(ToolGetPut, PutAtAnIndexKeepsTheOtherFramesAndPadsShortFiles) {
     const ToolResult before = runTool({"get", server.node(SHOT)});
     ASSERT_EQ(before.out.size(), 3 * FRAME_SIZE) << before.err;
     writeFile(dir / "short", "abc");
-    const ToolResult put = runTool({"--json", "put", "--at", "4", dir / "short", server.node(SHOT)});
+    const ToolResult put =
+        runTool({"--json", "put", "--at", "4", dir / "short", server.node(SHOT)});
     ASSERT_EQ(put.status, 0) << put.err;
     EXPECT_EQ(nlohmann::json::parse(put.out)["allocated"], 2);  // frames 3 and 4
 
@@ -123,40 +125,28 @@ TEST(ToolGetPut, ExitStatuses) {
     const TempDir dir;
     writeFile(dir / "big", std::string(FRAME_SIZE + 1, 'x'));
     writeFile(dir / "fits", std::string(FRAME_SIZE, 'x'));
-    const struct {
-        std::vector<std::string> args;
-        int status;
-        const char* says;
-    } cases[] = {
+    tool_testing::expectFailures({
         {{"get", server.node("/Volume 1/Nowhere")}, 1, "Nowhere"},
         {{"get", server.node("/Volume 1")}, 1, "'/Volume 1' is not a clip"},
         {{"get", server.node(SHOT), "0-3"}, 2, "frame 3 is beyond the clip's 3 frames"},
         {{"get", server.node(SHOT), "2-1"}, 2, "runs backwards"},
         {{"get", server.node(SHOT), "-o", dir / "f%s"}, 2, "'%s'"},
         {{"get", server.node(SHOT), "--json"}, 2, "--json needs --output"},
-        {{"get", server.node(SHOT), "-o", dir / "no/such/folder/f"}, 2, "No such file or directory"},
+        {{"get", server.node(SHOT), "-o", dir / "no/such/folder/f"},
+         2,
+         "No such file or directory"},
         {{"get"}, 2, "clip is required"},
         {{"put", dir / "fits"}, 2, "At least 2"},
         {{"put", dir / "big", server.node(SHOT)}, 2, "97 bytes, more than the 96"},
         {{"put", dir / "missing", server.node(SHOT)}, 2, "No such file or directory"},
         {{"put", dir / "fits", server.node("/Volume 1/Nowhere")}, 1, "Nowhere"},
         {{"put", "--at", "x", dir / "fits", server.node(SHOT)}, 2, "--at"},
-    };
-    for (const auto& c : cases) {
-        const ToolResult result = runTool(c.args);
-        EXPECT_EQ(result.status, c.status) << c.says << "\n" << result.err;
-        EXPECT_NE(result.err.find(c.says), std::string::npos) << result.err;
-        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
-    }
+    });
 
     const std::string clip = server.node(SHOT);
     server.stop();
-    for (const auto& args : {std::vector<std::string>{"get", clip},
-                             std::vector<std::string>{"put", dir / "fits", clip}}) {
-        const ToolResult result = runTool(args);
-        EXPECT_EQ(result.status, 3) << result.err;
-        EXPECT_NE(result.err.find("cannot reach server"), std::string::npos) << result.err;
-    }
+    tool_testing::expectFailures({{{"get", clip}, 3, "cannot reach server"},
+                                  {{"put", dir / "fits", clip}, 3, "cannot reach server"}});
 }
 
 }  // namespace

@@ -29,7 +29,8 @@ VantrelClipFormat formatOfImages(const std::vector<std::string>& files, float ra
     const OIIO::ImageSpec first = imageSpecArgument(files.front());
     for (size_t i = 1; i < files.size(); ++i) {
         const OIIO::ImageSpec spec = imageSpecArgument(files[i]);
-        if (spec.width != first.width || spec.height != first.height || spec.nchannels != first.nchannels)
+        if (spec.width != first.width || spec.height != first.height ||
+            spec.nchannels != first.nchannels)
             usageError("'" + files[i] + "' is " + std::to_string(spec.width) + "x" +
                        std::to_string(spec.height) + " with " + std::to_string(spec.nchannels) +
                        " channels, '" + files.front() + "' " + std::to_string(first.width) + "x" +
@@ -115,10 +116,12 @@ void add_import_command(CommandRegistry& registry) {
         "import",
         "Creates a clip from image files, one frame each; the first image gives the clip format.",
         "vantrel import shot.*.exr '127.0.0.1:7549:/Volume 1/Commercial/Shot'");
-    addSourcesAndTarget(command, options->paths,
-                     "The image files, in frame order, then the new clip (SERVER:/display/path)");
-    command->add_option("--rate", options->rate,
-                        "Frames per second (default: the first image's, else 24)")
+    addSourcesAndTarget(
+        command, options->paths,
+        "The image files, in frame order, then the new clip (SERVER:/display/path)");
+    command
+        ->add_option("--rate", options->rate,
+                     "Frames per second (default: the first image's, else 24)")
         ->check(CLI::PositiveNumber);
     addQuietFlag(command, options->quiet);
     registry.setAction(command, [options](Tool& tool) { runImport(tool, *options); });

@@ -72,12 +72,12 @@ void runPull(Tool& tool, const PullOptions& options) {
 
 void add_pull_command(CommandRegistry& registry) {
     auto options = std::make_shared<PullOptions>();
-    CLI::App* command = registry.add(
-        "pull", "Copies files of a server's files area into local files.",
-        "vantrel pull 127.0.0.1:7549:/incoming/cut.edl .");
+    CLI::App* command =
+        registry.add("pull", "Copies files of a server's files area into local files.",
+                     "vantrel pull 127.0.0.1:7549:/incoming/cut.edl .");
     addSourcesAndTarget(command, options->paths,
-                     "The names in the files area (SERVER:/dir/name), then the local file, or "
-                     "a folder that takes them under their own names");
+                        "The names in the files area (SERVER:/dir/name), then the local file, or "
+                        "a folder that takes them under their own names");
     addQuietFlag(command, options->quiet);
     registry.setAction(command, [options](Tool& tool) { runPull(tool, *options); });
 }

@@ -36,12 +36,11 @@ void runPush(Tool& tool, const PushOptions& options) {
 
 void add_push_command(CommandRegistry& registry) {
     auto options = std::make_shared<PushOptions>();
-    CLI::App* command = registry.add(
-        "push", "Copies local files into a server's files area.",
-        "vantrel push notes.txt cut.edl 127.0.0.1:7549:/incoming/");
+    CLI::App* command = registry.add("push", "Copies local files into a server's files area.",
+                                     "vantrel push notes.txt cut.edl 127.0.0.1:7549:/incoming/");
     addSourcesAndTarget(command, options->paths,
-                     "The files, then the name in the files area (SERVER:/dir/name; a name "
-                     "ending in / or the root takes the files under their own names)");
+                        "The files, then the name in the files area (SERVER:/dir/name; a name "
+                        "ending in / or the root takes the files under their own names)");
     addQuietFlag(command, options->quiet);
     registry.setAction(command, [options](Tool& tool) { runPush(tool, *options); });
 }

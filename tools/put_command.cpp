@@ -41,13 +41,13 @@ void runPut(Tool& tool, const PutOptions& options) {
     }
     progress.finish();
     const size_t allocated = writer.frameCount() - before;
-    tool.print({{"clip", path.text()}, {"frames", written}, {"bytes", total}, {"allocated", allocated}},
-               [&](std::ostream& out) {
-                   out << "put " << files.size() << " frames (" << total << " bytes) into "
-                       << path.text();
-                   if (allocated > 0) out << ", " << allocated << " of them new";
-                   out << "\n";
-               });
+    tool.print(
+        {{"clip", path.text()}, {"frames", written}, {"bytes", total}, {"allocated", allocated}},
+        [&](std::ostream& out) {
+            out << "put " << files.size() << " frames (" << total << " bytes) into " << path.text();
+            if (allocated > 0) out << ", " << allocated << " of them new";
+            out << "\n";
+        });
 }
 
 }  // namespace
@@ -55,11 +55,14 @@ void runPut(Tool& tool, const PutOptions& options) {
 void add_put_command(CommandRegistry& registry) {
     auto options = std::make_shared<PutOptions>();
     CLI::App* command = registry.add(
-        "put", "Writes files into a clip's frames, one file per frame, allocating frames as needed.",
+        "put",
+        "Writes files into a clip's frames, one file per frame, allocating frames as needed.",
         "vantrel put spot.0000.raw spot.0001.raw '127.0.0.1:7549:/Volume 1/Commercial/Spot'");
-    addSourcesAndTarget(command, options->paths,
-                     "The files, then the clip (SERVER:/display/path); each file at most a frame");
-    command->add_option("--at", options->at, "Index of the frame the first file goes to (default 0)");
+    addSourcesAndTarget(
+        command, options->paths,
+        "The files, then the clip (SERVER:/display/path); each file at most a frame");
+    command->add_option("--at", options->at,
+                        "Index of the frame the first file goes to (default 0)");
     addQuietFlag(command, options->quiet);
     registry.setAction(command, [options](Tool& tool) { runPut(tool, *options); });
 }
