@@ -59,7 +59,9 @@ void add_export_command(CommandRegistry& registry) {
         "export",
         "Writes a clip's frames as image files (EXR, DPX, TIFF, PNG, JPEG, ...: the name's "
         "extension chooses).",
-        "vantrel export '127.0.0.1:7549:/Volume 1/Commercial/Spot' spot.%04d.exr --frames 0-23");
+        "vantrel export "
+        "'127.0.0.1:7549:/Volume 1/Feature Film/Vault/Main/Reel 1/Colour Bars' "
+        "bars.%04d.png --frames 0-3");
     command->add_option("clip", options->clip, "The clip (SERVER:/display/path)")->required();
     command
         ->add_option("name", options->output,

@@ -78,7 +78,9 @@ void add_get_command(CommandRegistry& registry) {
     auto options = std::make_shared<GetOptions>();
     CLI::App* command = registry.add(
         "get", "Reads frames of a clip, by index ranges, into files or standard output.",
-        "vantrel get '127.0.0.1:7549:/Volume 1/Commercial/Spot' 0-23,40 -o spot.%04d.raw");
+        "vantrel get "
+        "'127.0.0.1:7549:/Volume 1/Feature Film/Vault/Main/Reel 1/Colour Bars' "
+        "0-3,7 -o bars.%04d.raw");
     command->add_option("clip", options->clip, "The clip (SERVER:/display/path)")->required();
     command->add_option("frames", options->frames,
                         "Frame indexes and ranges, such as 0-23,40 or 10- (default: every frame)");

@@ -2,7 +2,10 @@
 // only, exit statuses.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <random>
+#include <sstream>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -91,6 +94,38 @@ TEST(ToolGetPut, PutAtAnIndexKeepsTheOtherFramesAndPadsShortFiles) {
     ASSERT_EQ(after.status, 0) << after.err;
     EXPECT_EQ(after.out, before.out + std::string(FRAME_SIZE, '\0') + "abc" +
                              std::string(FRAME_SIZE - 3, '\0'));
+}
+
+// The frame requests in the trace file `path` once it holds `count` of them: "ahead N" for
+// a read-ahead of frame N of its clip, "read N" for a read.
+std::vector<std::string> frameRequests(const std::string& path, size_t count) {
+    std::vector<std::string> requests;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (requests.size() < count && std::chrono::steady_clock::now() < end) {
+        requests.clear();
+        std::istringstream lines(readFile(path));
+        for (std::string line; std::getline(lines, line);) {
+            const size_t at = line.find("\tRead");
+            const size_t dot = line.find('.', at);
+            if (at == std::string::npos || dot == std::string::npos) continue;
+            const bool ahead = line.compare(at + 1, 9, "ReadAhead") == 0;
+            requests.push_back((ahead ? "ahead " : "read ") +
+                               line.substr(dot + 1, line.find(' ', dot) - dot - 1));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return requests;
+}
+
+// Frames are asked ahead in the order the ranges name, each once, before they are read.
+TEST(ToolGetPut, ReadsAheadTheFramesItReadsNext) {
+    const TempDir dir;
+    SampleServer server({"--no-discovery", "--trace", dir / "trace"});
+    ASSERT_TRUE(server.running());
+    const ToolResult get = runTool({"get", server.node(SHOT), "2,0-1", "-o", "/dev/null"});
+    ASSERT_EQ(get.status, 0) << get.err;
+    EXPECT_EQ(frameRequests(dir / "trace", 5),
+              (std::vector<std::string>{"ahead 0", "ahead 1", "read 2", "read 0", "read 1"}));
 }
 
 // The bar shows on a terminal (items, bytes, rate) and nowhere when piped or --quiet.

@@ -115,7 +115,8 @@ void add_import_command(CommandRegistry& registry) {
     CLI::App* command = registry.add(
         "import",
         "Creates a clip from image files, one frame each; the first image gives the clip format.",
-        "vantrel import shot.*.exr '127.0.0.1:7549:/Volume 1/Commercial/Shot'");
+        "vantrel import plate.*.exr "
+        "'127.0.0.1:7549:/Volume 1/Feature Film/Vault/Main/Reel 1/Plate'");
     addSourcesAndTarget(
         command, options->paths,
         "The image files, in frame order, then the new clip (SERVER:/display/path)");

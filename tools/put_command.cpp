@@ -57,7 +57,8 @@ void add_put_command(CommandRegistry& registry) {
     CLI::App* command = registry.add(
         "put",
         "Writes files into a clip's frames, one file per frame, allocating frames as needed.",
-        "vantrel put spot.0000.raw spot.0001.raw '127.0.0.1:7549:/Volume 1/Commercial/Spot'");
+        "vantrel put --at 8 bars.0000.raw bars.0001.raw "
+        "'127.0.0.1:7549:/Volume 1/Feature Film/Vault/Main/Reel 1/Colour Bars'");
     addSourcesAndTarget(
         command, options->paths,
         "The files, then the clip (SERVER:/display/path); each file at most a frame");
