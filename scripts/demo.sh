@@ -86,7 +86,7 @@ if "$vantrel" --help | grep -q '^  export '; then
 fi
 
 printf '\n== Watching Library A while a clip is created in it\n'
-timeout 30 "$vantrel" watch --count 2 "$studio_a:$library" 2>"$work/watch.err" &
+timeout 30 "$vantrel" watch --count 2 "$studio_a:$library" >"$work/watch.out" 2>"$work/watch.err" &
 watcher=$!
 until grep -q Watching "$work/watch.err" 2>/dev/null; do
   kill -0 "$watcher" 2>/dev/null || { cat "$work/watch.err" >&2; exit 1; }
@@ -95,6 +95,8 @@ done
 show_command vantrel watch --count 2 "$studio_a:$library" '&'
 step "" create --type CLIP --width 1920 --height 1080 --frames 24 "$studio_a:$library/Shot 030"
 wait "$watcher"
+echo "The watcher printed:"
+cat "$work/watch.out"
 
 if [ -d "$frames" ]; then
   printf '\nThe exported frames are in %s:\n' "$frames"
