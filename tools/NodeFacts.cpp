@@ -22,6 +22,19 @@ NodeFacts readNodeFacts(const Tool& tool, VantrelNodeHandle& node, const std::st
     return facts;
 }
 
+nlohmann::json readStreamNames(const Tool& tool, VantrelNodeHandle& node, const std::string& where) {
+    const std::string what = "reading the metadata streams of " + where;
+    int count = 0;
+    tool.check(node.getNumAvailableMetaDataStreams(count), node, what);
+    nlohmann::json names = nlohmann::json::array();
+    for (int i = 0; i < count; ++i) {
+        VantrelStr name;
+        tool.check(node.getAvailableMetaDataStream(i, name), node, what);
+        names.push_back(name.c_str());
+    }
+    return names;
+}
+
 nlohmann::json toJson(const NodeFacts& facts) {
     nlohmann::json json = {{"name", facts.name}, {"type", facts.type},
                            {"typeNumber", facts.typeNumber}, {"id", facts.id},

@@ -24,6 +24,9 @@ struct NodeFacts {
 // Reads the facts of `node`; a failure throws through `tool` naming `where`.
 NodeFacts readNodeFacts(const Tool& tool, VantrelNodeHandle& node, const std::string& where);
 
+// The names of the node's metadata streams, as a JSON array of texts.
+nlohmann::json readStreamNames(const Tool& tool, VantrelNodeHandle& node, const std::string& where);
+
 // {"name", "type", "typeNumber", "id", "clip"[, "format", "frames"]}.
 nlohmann::json toJson(const NodeFacts& facts);
 // "Shot 010 [CLIP] 8x4 rgb, 24 bits/pixel, 3 channels, 24 fps, 3 frames".

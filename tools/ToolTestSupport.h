@@ -4,16 +4,11 @@
 #pragma once
 
 #include <fcntl.h>
-#include <ftw.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 #include <chrono>
 #include <cstdio>
@@ -22,33 +17,12 @@
 #include <string>
 #include <vector>
 
-#include "tests/VantreldProcess.h"
+#include "ServerHandleTestSupport.h"
+#include "VantreldProcess.h"
 
 namespace tool_testing {
 
-// A temporary directory, removed with its contents.
-class TempDir {
-public:
-    TempDir() {
-        char pattern[] = "/tmp/vantrel-tool-test-XXXXXX";
-        const char* made = ::mkdtemp(pattern);
-        path_ = made != nullptr ? made : "";
-    }
-    ~TempDir() {
-        if (path_.empty()) return;
-        ::nftw(
-            path_.c_str(),
-            [](const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); },
-            16, FTW_DEPTH | FTW_PHYS);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
+using client_testing::TempDir;
 
 struct ToolResult {
     int status = -1;  // exit status, 128 + signal, or -1 when it could not run
@@ -190,21 +164,6 @@ inline ToolResult runTool(const std::vector<std::string>& args, const std::strin
     ToolProcess tool(args, environment);
     tool.closeInput(input);
     return tool.finish();
-}
-
-// A UDP port on loopback that nobody holds: bound once by the system's choice, then released.
-inline int freeUdpPort() {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = -1;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
-    return port;
 }
 
 // vantreld serving a fresh sample tree on 127.0.0.1, ports chosen by the system, discovery

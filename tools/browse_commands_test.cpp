@@ -35,7 +35,7 @@ std::string runText(const std::vector<std::string>& args) {
 }
 
 TEST(ToolBrowse, ServersListsWhatDiscoveryFinds) {
-    const int group = tool_testing::freeUdpPort();
+    const int group = client_testing::freeLoopbackPort();
     const std::string discovery = "[SelfDiscovery]\nPort = " + std::to_string(group) + "\n";
     SampleServer a({}, discovery + "[Server]\nDisplayName = Studio A\nDatabase = ALPHA\n");
     SampleServer b({}, discovery + "[Server]\nDisplayName = Studio B\nDatabase = BETA\n");
@@ -126,7 +126,8 @@ TEST(ToolBrowse, TreeIndentsAndNestsToTheDepthAsked) {
               "  Vault [SHARED_VAULT]\n"
               "    Main [LIBRARY]\n"
               "      Reel 1 [REEL]\n"
-              "        Opening [CLIP] 8x4 rgb, 24 bits/pixel, 3 channels, 24 fps, 4 frames\n");
+              "        Opening [CLIP] 8x4 rgb, 24 bits/pixel, 3 channels, 24 fps, 4 frames\n"
+              "        Colour Bars [CLIP] 256x144 rgb, 24 bits/pixel, 3 channels, 24 fps, 8 frames\n");
     EXPECT_EQ(runText({"tree", "--depth", "1", server.node("/Volume 1")}),
               "Volume 1 [VOLUME]\n  Commercial [PROJECT]\n  Feature Film [PROJECT]\n");
 

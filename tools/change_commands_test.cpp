@@ -65,6 +65,12 @@ TEST(ToolChange, MvRenamesAndRmRemoves) {
               "Renamed to " + server.node(LIBRARY + "/Day 1") + "\n");
     EXPECT_EQ(stat(server, LIBRARY + "/Day 1/Nested/Take 2")["name"], "Take 2");
     EXPECT_EQ(runTool({"stat", server.node(LIBRARY + "/Dailies")}).status, 1);
+    const json renamed =
+        json::parse(runOk({"--json", "mv", server.node(LIBRARY + "/Reel 1"), "Reel One"}).out);
+    EXPECT_EQ(renamed["from"], server.node(LIBRARY + "/Reel 1"));
+    EXPECT_EQ(renamed["path"], server.node(LIBRARY + "/Reel One"));
+    EXPECT_EQ(renamed["id"], stat(server, LIBRARY + "/Reel One")["id"]);
+    runOk({"mv", server.node(LIBRARY + "/Reel One"), "Reel 1"});
 
     // A node with children goes only with -r.
     const ToolResult refused = runTool({"rm", server.node(LIBRARY + "/Day 1")});

@@ -3,6 +3,7 @@
 #include <iostream>
 #include <iterator>
 
+#include "NodeFacts.h"
 #include "ToolCommands.h"
 
 namespace vantrel_tool {
@@ -43,15 +44,7 @@ void addLs(CommandRegistry& registry, CLI::App* meta) {
     registry.setAction(command, [o](Tool& tool) {
         const NodePath where = nodePathArgument(o->path);
         VantrelNodeHandle node = tool.resolve(where);
-        int count = 0;
-        const std::string what = "reading the metadata streams of " + where.text();
-        tool.check(node.getNumAvailableMetaDataStreams(count), node, what);
-        nlohmann::json streams = nlohmann::json::array();
-        for (int i = 0; i < count; ++i) {
-            VantrelStr name;
-            tool.check(node.getAvailableMetaDataStream(i, name), node, what);
-            streams.push_back(name.c_str());
-        }
+        const nlohmann::json streams = readStreamNames(tool, node, where.text());
         tool.print({{"path", where.text()}, {"streams", streams}}, [&](std::ostream& out) {
             for (const nlohmann::json& name : streams) out << name.get<std::string>() << "\n";
         });

@@ -14,16 +14,9 @@ void add_stat_command(CommandRegistry& registry) {
         const NodePath where = nodePathArgument(*path);
         VantrelNodeHandle node = tool.resolve(where);
         const NodeFacts facts = readNodeFacts(tool, node, where.text());
-        int children = 0, streamCount = 0;
-        tool.check(node.getNumChildren(children) && node.getNumAvailableMetaDataStreams(streamCount),
-                   node, "reading " + where.text());
-        nlohmann::json streams = nlohmann::json::array();
-        for (int i = 0; i < streamCount; ++i) {
-            VantrelStr name;
-            tool.check(node.getAvailableMetaDataStream(i, name), node,
-                       "reading the metadata streams of " + where.text());
-            streams.push_back(name.c_str());
-        }
+        int children = 0;
+        tool.check(node.getNumChildren(children), node, "reading " + where.text());
+        const nlohmann::json streams = readStreamNames(tool, node, where.text());
         nlohmann::json doc = toJson(facts);
         doc["path"] = where.text();
         doc["children"] = children;
