@@ -159,7 +159,7 @@ TEST_F(VantreldMemory, MillionPathClipsCostTheirBytesAndLittleMore) {
     EXPECT_LT(peak(), 150 * MB);  // loading a string per path: over 350 MB
 }
 
-// A list of a million frame ids (about 17 MB) is the first large reply of the server: built
+// A list of a million frame ids (about 10 MB) is the first large reply of the server: built
 // once and queued once, it takes at most three times its size of extra memory (a copy of the
 // reply at each step of the way took six).
 TEST_F(VantreldMemory, ALargeReplyCostsAtMostThreeTimesItsSize) {
@@ -169,6 +169,6 @@ TEST_F(VantreldMemory, ALargeReplyCostsAtMostThreeTimesItsSize) {
     std::string reply;
     ASSERT_TRUE(call("AllocateFramesEx", stream({{"Node", id}, {"NumFrames", "1000000"}}), reply))
         << reply;
-    ASSERT_GT(reply.size(), size_t(16 * MB));
-    EXPECT_LT(peak() - before, 3 * static_cast<long long>(reply.size()));
+    ASSERT_GT(reply.size(), size_t(8 * MB));
+    EXPECT_LT(peak() - before, 3 * static_cast<long long>(reply.size())) << reply.size();
 }
