@@ -21,6 +21,7 @@
 //   scripts/in-netns.sh build/release/bench/vantreld_listing_bench [--max N]
 // --max N leaves out the counts above N (quick runs; the tree of a million children takes a
 // few minutes to make). Texts are decoded in the C.UTF-8 locale.
+#include <sys/statvfs.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -135,10 +136,21 @@ std::string pathOf(int clip, int frame) {
     return text;
 }
 
+// Memory-backed storage when it has room for the files of `nodes` nodes (making a million node
+// folders on a disk is slow), else /tmp.
+std::string treeBase(uint64_t nodes) {
+    struct statvfs fs {};
+    const uint64_t filesPerNode = 2;  // a folder and its manifest
+    if (statvfs("/dev/shm", &fs) == 0 && fs.f_favail / filesPerNode > nodes) return "/dev/shm";
+    return "/tmp";
+}
+
 // The tree: one folder of N clips per children count, one clip of N frames and one of N
 // linked paths per frame count.
 struct Tree {
-    testing::TempDir dir{ServerFiles::isDirectory("/dev/shm") ? "/dev/shm" : "/tmp"};
+    explicit Tree(int max) : dir(treeBase(uint64_t(max) * 112 / 100 + 1000)) {}
+
+    testing::TempDir dir;
     std::map<std::pair<int, int>, std::string> ids;  // (kind, count) -> node id
     std::string config = dir / "vantreld.conf";
     std::unique_ptr<NodeStore> store;  // open until the wire measures, which need the lock
@@ -419,7 +431,7 @@ int main(int argc, char** argv) {
     VantrelClient library;
     if (!library.init()) return 1;
 
-    Tree tree;
+    Tree tree(max);
     Clock::time_point start = Clock::now();
     tree.make(max);
     std::printf("tree made in %.1f s\n",
