@@ -203,6 +203,9 @@ FrameLayout frameLayoutOf(const VantrelClipFormat& format) {
                            static_cast<uint64_t>(layout.channels) * layout.sampleBytes();
     if (bytes > MAX_FRAME_BYTES)
         throw refusal(format, "frames of " + std::to_string(bytes) + " bytes are too large");
+    if (format.frameBufferSize() > 0 && static_cast<uint64_t>(format.frameBufferSize()) < bytes)
+        throw refusal(format, "frames of " + std::to_string(format.frameBufferSize()) +
+                                  " bytes cannot hold pixels of " + std::to_string(bytes));
     return layout;
 }
 

@@ -12,8 +12,9 @@
 // count must match the tag. Samples wider than a byte are big-endian under a tag without
 // "_le" and little-endian under one with it. Scanlines run top to bottom, pixels left to
 // right, channels interleaved, with no padding; a frame holds width x height x channels
-// samples (a larger frame buffer size is allowed and the rest ignored). Any other tag (packed
-// YUV, HLS, image file formats, audio) or size is refused with an ImageError naming it.
+// samples (a larger frame buffer size is allowed and the rest ignored, a smaller one is
+// refused; 0 means just the pixels). Any other tag (packed YUV, HLS, image file formats,
+// audio) or size is refused with an ImageError naming it.
 //
 // The clip format's size, channels and sample type map onto the image's; its frame rate
 // travels as the image attribute "FramesPerSecond" (a rational) and its pixel ratio as

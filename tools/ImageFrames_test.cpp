@@ -74,6 +74,9 @@ TEST(ImageFramesTest, RefusesFormatsItCannotConvertNamingTheTag) {
         {clipFormat("rgb_float", 8, 2, 24, 3), "8-bit float"},
         {clipFormat("mono", 0, 2, 8, 1), "empty picture"},
         {clipFormat("rgba_float", 100000, 100000, 128, 4), "too large"},
+        {VantrelClipFormat(8, 2, 24, 3, 47, 24.0f, 1.0f, VantrelClipFormat::progressive, "rgb",
+                           nullptr, nullptr),
+         "frames of 47 bytes cannot hold pixels of 48"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.format.formatTag());
