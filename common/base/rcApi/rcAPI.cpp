@@ -163,10 +163,15 @@ bool rcAPI::receiveReply(const char* method, uint64_t deadline, std::string& res
             return fail(ioErrorText(CoIoDescriptor::IO_ERR_TIMED_OUT).c_str(), result, false);
     }
     result = reply.getValue();
-    if (reply.isError()) {
-        if (result.empty()) return failWithoutReason(reply.getStatus(), result);
-        return fail(result.c_str(), result, false);
-    }
+    const bool error = reply.isError();
+    // Read now: the parser may be replaced below.
+    const std::string status = error && result.empty() ? reply.getStatus() : std::string();
+    // The parser keeps its buffer for the next reply, unless a long one made it large: a
+    // listing of a million items would otherwise hold tens of megabytes for the connection's
+    // whole life.
+    if (reply.capacity() > KEPT_REPLY_BYTES) reply_.reset(new rcResult());
+    if (error && result.empty()) return failWithoutReason(status.c_str(), result);
+    if (error) return fail(result.c_str(), result, false);
     return true;
 }
 
