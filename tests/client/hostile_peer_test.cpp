@@ -53,8 +53,8 @@ constexpr size_t SMALL_ANSWER_CAP = 32 * MiB;
 // limit, kept once.
 constexpr size_t LONG_LINE_CAP = LINE_LIMIT + 32 * MiB;
 // Extra peak memory per byte of a sound list reply made of the smallest items (empty or
-// one-byte ids): each item becomes strings and handles of its own. Measured: about 17 for counted frame lists and 47
-// for children texts of empty pairs (with 16 MiB of slack).
+// one-byte ids): each item becomes strings and handles of its own. Measured: about 17 for
+// counted frame lists and 47 for children texts of empty pairs (with 16 MiB of slack).
 constexpr size_t LIST_BYTES_FACTOR = 64;
 constexpr size_t listCap(size_t replyBytes) { return LIST_BYTES_FACTOR * replyBytes + 16 * MiB; }
 
