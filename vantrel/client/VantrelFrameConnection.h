@@ -3,7 +3,8 @@
 //
 // It connects lazily, on the first send or receive, to the data addresses of the record its
 // provider supplies (each in turn, on the record's frame port, 7550 when that is 0, with a
-// connect time limit of 10 seconds), and drops the connection after any failure: the
+// connect time limit of 10 seconds, or the call ceiling of VantrelCallTimeout when that is
+// shorter), and drops the connection after any failure: the
 // provider's record is invalidated and the next send or receive connects again from a freshly
 // obtained record. There is no retry within one call.
 //
@@ -11,6 +12,10 @@
 // socket (unset or 0: the system's defaults), read at construction.
 //
 // Ownership: the provider is not owned and must outlive the connection; the socket is owned.
+// Every wait of a send or receive for the next bytes is bounded by the call ceiling: one in
+// which nothing moves for that long fails with the timed-out text (a transfer that keeps
+// moving may take longer in all).
+//
 // Failure: send, receive and connecting throw Vantrel::CoException (texts below).
 // Threads: one thread at a time sends and receives; stop() may be called from any thread
 // while a send or receive blocks, and makes it fail ("Cannot read data on socket: ..." with
