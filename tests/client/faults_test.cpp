@@ -229,6 +229,15 @@ TEST_F(FrameFault, KilledWhileAFrameIsReadTheReadFailsAndAfterARestartTheNextOne
     EXPECT_TRUE(readsBack(2, big)) << handle_.lastError();
 }
 
+// The data connection left idle when the server restarts is found closed before the next
+// request, which goes on a fresh one rather than failing.
+TEST_F(FrameFault, RestartedBetweenTwoFrameCallsTheNextOneSucceeds) {
+    const std::vector<char> written = pattern(4096, 4);
+    ASSERT_TRUE(write(3, written)) << handle_.lastError();
+    ASSERT_TRUE(server_.restart());
+    EXPECT_TRUE(readsBack(3, written)) << handle_.lastError();
+}
+
 // Holds the event monitor in the first event it is given until released.
 class HoldingHandler : public VantrelNodeEvent::Handler {
 public:

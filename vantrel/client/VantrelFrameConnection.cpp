@@ -53,7 +53,10 @@ void VantrelFrameConnection::replaceDescriptor(Vantrel::CoIoTcpDescriptor* descr
 }
 
 void VantrelFrameConnection::ensureConnected() {
-    if (descriptor_ != nullptr) {  // only this thread changes the pointer
+    // Only this thread changes the pointer. A peer that closed the idle connection (a server
+    // restarted since the last request) gets a fresh one, from a fresh record.
+    if (descriptor_ != nullptr && !descriptor_->isActive()) disconnect();
+    if (descriptor_ != nullptr) {
         descriptor_->setIdleLimit(VantrelCallTimeout::ceiling());
         return;
     }

@@ -6,7 +6,9 @@
 // connect time limit of 10 seconds, or the call ceiling of VantrelCallTimeout when that is
 // shorter), and drops the connection after any failure: the
 // provider's record is invalidated and the next send or receive connects again from a freshly
-// obtained record. There is no retry within one call.
+// obtained record. There is no retry within one call; but a connection that the peer closed
+// while it was idle (a server restarted between two calls) is noticed before the next request
+// and replaced the same way, so that call does not fail.
 //
 // Environment: KQ_VANTREL_TCP_BUF_SIZE, the kernel's send and receive buffer sizes of the
 // socket (unset or 0: the system's defaults), read at construction.
