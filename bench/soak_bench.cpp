@@ -9,7 +9,6 @@
 //   scripts/in-netns.sh build/release/bench/soak_bench [SECONDS [INTERVAL_SECONDS [THREADS]]]
 // Defaults: 600 seconds, a restart and a report every 60, 6 threads. VANTREL_SOAK_SECONDS sets
 // the duration when no argument does.
-#include <dirent.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -56,7 +55,7 @@ Tally tally;
 struct Link {
     VantrelServerHandle handle;
     const Target& target;
-    VantrelNodeId clip;  // the worker's own clip there
+    VantrelNodeId clip;       // the worker's own clip there
     bool registered = false;  // for the clip's events
     explicit Link(const Target& t) : handle(t.id.c_str()), target(t) {}
 };
@@ -72,7 +71,8 @@ bool counted(const char* describe, const Link& link, Call call) {
     if (before % 2 == 0 && link.target.changes == before) {
         ++tally.failedWhileUp;
         std::lock_guard<std::mutex> guard(tally.lock);
-        tally.lastFailure = std::string(describe) + " on " + server.getIdStr() + ": " + server.lastError();
+        tally.lastFailure =
+            std::string(describe) + " on " + server.getIdStr() + ": " + server.lastError();
     } else {
         ++tally.failedAtRestart;
     }
@@ -110,13 +110,15 @@ bool findOrMakeClip(Link& link, int thread) {
 void listReel(const Link& link) {
     VantrelNodeHandle reel;
     int children = 0;
-    if (!counted("listing", link, [&] { return VantrelResolveDisplayPath(link.handle, REEL, reel); }) ||
+    if (!counted("listing", link,
+                 [&] { return VantrelResolveDisplayPath(link.handle, REEL, reel); }) ||
         !counted("children", link, [&] { return reel.getNumChildren(children); }))
         return;
     for (int i = 0; i < children; ++i) {
         VantrelNodeHandle child;
         VantrelStr name;
-        counted("child", link, [&] { return reel.getChild(i, child) && child.getDisplayName(name); });
+        counted("child", link,
+                [&] { return reel.getChild(i, child) && child.getDisplayName(name); });
     }
 }
 
@@ -125,9 +127,8 @@ void writeAndReadMetadata(const Link& link, unsigned long round) {
     const std::string note = "round " + std::to_string(round);
     VantrelStr read;
     counted("metadata write", link, [&] { return clip.setMetaData("notes", note.c_str()); });
-    counted("metadata read", link, [&] {
-        return clip.getMetaData("notes", nullptr, 0, read) && note == read.c_str();
-    });
+    counted("metadata read", link,
+            [&] { return clip.getMetaData("notes", nullptr, 0, read) && note == read.c_str(); });
 }
 
 void writeAndReadFrame(const Link& link, int thread, unsigned long round) {
@@ -186,15 +187,6 @@ long residentKiB() {
     return resident * (::sysconf(_SC_PAGESIZE) / 1024);
 }
 
-int openDescriptors() {
-    int count = 0;
-    if (DIR* dir = ::opendir("/proc/self/fd")) {
-        while (::readdir(dir) != nullptr) ++count;
-        ::closedir(dir);
-    }
-    return count - 3;  // ".", ".." and the directory's own descriptor
-}
-
 void report(int minute, unsigned long& lastCalls, int restarts) {
     const unsigned long calls = tally.calls;
     std::string last;
@@ -202,11 +194,12 @@ void report(int minute, unsigned long& lastCalls, int restarts) {
         std::lock_guard<std::mutex> guard(tally.lock);
         last.swap(tally.lastFailure);
     }
-    std::printf("interval %2d: calls %8lu (+%7lu)  failed while up %lu  failed at a restart %lu"
-                "  restarts %d  rss %ld KiB  descriptors %d%s%s\n",
-                minute, calls, calls - lastCalls, tally.failedWhileUp.load(),
-                tally.failedAtRestart.load(), restarts, residentKiB(), openDescriptors(),
-                last.empty() ? "" : "  last failure: ", last.c_str());
+    std::printf(
+        "interval %2d: calls %8lu (+%7lu)  failed while up %lu  failed at a restart %lu"
+        "  restarts %d  rss %ld KiB  descriptors %d%s%s\n",
+        minute, calls, calls - lastCalls, tally.failedWhileUp.load(), tally.failedAtRestart.load(),
+        restarts, residentKiB(), client_testing::openDescriptors(),
+        last.empty() ? "" : "  last failure: ", last.c_str());
     std::fflush(stdout);
     lastCalls = calls;
 }
@@ -226,7 +219,8 @@ int main(int argc, char** argv) {
     VantrelClient library;
     if (!library.init()) return 1;
     VantrelClientSetCallTimeout(10000);  // no call may hang the soak
-    TestServer steady({}, "", TestServer::Tree::SAMPLE), restarted({}, "", TestServer::Tree::SAMPLE);
+    TestServer steady({}, "", TestServer::Tree::SAMPLE),
+        restarted({}, "", TestServer::Tree::SAMPLE);
     if (!steady.running() || !restarted.running()) {
         std::fprintf(stderr, "the servers did not start\n");
         return 1;
@@ -256,9 +250,10 @@ int main(int argc, char** argv) {
     }
     done = true;
     for (std::thread& t : workers) t.join();
-    std::printf("done: %lu calls, %lu failed while both up, %lu at a restart, %d restarts "
-                "(%d failed), %lu events\n",
-                tally.calls.load(), tally.failedWhileUp.load(), tally.failedAtRestart.load(),
-                restarts, failedRestarts, events.load());
+    std::printf(
+        "done: %lu calls, %lu failed while both up, %lu at a restart, %d restarts "
+        "(%d failed), %lu events\n",
+        tally.calls.load(), tally.failedWhileUp.load(), tally.failedAtRestart.load(), restarts,
+        failedRestarts, events.load());
     return tally.failedWhileUp == 0 ? 0 : 2;
 }

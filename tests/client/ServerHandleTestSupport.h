@@ -3,6 +3,7 @@
 #pragma once
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <ftw.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -36,6 +37,16 @@ inline int freeLoopbackPort() {
         port = ntohs(address.sin_port);
     ::close(fd);
     return port;
+}
+
+// The number of descriptors the process has open.
+inline int openDescriptors() {
+    int count = 0;
+    if (DIR* dir = ::opendir("/proc/self/fd")) {
+        while (::readdir(dir) != nullptr) ++count;
+        ::closedir(dir);
+    }
+    return count - 3;  // ".", ".." and the directory's own descriptor
 }
 
 // A temporary directory, removed with its contents.

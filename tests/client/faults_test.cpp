@@ -9,7 +9,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <dirent.h>
 #include <fstream>
 #include <functional>
 #include <future>
@@ -75,9 +74,9 @@ unsigned long queuedAt(int port, Queue queue) {
             if (state != "01" || colon == std::string::npos ||
                 std::stoi(local.substr(local.find(':') + 1), nullptr, 16) != port)
                 continue;
-            total += std::stoul(queue == Queue::UNSENT ? queues.substr(0, colon)
-                                                       : queues.substr(colon + 1),
-                                nullptr, 16);
+            total += std::stoul(
+                queue == Queue::UNSENT ? queues.substr(0, colon) : queues.substr(colon + 1),
+                nullptr, 16);
         }
     }
     return total;
@@ -101,15 +100,6 @@ unsigned long long takenFrom(int port) {
     return total;
 }
 
-int openDescriptors() {
-    int count = 0;
-    if (DIR* dir = ::opendir("/proc/self/fd")) {
-        while (::readdir(dir) != nullptr) ++count;
-        ::closedir(dir);
-    }
-    return count - 3;  // ".", ".." and the directory's own descriptor
-}
-
 // A fresh node handle's child count: a call that always goes to the server.
 bool countChildren(const VantrelServerHandle& server, const VantrelNodeId& node) {
     VantrelNodeHandle fresh(server, node);
@@ -119,7 +109,8 @@ bool countChildren(const VantrelServerHandle& server, const VantrelNodeId& node)
 
 std::vector<char> pattern(size_t size, int seed) {
     std::vector<char> bytes(size);
-    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + i / 4093 + seed) & 0xff);
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 7 + i / 4093 + seed) & 0xff);
     return bytes;
 }
 
@@ -134,7 +125,8 @@ TEST(ServerKilled, InTheMiddleOfACallTheCallFailsAndAfterARestartTheNextOneSucce
     ASSERT_TRUE(handle.getRootNode(root)) << handle.lastError();
 
     server.signal(SIGSTOP);
-    auto call = std::async(std::launch::async, [&] { return countChildren(handle, root.getNodeId()); });
+    auto call =
+        std::async(std::launch::async, [&] { return countChildren(handle, root.getNodeId()); });
     // The request waits, unread, in the server's socket: the call is under way.
     ASSERT_TRUE(waitUntil([&] { return queuedAt(server.port(), Queue::RECEIVED) > 0; }));
     server.kill();
@@ -333,7 +325,8 @@ TEST_F(FrameFault, CallsToAServerThatNeverAnswersTimeOutOrAreStopped) {
         EXPECT_FALSE(running.get());
     }
     server_.signal(SIGCONT);
-    for (const auto& call : calls) EXPECT_TRUE(call.second()) << call.first << ": " << handle_.lastError();
+    for (const auto& call : calls)
+        EXPECT_TRUE(call.second()) << call.first << ": " << handle_.lastError();
 }
 
 // ------------------------------------------------------------------ the network cut
@@ -346,7 +339,8 @@ TEST(NetworkCut, TheNextCallsAfterTheLinkComesBackSucceed) {
         GTEST_SKIP() << "making a network namespace and a veth pair needs root (CAP_SYS_ADMIN "
                         "and CAP_NET_ADMIN) where the test runs";
     client_testing::TempDir dir;
-    ASSERT_EQ(0, vantreld::testing::VantreldProcess({"--init-sample", dir / "tree"}).waitForExit(20000));
+    ASSERT_EQ(
+        0, vantreld::testing::VantreldProcess({"--init-sample", dir / "tree"}).waitForExit(20000));
     vantreld::testing::VantreldProcess server(
         {"--port", "0", "--listen", host.address(), "--no-discovery", "--no-sync", dir / "tree"},
         host.launcher());
@@ -417,7 +411,7 @@ TEST(ReconnectionStorm, SixteenThreadsGetThroughTwoRestarts) {
         });
     };
     EXPECT_TRUE(everyThreadThrough(0));
-    const int descriptors = openDescriptors();
+    const int descriptors = client_testing::openDescriptors();
     for (int restart = 1; restart <= 2; ++restart) {
         ASSERT_TRUE(server.restart());
         generation = restart;
@@ -425,7 +419,7 @@ TEST(ReconnectionStorm, SixteenThreadsGetThroughTwoRestarts) {
     }
     done = true;
     for (std::thread& thread : threads) thread.join();
-    EXPECT_LE(openDescriptors(), descriptors);
+    EXPECT_LE(client_testing::openDescriptors(), descriptors);
 }
 
 }  // namespace

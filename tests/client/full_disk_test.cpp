@@ -37,9 +37,9 @@ const std::string NO_SPACE = std::strerror(ENOSPC);
 class PrivateTmpfs {
 public:
     PrivateTmpfs(const std::string& mountPoint, const std::string& size) {
-        const std::string command = "unshare -m --propagation private sh -c 'mount -t tmpfs -o size=" +
-                                    size + " vantrel-full \"" + mountPoint +
-                                    "\" && echo $$ && exec sleep 3600' 2>/dev/null";
+        const std::string command =
+            "unshare -m --propagation private sh -c 'mount -t tmpfs -o size=" + size +
+            " vantrel-full \"" + mountPoint + "\" && echo $$ && exec sleep 3600' 2>/dev/null";
         holder_ = ::popen(command.c_str(), "r");
         char line[32];
         if (holder_ != nullptr && std::fgets(line, sizeof line, holder_) != nullptr)
@@ -71,7 +71,8 @@ void fillUp(const std::string& path) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     ASSERT_NE(nullptr, file);
     const std::vector<char> page(4096, 0);
-    while (std::fwrite(page.data(), 1, page.size(), file) == page.size() && std::fflush(file) == 0) {
+    while (std::fwrite(page.data(), 1, page.size(), file) == page.size() &&
+           std::fflush(file) == 0) {
     }
     std::fclose(file);
 }
