@@ -53,10 +53,7 @@ void VantrelFrameConnection::replaceDescriptor(Vantrel::CoIoTcpDescriptor* descr
 }
 
 void VantrelFrameConnection::ensureConnected() {
-    // Only this thread changes the pointer. A peer that closed the idle connection (a server
-    // restarted since the last request) gets a fresh one, from a fresh record.
-    if (descriptor_ != nullptr && !descriptor_->isActive()) disconnect();
-    if (descriptor_ != nullptr) {
+    if (descriptor_ != nullptr) {  // only this thread changes the pointer
         descriptor_->setIdleLimit(VantrelCallTimeout::ceiling());
         return;
     }
@@ -114,6 +111,10 @@ void VantrelFrameConnection::receive(void* buffer, size_t length) {
         bytes += slice;
         length -= slice;
     }
+}
+
+void VantrelFrameConnection::beginRequest() {
+    if (descriptor_ != nullptr && !descriptor_->isActive()) disconnect();
 }
 
 void VantrelFrameConnection::stop() {
