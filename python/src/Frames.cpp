@@ -83,6 +83,20 @@ bool contiguous(const py::buffer_info& buffer) {
     return true;
 }
 
+// The buffer of `object`. Holding it keeps the object from being resized while the interpreter
+// lock is released.
+py::buffer_info requestBuffer(const py::object& object, bool writable) {
+    const char* what = writable ? "The output must be a writable buffer"
+                                : "The frame data must be a buffer (bytes, bytearray, array)";
+    try {
+        return object.cast<py::buffer>().request(writable);
+    } catch (const py::error_already_set&) {
+        throw Failure(Failure::Kind::FRAME_FORMAT, what);
+    } catch (const py::cast_error&) {
+        throw Failure(Failure::Kind::FRAME_FORMAT, what);
+    }
+}
+
 // Reads into `data` (`bytes` long) with the interpreter lock released.
 void readInto(ServerState& server, VantrelNodeHandle& node, int index, void* data, size_t bytes) {
     callServer(server, [&] { return node.readFrame(index, data, static_cast<int>(bytes)); });
@@ -136,8 +150,7 @@ py::object readFrameInto(ServerState& server, VantrelNodeHandle& node, int index
             throw formatMismatch("Output", "a numpy array", py::repr(py::type::of(out)).cast<std::string>());
         checkArray(out.cast<py::array>(), layout);
     }
-    // Holding the buffer keeps the object from being resized while the lock is released.
-    py::buffer_info buffer = out.cast<py::buffer>().request(true);
+    const py::buffer_info buffer = requestBuffer(out, true);
     if (!contiguous(buffer))
         throw Failure(Failure::Kind::FRAME_FORMAT, "The output buffer must be C-contiguous");
     checkBufferSize(buffer, layout.bytes);
@@ -154,7 +167,7 @@ void writeFrame(ServerState& server, VantrelNodeHandle& node, int index, py::obj
         checkArray(data.cast<py::array>(), layout);
         data = py::module_::import("numpy").attr("ascontiguousarray")(data);
     }
-    py::buffer_info buffer = data.cast<py::buffer>().request();
+    const py::buffer_info buffer = requestBuffer(data, false);
     if (!contiguous(buffer))
         throw Failure(Failure::Kind::FRAME_FORMAT, "The frame data must be C-contiguous");
     checkBufferSize(buffer, layout.bytes);
