@@ -61,20 +61,29 @@ std::optional<Node> parent(Node& node) {
     return Node(node.server, parent);
 }
 
-std::vector<std::string> frameIds(Node& node) {
-    std::vector<std::string> ids;
+// Texts 0 to count - 1 of a fresh handle on `node`: count(handle, n), item(handle, i, text).
+template <class Count, class Item>
+std::vector<std::string> freshTexts(Node& node, Count count, Item item) {
+    std::vector<std::string> texts;
     callServer(*node.server, [&] {
+        texts.clear();
         VantrelNodeHandle fresh = freshHandle(node);
-        int count = 0;
-        if (!fresh.getNumFrames(count)) return false;
-        for (int i = 0; i < count; ++i) {
-            VantrelStr id;
-            if (!fresh.getFrameId(i, id)) return false;
-            ids.emplace_back(id.c_str());
+        int n = 0;
+        if (!count(fresh, n)) return false;
+        for (int i = 0; i < n; ++i) {
+            VantrelStr text;
+            if (!item(fresh, i, text)) return false;
+            texts.emplace_back(text.c_str());
         }
         return true;
     });
-    return ids;
+    return texts;
+}
+
+std::vector<std::string> frameIds(Node& node) {
+    return freshTexts(
+        node, [](VantrelNodeHandle& h, int& n) { return h.getNumFrames(n); },
+        [](VantrelNodeHandle& h, int i, VantrelStr& id) { return h.getFrameId(i, id); });
 }
 
 Node create(Node& node, const std::string& name, const std::string& type,
@@ -121,19 +130,11 @@ void setMetadata(Node& node, const std::string& stream, const std::string& data)
 }
 
 std::vector<std::string> metadataStreams(Node& node) {
-    std::vector<std::string> names;
-    callServer(*node.server, [&] {
-        VantrelNodeHandle fresh = freshHandle(node);
-        int count = 0;
-        if (!fresh.getNumAvailableMetaDataStreams(count)) return false;
-        for (int i = 0; i < count; ++i) {
-            VantrelStr name;
-            if (!fresh.getAvailableMetaDataStream(i, name)) return false;
-            names.emplace_back(name.c_str());
-        }
-        return true;
-    });
-    return names;
+    return freshTexts(
+        node, [](VantrelNodeHandle& h, int& n) { return h.getNumAvailableMetaDataStreams(n); },
+        [](VantrelNodeHandle& h, int i, VantrelStr& name) {
+            return h.getAvailableMetaDataStream(i, name);
+        });
 }
 
 bool sameNode(Node& a, Node& b) {
