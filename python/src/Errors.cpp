@@ -1,6 +1,4 @@
-// The module's exceptions, library initialisation and the server state's life.
-#include <cstring>
-
+// The module's exceptions and library initialisation.
 #include "Binding.h"
 
 namespace vantrel_python {
@@ -8,7 +6,7 @@ namespace vantrel_python {
 namespace {
 
 // Texts the system and the library give when a server cannot be reached or the link to it
-// breaks (from strerror and the resolver), matched at the start of the failure text.
+// breaks (from strerror and the resolver), found anywhere in the failure text.
 const char* const CONNECTION_TEXTS[] = {
     "Connection refused", "Connection timed out", "Connection reset", "Connection closed",
     "Connection aborted", "No route to host",     "Network is unreachable", "Broken pipe",

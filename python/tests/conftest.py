@@ -1,6 +1,7 @@
 """Fixtures: real vantreld processes (path in $VANTRELD) on system-chosen loopback ports."""
 import os
 import select
+import shutil
 import signal
 import subprocess
 import time
@@ -64,15 +65,21 @@ def library():
         yield
 
 
+@pytest.fixture(scope="session")
+def sample_template(tmp_path_factory):
+    """A sample tree made once; tests serve copies of it."""
+    return sample_tree(tmp_path_factory.mktemp("template") / "tree")
+
+
 @pytest.fixture
-def start_vantreld(tmp_path):
+def start_vantreld(tmp_path, sample_template):
     """start_vantreld(*options, sample=True) -> a running Vantreld on a tree of its own."""
     started = []
 
     def start(*options, sample=True):
         tree = tmp_path / f"tree{len(started)}"
         if sample:
-            sample_tree(tree)
+            shutil.copytree(sample_template, tree)
         daemon = Vantreld(tree, *options)
         started.append(daemon)
         return daemon

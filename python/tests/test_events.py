@@ -69,3 +69,16 @@ def test_a_cancelled_watch_gets_no_more_events(server):
 def test_watch_needs_a_callable(server):
     with pytest.raises(TypeError):
         server.watch(server.root, None)
+
+
+def test_a_callback_may_call_the_library(server):
+    folder = server.resolve(DAILIES)
+    types = queue.Queue()
+
+    def callback(event):
+        types.put(server.resolve(DAILIES + "/" + event.details["Name"]).type)
+
+    with server.watch(folder, callback):
+        folder.create("Clip in callback", "CLIP", vantrel.ClipFormat(2, 2))
+        folder.create("Folder in callback", "FOLDER")
+        assert [types.get(timeout=WAIT), types.get(timeout=WAIT)] == ["CLIP", "FOLDER"]
