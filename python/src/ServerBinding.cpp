@@ -67,6 +67,11 @@ void disconnect(ServerState& server) {
     });
 }
 
+// A property getter answering one text of the server's description.
+auto infoText(const char* (VantrelServerInfo::*get)() const) {
+    return [get](ServerState& server) { return std::string((serverInfo(server).*get)()); };
+}
+
 std::string serverText(ServerState& server, bool (VantrelServerHandle::*get)(VantrelStr&) const) {
     VantrelStr text;
     callServer(server, [&] { return (server.handle.*get)(text); });
@@ -115,16 +120,11 @@ void bindServers(py::module_& module) {
              py::arg("info"))
         .def_property_readonly("id", [](ServerState& s) { return s.idText; })
         .def_property_readonly("info", &serverInfo)
-        .def_property_readonly("display_name",
-                               [](ServerState& s) { return std::string(serverInfo(s).getDisplayName()); })
-        .def_property_readonly("storage_id",
-                               [](ServerState& s) { return std::string(serverInfo(s).getStorageId()); })
-        .def_property_readonly("host_name",
-                               [](ServerState& s) { return std::string(serverInfo(s).getHostname()); })
-        .def_property_readonly("host_uuid",
-                               [](ServerState& s) { return std::string(serverInfo(s).getHostUUID()); })
-        .def_property_readonly("database",
-                               [](ServerState& s) { return std::string(serverInfo(s).getDatabase()); })
+        .def_property_readonly("display_name", infoText(&VantrelServerInfo::getDisplayName))
+        .def_property_readonly("storage_id", infoText(&VantrelServerInfo::getStorageId))
+        .def_property_readonly("host_name", infoText(&VantrelServerInfo::getHostname))
+        .def_property_readonly("host_uuid", infoText(&VantrelServerInfo::getHostUUID))
+        .def_property_readonly("database", infoText(&VantrelServerInfo::getDatabase))
         .def_property_readonly("protocol_version", [](ServerState& s) {
             const VantrelServerInfo info = serverInfo(s);
             return py::make_tuple(info.getVersionMajor(), info.getVersionMinor(),
