@@ -16,7 +16,9 @@ VantrelClipFormat makeClipFormat(int width, int height, int bitsPerPixel, int ch
                                  py::object frameBufferSize, float pixelRatio,
                                  const std::string& scanFormat, const std::string& metadataTag,
                                  const std::string& metadata) {
-    const long long computed = (static_cast<long long>(width) * height * bitsPerPixel + 7) / 8;
+    const long double computed = (static_cast<long double>(width) * height * bitsPerPixel + 7) / 8;
+    if (frameBufferSize.is_none() && (computed > 0x7fffffff || computed < 0))
+        throw py::value_error("A frame of this format would not fit a transfer (2 GiB at most)");
     const int size = frameBufferSize.is_none() ? static_cast<int>(computed)
                                                : frameBufferSize.cast<int>();
     return VantrelClipFormat(width, height, bitsPerPixel, channels, size, frameRate, pixelRatio,

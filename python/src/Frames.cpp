@@ -30,10 +30,21 @@ std::string channelType(std::string tag, int bitsPerChannel) {
     return "";
 }
 
+// Bytes of width x height pixels of bitsPerPixel bits, rounded up; 0 when a dimension is not
+// positive or the frame would pass the largest size a transfer takes (INT_MAX bytes), as a
+// hostile server's format may ask.
+size_t pixelBytes(const VantrelClipFormat& format) {
+    if (format.width() <= 0 || format.height() <= 0 || format.bitsPerPixel() <= 0) return 0;
+    const unsigned __int128 bits = static_cast<unsigned __int128>(format.width()) *
+                                   static_cast<unsigned>(format.height()) *
+                                   static_cast<unsigned>(format.bitsPerPixel());
+    const unsigned __int128 bytes = (bits + 7) / 8;
+    return bytes > 0x7fffffffu ? 0 : static_cast<size_t>(bytes);
+}
+
 size_t rawBytes(const VantrelClipFormat& format) {
     if (format.frameBufferSize() > 0) return static_cast<size_t>(format.frameBufferSize());
-    if (format.width() <= 0 || format.height() <= 0 || format.bitsPerPixel() <= 0) return 0;
-    return (static_cast<size_t>(format.width()) * format.height() * format.bitsPerPixel() + 7) / 8;
+    return pixelBytes(format);
 }
 
 VantrelClipFormat clipFormatOf(ServerState& server, VantrelNodeHandle& node) {
@@ -120,8 +131,9 @@ FrameLayout frameLayout(const VantrelClipFormat& format) {
         return layout;
     const std::string type = channelType(format.formatTag(), format.bitsPerPixel() / channels);
     if (type.empty()) return layout;
-    const size_t arrayBytes = static_cast<size_t>(format.width()) * format.height() * channels *
-                              (format.bitsPerPixel() / channels / 8);
+    // Whole channels of 8 to 64 bits: the pixels fill whole bytes.
+    const size_t arrayBytes = pixelBytes(format);
+    if (arrayBytes == 0) return layout;
     if (format.frameBufferSize() != 0 && layout.bytes != arrayBytes) return layout;
     layout.isArray = true;
     layout.shape = {format.height(), format.width(), channels};

@@ -106,6 +106,21 @@ def test_packed_formats_travel_as_raw_bytes(server):
         clip.write_frame(0, data[:15])
 
 
+@pytest.mark.parametrize("form", [
+    vantrel.ClipFormat(2**31 - 1, 2**31 - 1, 24, 3, frame_buffer_size=96),  # sizes that overflow
+    vantrel.ClipFormat(8, 4, 24, 3, frame_buffer_size=100),  # padded: no array
+    vantrel.ClipFormat(8, 4, 30, 3, "rgb"),  # 10-bit channels
+    vantrel.ClipFormat(8, 4, 24, 3, "dpx"),  # a file format
+])
+def test_formats_that_make_no_array(form):
+    assert form.array_shape is None and form.array_dtype is None
+
+
+def test_a_format_too_large_for_a_transfer_is_refused():
+    with pytest.raises(ValueError, match="would not fit"):
+        vantrel.ClipFormat(65536, 65536)
+
+
 def test_frame_index_out_of_range_raises(server):
     with pytest.raises(vantrel.Error, match="Frame index out of range"):
         server.resolve(SHOT).read_frame(3)
