@@ -46,8 +46,11 @@ function(vantrel_shared_library)
   get_property(objects GLOBAL PROPERTY VANTREL_SHARED_OBJECTS)
   get_property(libs GLOBAL PROPERTY VANTREL_SHARED_LIBS)
   add_library(vantrelClientAPI_dynamic SHARED ${objects})
-  target_link_libraries(vantrelClientAPI_dynamic PUBLIC ${libs} Threads::Threads)
-  target_include_directories(vantrelClientAPI_dynamic PUBLIC ${VANTREL_INCLUDE_ROOTS})
+  # The public headers need neither these libraries nor the source tree's folders once
+  # installed (cmake/VantrelInstall.cmake says what programs outside the tree get).
+  target_link_libraries(vantrelClientAPI_dynamic PRIVATE ${libs} Threads::Threads)
+  target_include_directories(vantrelClientAPI_dynamic PUBLIC
+                             "$<BUILD_INTERFACE:${VANTREL_INCLUDE_ROOTS}>")
   set_target_properties(vantrelClientAPI_dynamic PROPERTIES
                         VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
 endfunction()
