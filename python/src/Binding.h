@@ -52,6 +52,9 @@ private:
     VantrelClient client_;
 };
 
+// Initialises the library through `client`; throws Failure when it cannot start.
+void startLibrary(VantrelClient& client);
+
 class EventHandler;
 
 // Everything one Python Server object owns; Nodes and watches hold it by shared_ptr, so the

@@ -90,7 +90,11 @@ LibraryHold::LibraryHold() {
     if (activeContexts().load() == 0)
         throw Failure(Failure::Kind::GENERAL,
                       "Vantrel client library not initialised: use 'with vantrel.Client():'");
-    if (!client_.init()) throw Failure(Failure::Kind::GENERAL, "The Vantrel library could not start");
+    startLibrary(client_);
+}
+
+void startLibrary(VantrelClient& client) {
+    if (!client.init()) throw Failure(Failure::Kind::GENERAL, "The Vantrel library could not start");
 }
 
 }  // namespace vantrel_python

@@ -17,10 +17,11 @@ class ClientContext {
 public:
     ClientContext& enter() {
         if (!client_) {
-            client_.emplace();
-            if (!client_->init()) {
+            try {
+                startLibrary(client_.emplace());
+            } catch (const Failure&) {
                 client_.reset();
-                throw Failure(Failure::Kind::GENERAL, "The Vantrel library could not start");
+                throw;
             }
             ++LibraryHold::activeContexts();
         }
@@ -47,6 +48,8 @@ VantrelServerInfo serverInfo(ServerState& server) {
 }
 
 double ping(ServerState& server, double timeoutSeconds) {
+    if (!(timeoutSeconds >= 0 && timeoutSeconds < 4e6))
+        throw py::value_error("timeout must be from 0 to 4e6 seconds");
     const unsigned ms = static_cast<unsigned>(timeoutSeconds * 1000.0 + 0.5);
     const auto start = std::chrono::steady_clock::now();
     callServer(server, [&] { return server.handle.ping(ms); });

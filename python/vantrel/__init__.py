@@ -9,7 +9,7 @@
 Every call that talks to a server releases the interpreter lock while it waits. Failures
 raise vantrel.Error or one of its subclasses.
 """
-from collections.abc import MutableMapping
+from collections.abc import MutableMapping as _MutableMapping
 
 from ._vantrel import (  # noqa: F401  (re-exported)
     ClipFormat,
@@ -35,7 +35,7 @@ __all__ = [
 ]
 
 
-class Metadata(MutableMapping):
+class Metadata(_MutableMapping):
     """The metadata streams of a node: stream name -> text.
 
     Reading lists the streams the server holds now; assigning writes a stream (creating it
