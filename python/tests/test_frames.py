@@ -83,11 +83,16 @@ def test_a_mismatching_array_is_refused(server, bad):
     assert clip.read_frame(0).tobytes() == sample_frame(0)  # nothing was written
 
 
-def test_read_into_a_read_only_array_is_refused(server):
-    out = np.zeros((4, 8, 3), np.uint8)
-    out.flags.writeable = False
+def test_read_into_a_read_only_or_strided_array_is_refused(server):
+    clip = server.resolve(SHOT)
+    read_only = np.zeros((4, 8, 3), np.uint8)
+    read_only.flags.writeable = False
     with pytest.raises(vantrel.FrameFormatError, match="writable"):
-        server.resolve(SHOT).read_frame(0, out=out)
+        clip.read_frame(0, out=read_only)
+    strided = np.zeros((4, 16, 3), np.uint8)[:, ::2, :]
+    with pytest.raises(vantrel.FrameFormatError, match="C-contiguous"):
+        clip.read_frame(0, out=strided)
+    assert not strided.any()
 
 
 def test_packed_formats_travel_as_raw_bytes(server):

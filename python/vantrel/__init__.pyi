@@ -190,8 +190,10 @@ class Server:
         node id), on the library's event thread, holding the interpreter lock only while it
         runs. What the callback raises is reported through sys.unraisablehook (a printed
         traceback by default) and the next event is delivered as usual. The watch lasts until
-        cancelled or until the Server is gone. Callbacks of every server share one thread:
-        keep them short."""
+        cancelled or until nothing refers to the server any more (its Server, Nodes and
+        Watches); a callback that refers to them keeps the watch until it is cancelled.
+        Callbacks of every server share one thread: keep them short. A callback may call the
+        library, but must not watch or cancel on this server."""
     def unwatch(self, watch: Watch) -> None:
         """Same as watch.cancel()."""
 
