@@ -269,5 +269,7 @@ class Metadata(MutableMapping[str, str]):
     def __len__(self) -> int: ...
 
 def servers(database: Optional[str] = None) -> list[ServerInfo]:
-    """The servers discovery has found (on the multicast group), those of `database` only when
-    it is given. Needs an active Client block."""
+    """The servers discovery knows of, those of `database` only when it is given. Until the
+    library's discovery listens on the group, this searches it first and waits up to about a
+    second for answers, so a server that has just started may show only on a later call.
+    Needs an active Client block."""
