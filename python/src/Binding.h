@@ -37,13 +37,21 @@ private:
 // Creates the exception classes in `module` and translates Failure into them.
 void defineErrors(py::module_& module);
 
-// Library initialisation as the Python context manager holds it. A ServerState (or any other
-// object that needs the library) takes one initialisation of its own, so leaving the context
-// only ends the library once the last such object is gone.
-class LibraryHold {
+// One initialisation of the library, undone by the destructor. The library counts its inits
+// and uninits but wants them from one thread at a time: every one made here takes one
+// process-wide mutex, whatever thread makes it (Servers may go on any Python thread).
+// Only the first init and the last uninit act, and the last one only goes with the last
+// object that uses the library, so they never meet a thread that is still using it.
+class LibraryInit {
 public:
-    // Throws Failure when no Client context is active or the library cannot start.
-    LibraryHold();
+    enum class Context { REQUIRED, NOT_REQUIRED };
+
+    // Throws Failure when the library cannot start, or with Context::REQUIRED when no Client
+    // context is active (every Server, discovery call, ... needs one).
+    explicit LibraryInit(Context context);
+    ~LibraryInit();
+    LibraryInit(const LibraryInit&) = delete;
+    LibraryInit& operator=(const LibraryInit&) = delete;
 
     // The number of active Client contexts.
     static std::atomic<int>& activeContexts();
@@ -51,9 +59,6 @@ public:
 private:
     VantrelClient client_;
 };
-
-// Initialises the library through `client`; throws Failure when it cannot start.
-void startLibrary(VantrelClient& client);
 
 class EventHandler;
 
@@ -67,7 +72,7 @@ struct ServerState {
     // interpreter lock held (it is released for the network calls).
     void dropWatches();
 
-    LibraryHold library;
+    LibraryInit library{LibraryInit::Context::REQUIRED};
     const std::string idText;     // the id as given, readable from any thread
     VantrelServerHandle handle;   // calls and node handles, under callMutex
     VantrelServerHandle stopper;  // stop() only, under stopMutex

@@ -81,20 +81,31 @@ Failure failureOf(const std::string& text, bool stopped) {
     return Failure(Failure::Kind::GENERAL, text.empty() ? "Unknown failure" : text);
 }
 
-std::atomic<int>& LibraryHold::activeContexts() {
+std::atomic<int>& LibraryInit::activeContexts() {
     static std::atomic<int> count{0};
     return count;
 }
 
-LibraryHold::LibraryHold() {
-    if (activeContexts().load() == 0)
-        throw Failure(Failure::Kind::GENERAL,
-                      "Vantrel client library not initialised: use 'with vantrel.Client():'");
-    startLibrary(client_);
+namespace {
+
+std::mutex& libraryMutex() {
+    static std::mutex mutex;
+    return mutex;
 }
 
-void startLibrary(VantrelClient& client) {
-    if (!client.init()) throw Failure(Failure::Kind::GENERAL, "The Vantrel library could not start");
+}  // namespace
+
+LibraryInit::LibraryInit(Context context) {
+    if (context == Context::REQUIRED && activeContexts().load() == 0)
+        throw Failure(Failure::Kind::GENERAL,
+                      "Vantrel client library not initialised: use 'with vantrel.Client():'");
+    std::lock_guard<std::mutex> lock(libraryMutex());
+    if (!client_.init()) throw Failure(Failure::Kind::GENERAL, "The Vantrel library could not start");
+}
+
+LibraryInit::~LibraryInit() {
+    std::lock_guard<std::mutex> lock(libraryMutex());
+    client_ = VantrelClient();  // gives up the initialisation under the lock
 }
 
 }  // namespace vantrel_python

@@ -16,29 +16,24 @@ namespace {
 class ClientContext {
 public:
     ClientContext& enter() {
-        if (!client_) {
-            try {
-                startLibrary(client_.emplace());
-            } catch (const Failure&) {
-                client_.reset();
-                throw;
-            }
-            ++LibraryHold::activeContexts();
+        if (!init_) {
+            init_.emplace(LibraryInit::Context::NOT_REQUIRED);
+            ++LibraryInit::activeContexts();
         }
         return *this;
     }
     void exit() {
-        if (!client_) return;
-        --LibraryHold::activeContexts();
+        if (!init_) return;
+        --LibraryInit::activeContexts();
         py::gil_scoped_release released;  // the last uninit stops the library's threads
-        client_.reset();
+        init_.reset();
     }
     ~ClientContext() {
-        if (client_) --LibraryHold::activeContexts();
+        if (init_) --LibraryInit::activeContexts();
     }
 
 private:
-    std::optional<VantrelClient> client_;
+    std::optional<LibraryInit> init_;
 };
 
 VantrelServerInfo serverInfo(ServerState& server) {
@@ -89,7 +84,7 @@ py::tuple version(ServerState& server) {
 
 // Every server that discovery finds, with `database` (None: any).
 std::vector<VantrelServerInfo> findServers(std::optional<std::string> database) {
-    LibraryHold library;
+    LibraryInit library(LibraryInit::Context::REQUIRED);
     std::vector<VantrelServerInfo> found;
     std::string error;
     {
