@@ -80,9 +80,13 @@ struct ServerState {
     std::mutex callMutex;
     std::mutex stopMutex;
     std::mutex eventsMutex;
-    std::atomic<unsigned> stops{0};
+    std::string stopMessage;       // the message of the last stop(), under stopMutex
     std::map<int, std::unique_ptr<EventHandler>> watches;  // under eventsMutex
     int nextWatch = 1;                                     // under eventsMutex
+
+    // Whether a failure with `text` is a call cut short by stop(): the library reports it with
+    // stop's message, whether the stop came while the call waited or while it got going.
+    bool stoppedWith(const std::string& text);
 };
 
 using ServerPtr = std::shared_ptr<ServerState>;
@@ -103,10 +107,9 @@ void callServer(ServerState& server, Operation&& operation) {
     {
         py::gil_scoped_release released;
         std::lock_guard<std::mutex> lock(server.callMutex);
-        const unsigned stopsBefore = server.stops.load();
         if (operation()) return;
         error = server.handle.lastError();
-        stopped = server.stops.load() != stopsBefore;
+        stopped = server.stoppedWith(error);
     }
     throw failureOf(error, stopped);
 }

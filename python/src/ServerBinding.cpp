@@ -54,7 +54,7 @@ double ping(ServerState& server, double timeoutSeconds) {
 void stop(ServerState& server, const std::string& message) {
     py::gil_scoped_release released;
     std::lock_guard<std::mutex> lock(server.stopMutex);
-    ++server.stops;
+    server.stopMessage = message;
     server.stopper.stop(message.c_str());
 }
 

@@ -17,6 +17,11 @@ ServerPtr makeServerState(const VantrelServerId& id) {
 
 ServerState::~ServerState() = default;
 
+bool ServerState::stoppedWith(const std::string& text) {
+    std::lock_guard<std::mutex> lock(stopMutex);
+    return !stopMessage.empty() && text == stopMessage;
+}
+
 void ServerState::dropWatches() {
     std::map<int, std::unique_ptr<EventHandler>> left;
     {
