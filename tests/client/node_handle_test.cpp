@@ -671,4 +671,57 @@ TEST(NodeCreationRules, UnlistedParentTypeIsAnError) {
     EXPECT_STREQ(server.lastError(), "Unhandled parent node type 'WIDGET'");
 }
 
+// ---------------------------------------------------------------------------- large lists
+
+// An hour of frames at 24 fps, in the newest forms and in the oldest that link files: the
+// frame ids and the linked paths come back whole and in order to a handle that knew nothing.
+class LargeListTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(LargeListTest, AnHourOfFramesIsListedWhole) {
+    const int FRAMES = 86400;
+    VantrelClient library;
+    ASSERT_TRUE(library.init());
+    SampleServer sample(GetParam());
+    ASSERT_TRUE(sample.ready());
+    VantrelServerHandle server(sample.id().c_str());
+    VantrelNodeHandle shot;
+    ASSERT_TRUE(VantrelResolveDisplayPath(server, (std::string(REEL_PATH) + "/Shot 020").c_str(),
+                                          shot))
+        << server.lastError();
+
+    ASSERT_TRUE(shot.setNumFrames(FRAMES)) << server.lastError();
+    std::vector<std::string> ids(FRAMES);
+    for (int i = 0; i < FRAMES; ++i) {
+        VantrelStr id;
+        ASSERT_TRUE(shot.getFrameId(i, id)) << i;
+        ids[i] = text(id);
+    }
+    EXPECT_EQ(std::set<std::string>(ids.begin(), ids.end()).size(), size_t(FRAMES));
+    VantrelNodeHandle fresh(server, shot.getNodeId());
+    int count = 0, wrong = 0;
+    ASSERT_TRUE(fresh.getNumFrames(count)) << server.lastError();
+    ASSERT_EQ(count, FRAMES);
+    for (int i = 0; i < FRAMES; ++i) {
+        VantrelStr id;
+        wrong += !fresh.getFrameId(i, id) || text(id) != ids[i];
+    }
+    EXPECT_EQ(wrong, 0);
+
+    std::vector<VantrelStr> paths;
+    for (int i = 0; i < FRAMES; ++i)
+        paths.emplace_back(("/media/hour/frame." + std::to_string(100000 + i) + ".dpx").c_str());
+    ASSERT_TRUE(shot.linkToFrames(paths.data(), FRAMES)) << server.lastError();
+    VantrelNodeHandle linked(server, shot.getNodeId());
+    for (int i = 0; i < FRAMES; ++i) {
+        VantrelStr path;
+        wrong += !linked.getFrameIdPath(i, path) || text(path) != text(paths[i]);
+    }
+    EXPECT_EQ(wrong, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, LargeListTest, ::testing::Values("2015.0.0.5858", "2.6.1.0"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             return info.index == 0 ? std::string("Counted") : "Comma";
+                         });
+
 }  // namespace

@@ -21,6 +21,12 @@ bool readNumber(const std::string& text, size_t& pos, size_t limit, size_t& valu
     return true;
 }
 
+size_t decimalDigits(size_t value) {
+    size_t digits = 1;
+    for (; value >= 10; value /= 10) ++digits;
+    return digits;
+}
+
 void skipWhiteSpace(const std::string& text, size_t& pos) {
     while (pos < text.size() && std::isspace(static_cast<unsigned char>(text[pos]))) ++pos;
 }
@@ -34,17 +40,27 @@ std::string VantrelCountedList::encode(const std::vector<std::string>& items) {
 }
 
 void VantrelCountedList::append(std::string& out, const std::vector<std::string>& items) {
-    size_t bytes = 21;
-    for (const std::string& item : items) bytes += 21 + item.size();
+    size_t bytes = headSize(items.size());
+    for (const std::string& item : items) bytes += itemSize(item.size());
     out.reserve(out.size() + bytes);
-    out += std::to_string(items.size());
-    out += ' ';
-    for (const std::string& item : items) {
-        out += std::to_string(item.size());
-        out += ' ';
-        out += item;
-    }
+    appendHead(out, items.size());
+    for (const std::string& item : items) appendItem(out, item.data(), item.size());
 }
+
+void VantrelCountedList::appendHead(std::string& out, size_t count) {
+    out += std::to_string(count);
+    out += ' ';
+}
+
+void VantrelCountedList::appendItem(std::string& out, const char* bytes, size_t length) {
+    out += std::to_string(length);
+    out += ' ';
+    out.append(bytes, length);
+}
+
+size_t VantrelCountedList::headSize(size_t count) { return decimalDigits(count) + 1; }
+
+size_t VantrelCountedList::itemSize(size_t length) { return decimalDigits(length) + 1 + length; }
 
 bool VantrelCountedList::decode(const std::string& text, std::vector<std::string>& items) {
     items.clear();

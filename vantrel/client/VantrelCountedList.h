@@ -15,8 +15,16 @@
 class VantrelCountedList {
 public:
     static std::string encode(const std::vector<std::string>& items);
-    // Appends the form of `items` to `out`.
+    // Appends the form of `items` to `out`, making room for exactly that once.
     static void append(std::string& out, const std::vector<std::string>& items);
+
+    // The form piece by piece, for writers that make the items one at a time: the head of a
+    // list of `count` items, then each item in turn; and the bytes each piece takes (to make
+    // room for the whole list once).
+    static void appendHead(std::string& out, size_t count);
+    static void appendItem(std::string& out, const char* bytes, size_t length);
+    static size_t headSize(size_t count);
+    static size_t itemSize(size_t length);
 
     // Reads a list into `items` (replaced). The count must start the text and be followed by
     // a space; white space before each length is skipped; the text must end exactly after the

@@ -45,10 +45,9 @@ void addLocalHost(Vantrel::rcAttrStream& stream) {
     stream.addStringValue("OSVersion", VantrelOS::getOSVersion());
 }
 
-std::vector<VantrelFrameId> toFrameIds(const std::vector<std::string>& texts) {
+std::vector<VantrelFrameId> decodeFrameIds(const std::string& reply) {
     std::vector<VantrelFrameId> ids;
-    ids.reserve(texts.size());
-    for (const std::string& text : texts) ids.emplace_back(text.c_str());
+    if (!VantrelNodeWire::parseFrameIdList(reply, ids)) malformedReply("Invalid frame list");
     return ids;
 }
 
@@ -197,7 +196,7 @@ bool VantrelNodeClientAPI::allocateFrames(const VantrelNodeId& node, int numFram
                                           std::vector<VantrelFrameId>& frames) {
     return guarded([&] {
         const std::string args = commaFormNodeIdText(node) + " " + std::to_string(numFrames) + " ";
-        frames = toFrameIds(VantrelNodeWire::splitCommaList(request("AllocateFrames", args)));
+        frames = VantrelNodeWire::parseFrameIdCommaList(request("AllocateFrames", args));
     });
 }
 
@@ -209,24 +208,22 @@ bool VantrelNodeClientAPI::allocateFramesEx(const VantrelNodeId& node, int numFr
         args.addStringValue("Node", node.id());
         args.addIntValue("NumFrames", numFrames);
         args.addStringValue("Fmt", VantrelNodeWire::clipFormatStream(format).c_str());
-        frames = toFrameIds(
-            decodeCounted(request("AllocateFramesEx", args.getStreamStr()), "Invalid frame list"));
+        frames = decodeFrameIds(request("AllocateFramesEx", args.getStreamStr()));
     });
 }
 
 bool VantrelNodeClientAPI::getFrames(const VantrelNodeId& node,
                                      std::vector<VantrelFrameId>& frames) {
     return guarded([&] {
-        frames = toFrameIds(
-            VantrelNodeWire::splitCommaList(request("GetFrames", commaFormNodeIdText(node))));
+        frames =
+            VantrelNodeWire::parseFrameIdCommaList(request("GetFrames", commaFormNodeIdText(node)));
     });
 }
 
 bool VantrelNodeClientAPI::getFramesEx(const VantrelNodeId& node,
                                        std::vector<VantrelFrameId>& frames) {
     return guarded([&] {
-        frames = toFrameIds(
-            decodeCounted(request("GetFramesEx", nodeStream("Node", node)), "Invalid frame list"));
+        frames = decodeFrameIds(request("GetFramesEx", nodeStream("Node", node)));
     });
 }
 

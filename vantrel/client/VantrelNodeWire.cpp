@@ -8,6 +8,7 @@
 #include "loggerBase/CoException.h"
 #include "rcApi/rcAttrStream.h"
 #include "rcApi/rcParam.h"
+#include "vantrel/client/VantrelCountedList.h"
 
 namespace VantrelNodeWire {
 
@@ -26,6 +27,23 @@ std::string printed(const char* format, ...) {
     if (size > 0) std::vsnprintf(&text[0], text.size() + 1, format, again);
     va_end(again);
     return text;
+}
+
+// Calls `visit` with the position and length of each item between commas, empty ones
+// included; the empty text has no items.
+template <class Visit>
+void forEachCommaItem(const std::string& text, Visit visit) {
+    if (text.empty()) return;
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = text.find(',', start);
+        if (comma == std::string::npos) {
+            visit(start, text.size() - start);
+            return;
+        }
+        visit(start, comma - start);
+        start = comma + 1;
+    }
 }
 
 }  // namespace
@@ -95,17 +113,8 @@ std::string clipFormatStream(const VantrelClipFormat& f) {
 
 std::vector<std::string> splitCommaList(const std::string& text) {
     std::vector<std::string> items;
-    if (text.empty()) return items;
-    size_t start = 0;
-    for (;;) {
-        const size_t comma = text.find(',', start);
-        if (comma == std::string::npos) {
-            items.push_back(text.substr(start));
-            return items;
-        }
-        items.push_back(text.substr(start, comma - start));
-        start = comma + 1;
-    }
+    forEachCommaItem(text, [&](size_t pos, size_t length) { items.push_back(text.substr(pos, length)); });
+    return items;
 }
 
 std::string joinCommaList(const std::vector<std::string>& items) {
@@ -121,29 +130,36 @@ std::string joinCommaList(const std::vector<std::string>& items) {
 }
 
 std::vector<VantrelNodeInterface::Child> parseChildrenText(const std::string& text) {
-    const std::vector<std::string> items = splitCommaList(text);
+    // Read in place, item by item: a list of a million children is not split into strings
+    // first.
     std::vector<VantrelNodeInterface::Child> children;
-    children.reserve(items.size() / 2);
-    for (size_t i = 0; i + 1 < items.size(); i += 2)
-        children.push_back(VantrelNodeInterface::Child{items[i + 1], items[i]});
+    size_t idPos = 0, idLength = 0;
+    bool haveId = false;
+    forEachCommaItem(text, [&](size_t pos, size_t length) {
+        if (haveId)
+            children.push_back(
+                VantrelNodeInterface::Child{text.substr(pos, length), text.substr(idPos, idLength)});
+        idPos = pos;
+        idLength = length;
+        haveId = !haveId;
+    });
     return children;
 }
 
 bool parseChildrenStream(const std::string& text,
                          std::vector<VantrelNodeInterface::Child>& children) {
     children.clear();
-    const Vantrel::rcAttrStream list(text);
+    // Read in place: neither the list nor its items are copied before they are read.
+    Vantrel::rcAttrView list(text);
     // The reader stops quietly at malformed text and reads a value cut short by the end of
     // the reply as a shorter one: refuse both rather than take a truncated list for a whole
     // one. Blank attributes, anywhere, are absent children.
     if (!list.isWhole()) return false;
-    Vantrel::rcAttrStream::ConstIterator it(list);
-    const std::string& data = it.getData();
     std::vector<VantrelNodeInterface::Child> read;
-    unsigned namePos = 0, nameLen = 0, valuePos = 0, valueLen = 0;
-    while (it.next(namePos, nameLen, valuePos, valueLen)) {
+    std::string_view name, value;
+    while (list.next(name, value)) {
         VantrelNodeInterface::Child child;
-        const Vantrel::rcAttrStream item(data.substr(valuePos, valueLen));
+        Vantrel::rcAttrView item(value);
         if (!item.getStringValue("Id", child.nodeId) ||
             !item.getStringValue("Displ", child.displayName))
             return false;
@@ -151,6 +167,30 @@ bool parseChildrenStream(const std::string& text,
     }
     children.swap(read);
     return true;
+}
+
+bool parseFrameIdList(const std::string& text, std::vector<VantrelFrameId>& ids) {
+    ids.clear();
+    std::vector<VantrelFrameId> read;
+    std::string id;
+    const bool ok = VantrelCountedList::visit(
+        text, [&](size_t count) { read.reserve(count); },
+        [&](size_t pos, size_t length) {
+            id.assign(text, pos, length);
+            read.emplace_back(id.c_str());
+        });
+    if (ok) ids.swap(read);
+    return ok;
+}
+
+std::vector<VantrelFrameId> parseFrameIdCommaList(const std::string& text) {
+    std::vector<VantrelFrameId> ids;
+    std::string id;
+    forEachCommaItem(text, [&](size_t pos, size_t length) {
+        id.assign(text, pos, length);
+        ids.emplace_back(id.c_str());
+    });
+    return ids;
 }
 
 bool parseIntPair(const std::string& text, int& first, int& second) {

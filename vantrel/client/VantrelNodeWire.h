@@ -49,6 +49,11 @@ std::vector<VantrelNodeInterface::Child> parseChildrenText(const std::string& te
 bool parseChildrenStream(const std::string& text,
                          std::vector<VantrelNodeInterface::Child>& children);
 
+// "GetFramesEx", "AllocateFramesEx": frame ids as a counted list (VantrelCountedList::decode,
+// whose failures give false with `ids` emptied). "GetFrames", "AllocateFrames": a comma list.
+bool parseFrameIdList(const std::string& text, std::vector<VantrelFrameId>& ids);
+std::vector<VantrelFrameId> parseFrameIdCommaList(const std::string& text);
+
 // Two decimal integers separated by white space ("GetNodeType", "QueryNodePlugInVersion").
 // False when either is missing; the outputs are then unchanged.
 bool parseIntPair(const std::string& text, int& first, int& second);

@@ -7,6 +7,7 @@
 
 #include "loggerBase/CoException.h"
 #include "rcApi/rcAttrStream.h"
+#include "vantrel/client/VantrelCountedList.h"
 #include "vantrel/client/VantrelDisplayPath.h"
 
 namespace {
@@ -148,6 +149,9 @@ TEST(VantrelNodeWireTest, ChildrenStreamGivesEveryItemInOrder) {
     EXPECT_EQ(children, (std::vector<Child>{{"Shot 010", "7"}, {"Shot, 020 \"x\"", "8"}}));
     ASSERT_TRUE(VantrelNodeWire::parseChildrenStream("", children));
     EXPECT_TRUE(children.empty());
+    // Within an item the keys may come in any order.
+    ASSERT_TRUE(VantrelNodeWire::parseChildrenStream("0 15 Displ 1 bId 1 9", children));
+    EXPECT_EQ(children, (std::vector<Child>{{"b", "9"}}));
 }
 
 // A removed entry is blanked in place; wherever it stands it is an absent child.
@@ -179,6 +183,57 @@ TEST(VantrelNodeWireTest, ChildrenStreamRefusesIncompleteOrCutItems) {
         std::vector<Child> children{{"stale", "stale"}};
         EXPECT_FALSE(VantrelNodeWire::parseChildrenStream(text, children)) << text;
         EXPECT_TRUE(children.empty()) << text;
+    }
+}
+
+// The lists of a large folder and of an hour of frames, as a server writes them: every item
+// read back, in order, whole.
+TEST(VantrelNodeWireTest, LargeListsAreReadWhole) {
+    const int CHILDREN = 1000000;
+    auto idOf = [](int i) { return "clip " + std::to_string(1000000 + i); };
+    auto nameOf = [](int i) { return "Shot " + std::to_string(i) + " \xc3\xa9t\xc3\xa9"; };
+    std::string stream, text;
+    for (int i = 0; i < CHILDREN; ++i) {
+        const std::string id = idOf(i), name = nameOf(i);
+        const std::string item = "Id " + std::to_string(id.size()) + " " + id + "Displ " +
+                                 std::to_string(name.size()) + " " + name;
+        stream += std::to_string(i) + " " + std::to_string(item.size()) + " " + item;
+        text += (i > 0 ? "," : "") + id + "," + name;
+    }
+    std::vector<Child> fromStream;
+    ASSERT_TRUE(VantrelNodeWire::parseChildrenStream(stream, fromStream));
+    const std::vector<Child> fromText = VantrelNodeWire::parseChildrenText(text);
+    ASSERT_EQ(fromStream.size(), size_t(CHILDREN));
+    ASSERT_EQ(fromText.size(), size_t(CHILDREN));
+    int wrong = 0;
+    for (int i = 0; i < CHILDREN; ++i) {
+        const Child expected{nameOf(i), idOf(i)};
+        wrong += !(fromStream[i] == expected) + !(fromText[i] == expected);
+    }
+    EXPECT_EQ(wrong, 0);
+
+    const int FRAMES = 86400;  // an hour at 24 fps
+    std::vector<std::string> ids;
+    std::string commas;
+    for (int i = 0; i < FRAMES; ++i) {
+        ids.push_back("12." + std::to_string(i));
+        commas += (i > 0 ? "," : "") + ids.back();
+    }
+    std::vector<VantrelFrameId> counted{VantrelFrameId("stale")};
+    ASSERT_TRUE(VantrelNodeWire::parseFrameIdList(VantrelCountedList::encode(ids), counted));
+    const std::vector<VantrelFrameId> listed = VantrelNodeWire::parseFrameIdCommaList(commas);
+    ASSERT_EQ(counted.size(), size_t(FRAMES));
+    ASSERT_EQ(listed.size(), size_t(FRAMES));
+    for (int i = 0; i < FRAMES; ++i)
+        wrong += (ids[i] != counted[i].id()) + (ids[i] != listed[i].id());
+    EXPECT_EQ(wrong, 0);
+}
+
+TEST(VantrelNodeWireTest, FrameIdListsThatAreNotWholeAreRefused) {
+    for (const std::string text : {"", "2 1 a", "1 1 ab", "3 1 a1 b", "1 -1 a"}) {
+        std::vector<VantrelFrameId> ids{VantrelFrameId("stale")};
+        EXPECT_FALSE(VantrelNodeWire::parseFrameIdList(text, ids)) << text;
+        EXPECT_TRUE(ids.empty()) << text;
     }
 }
 

@@ -4,6 +4,9 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "vantrel/client/VantrelCountedList.h"
+#include "vantrel/server/WireText.h"
+
 namespace vantreld {
 
 namespace {
@@ -97,29 +100,46 @@ bool FrameIds::parseIds(const std::vector<std::string>& ids) {
     return true;
 }
 
+template <class Visit>
+void FrameIds::forEachNumber(Visit visit) const {
+    for (const Run& run : runs_)
+        for (uint64_t n = run.first; n < run.first + run.count; ++n) visit(n);
+}
+
+size_t FrameIds::idBytes() const {
+    const size_t head = prefix().size();
+    size_t bytes = 0;
+    forEachNumber([&](uint64_t n) { bytes += head + decimalDigits(n); });
+    return bytes;
+}
+
 std::string FrameIds::commaText() const {
     std::string text;
+    text.reserve(idBytes() + size_);
     const std::string head = prefix();
-    for (const Run& run : runs_)
-        for (uint64_t n = run.first; n < run.first + run.count; ++n) {
-            if (!text.empty()) text += ',';
-            text += head;
-            text += std::to_string(n);
-        }
+    forEachNumber([&](uint64_t n) {
+        if (!text.empty()) text += ',';
+        text += head;
+        text += std::to_string(n);
+    });
     return text;
 }
 
 std::string FrameIds::countedText() const {
-    std::string text = std::to_string(size_) + " ";
     const std::string head = prefix();
-    for (const Run& run : runs_)
-        for (uint64_t n = run.first; n < run.first + run.count; ++n) {
-            const std::string number = std::to_string(n);
-            text += std::to_string(head.size() + number.size());
-            text += ' ';
-            text += head;
-            text += number;
-        }
+    size_t bytes = VantrelCountedList::headSize(size_);
+    forEachNumber([&](uint64_t n) {
+        bytes += VantrelCountedList::itemSize(head.size() + decimalDigits(n));
+    });
+    std::string text;
+    text.reserve(bytes);  // exactly: a long list is never copied while it grows
+    VantrelCountedList::appendHead(text, size_);
+    std::string id = head;
+    forEachNumber([&](uint64_t n) {
+        id.resize(head.size());
+        id += std::to_string(n);
+        VantrelCountedList::appendItem(text, id.data(), id.size());
+    });
     return text;
 }
 

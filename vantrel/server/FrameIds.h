@@ -59,6 +59,11 @@ private:
     };
     std::string prefix() const { return std::to_string(serial_) + "."; }
     size_t runOf(size_t index) const;
+    // Calls `visit` with the number of every id, in order.
+    template <class Visit>
+    void forEachNumber(Visit visit) const;
+    // Bytes of all ids together.
+    size_t idBytes() const;
 
     uint64_t serial_;
     size_t size_;

@@ -12,7 +12,7 @@ void MethodDispatcher::add(const std::string& method, Handler handler) {
 }
 
 Reply MethodDispatcher::dispatch(const Request& request) const {
-    const Reply reply = handle(request);
+    Reply reply = handle(request);  // not const: returned without a copy
     if (log_ != nullptr)
         log_->record(request.method, request.args,
                      "#" + std::to_string(request.clientId) +

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "rcApi/rcAttrStream.h"
+#include "vantrel/client/VantrelCountedList.h"
 #include "vantrel/server/ClipFormatText.h"
 #include "vantrel/server/NodeStore.h"
 #include "vantrel/server/NodeTypes.h"
@@ -122,9 +123,25 @@ std::vector<std::string> NodeMethods::framePathsFor(const Node& node, const std:
     std::vector<std::string> paths;
     paths.reserve(node.framePaths.size());
     for (const std::string& path : node.framePaths)
-        paths.push_back(
-            settings_.translatePath(path, node.pathsHost, node.pathsOsType, host, osType));
+        paths.push_back(translatedPath(node, path, host, osType));
     return paths;
+}
+
+std::string NodeMethods::countedFramePathsFor(const Node& node, const std::string& host,
+                                              int osType) const {
+    std::string text;
+    text.reserve(node.framePaths.countedSize());  // exactly, unless translations change sizes
+    VantrelCountedList::appendHead(text, node.framePaths.size());
+    for (const std::string& path : node.framePaths) {
+        const std::string translated = translatedPath(node, path, host, osType);
+        VantrelCountedList::appendItem(text, translated.data(), translated.size());
+    }
+    return text;
+}
+
+std::string NodeMethods::translatedPath(const Node& node, const std::string& path,
+                                        const std::string& host, int osType) const {
+    return settings_.translatePath(path, node.pathsHost, node.pathsOsType, host, osType);
 }
 
 // --------------------------------------------------------------------------- old forms
@@ -234,8 +251,7 @@ void NodeMethods::registerStreamForms(MethodDispatcher& d) {
     d.add("GetFramePathsEx", [this](const Request& r) {
         const StreamArgs args(r.args);
         const Node& node = store_.get(args.required("Parent"));
-        return encodeCountedList(
-            framePathsFor(node, args.required("HostName"), args.requiredInt("OSType")));
+        return countedFramePathsFor(node, args.required("HostName"), args.requiredInt("OSType"));
     });
 }
 

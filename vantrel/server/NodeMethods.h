@@ -78,8 +78,15 @@ private:
     std::string setMetaData(const std::string& args);
     std::string setFramePaths(const std::string& args);
     std::string getFramePaths(const std::string& args) const;
+    // The node's frame paths as seen from `host` running `osType` (translated by the
+    // settings); the second gives them as the counted list that answers "GetFramePathsEx",
+    // written path by path without a list of strings in between.
     std::vector<std::string> framePathsFor(const Node& node, const std::string& host,
                                            int osType) const;
+    std::string countedFramePathsFor(const Node& node, const std::string& host,
+                                     int osType) const;
+    std::string translatedPath(const Node& node, const std::string& path, const std::string& host,
+                               int osType) const;
     void registerOldForms(MethodDispatcher& dispatcher);
     void registerStreamForms(MethodDispatcher& dispatcher);
     void registerNodeQueries(MethodDispatcher& dispatcher);

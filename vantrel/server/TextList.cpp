@@ -31,16 +31,25 @@ void TextList::clear() {
 }
 
 std::string TextList::countedText() const {
-    std::string text = std::to_string(size()) + " ";
-    text.reserve(text.size() + bytes_.size() + 8 * size());
+    std::string text;
+    text.reserve(countedSize());
+    VantrelCountedList::appendHead(text, size());
     size_t start = 0;
     for (uint32_t end : ends_) {
-        text += std::to_string(end - start);
-        text += ' ';
-        text.append(bytes_, start, end - start);
+        VantrelCountedList::appendItem(text, bytes_.data() + start, end - start);
         start = end;
     }
     return text;
+}
+
+size_t TextList::countedSize() const {
+    size_t bytes = VantrelCountedList::headSize(size());
+    size_t start = 0;
+    for (uint32_t end : ends_) {
+        bytes += VantrelCountedList::itemSize(end - start);
+        start = end;
+    }
+    return bytes;
 }
 
 bool TextList::parseCounted(const std::string& text) {

@@ -31,6 +31,8 @@ public:
     // list unchanged, for a text that is not one).
     std::string countedText() const;
     bool parseCounted(const std::string& text);
+    // The size of countedText().
+    size_t countedSize() const;
 
     typedef IndexIterator<TextList> const_iterator;
     const_iterator begin() const { return const_iterator(this, 0); }

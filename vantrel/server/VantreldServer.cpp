@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <map>
+#include <utility>
 
 #include "loggerBase/CoException.h"
 #include "loggerBase/CoMsg.h"
@@ -77,12 +78,12 @@ public:
         request.peer = self.currentPeer();
         request.fromLoopback = isLoopbackAddress(request.peer);
         request.session = self.currentSession();
-        const Reply reply = self.dispatcher_.dispatch(request);
+        Reply reply = self.dispatcher_.dispatch(request);
         if (!reply.ok) {
             method.setLastError(reply.text.c_str());
             return false;
         }
-        result.setStringValue(reply.text);
+        result.takeStringValue(std::move(reply.text));  // listings run to tens of megabytes
         return true;
     }
 

@@ -18,15 +18,6 @@ namespace {
     throw ServerError("Malformed argument: " + why);
 }
 
-size_t decimalDigits(size_t value) {
-    size_t digits = 1;
-    while (value >= 10) {
-        value /= 10;
-        ++digits;
-    }
-    return digits;
-}
-
 void appendDecimal(std::string& out, unsigned long long value) {
     char digits[24];
     const int length = std::snprintf(digits, sizeof digits, "%llu", value);
@@ -129,6 +120,12 @@ std::vector<std::string> splitComma(const std::string& text) {
 }
 
 // ---------------------------------------------------------------------------- attribute streams
+
+size_t decimalDigits(uint64_t value) {
+    size_t digits = 1;
+    for (; value >= 10; value /= 10) ++digits;
+    return digits;
+}
 
 size_t attributeSize(size_t nameLength, size_t valueLength) {
     return nameLength + 1 + decimalDigits(valueLength) + 1 + valueLength;

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,9 @@ private:
     void appendName(const char* name, size_t length);
     std::string text_;
 };
+
+// The digits of `value` in decimal.
+size_t decimalDigits(uint64_t value);
 
 // Bytes one attribute takes: name, space, decimal length, space, value.
 size_t attributeSize(size_t nameLength, size_t valueLength);

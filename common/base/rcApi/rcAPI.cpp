@@ -163,7 +163,12 @@ bool rcAPI::receiveReply(const char* method, uint64_t deadline, std::string& res
             return fail(ioErrorText(CoIoDescriptor::IO_ERR_TIMED_OUT).c_str(), result, false);
     }
     result = reply.getValue();
-    if (reply.isError()) return fail(result.c_str(), result, false);
+    const bool error = reply.isError();
+    // The parser keeps its buffer for the next reply, unless a long one made it large: a
+    // listing of a million items would otherwise hold tens of megabytes for the connection's
+    // whole life.
+    if (reply.capacity() > KEPT_REPLY_BYTES) reply_.reset(new rcResult());
+    if (error) return fail(result.c_str(), result, false);
     return true;
 }
 

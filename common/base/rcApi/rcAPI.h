@@ -21,6 +21,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -40,6 +41,8 @@ public:
     static constexpr int DEFAULT_PORT = 10000;
     // Size of the receive buffer that replies are read into, kept while connected.
     static constexpr unsigned int RECEIVE_BUFFER_SIZE = 32768;
+    // A reply parser holding more than this after a call is given back rather than kept.
+    static constexpr size_t KEPT_REPLY_BYTES = 1024 * 1024;
     // TCP connect timeout of connect(), in seconds.
     static constexpr int CONNECT_TIMEOUT_SECONDS = 10;
 

@@ -31,11 +31,9 @@ struct Entry {
     bool cut = false;  // the text ended before the announced length
 
     size_t end() const { return valuePos + valueLen; }
-    std::string_view nameIn(const std::string& text) const {
-        return std::string_view(text).substr(namePos, nameLen);
-    }
-    std::string_view valueIn(const std::string& text) const {
-        return std::string_view(text).substr(valuePos, valueLen);
+    std::string_view nameIn(std::string_view text) const { return text.substr(namePos, nameLen); }
+    std::string_view valueIn(std::string_view text) const {
+        return text.substr(valuePos, valueLen);
     }
 };
 
@@ -45,7 +43,7 @@ class EntryReader {
 public:
     // Reads from `position`; an attribute that would start at or after `boundary` ends the
     // reading as if the text ended there.
-    EntryReader(const std::string& text, size_t position, size_t boundary = NO_BOUNDARY)
+    EntryReader(std::string_view text, size_t position, size_t boundary = NO_BOUNDARY)
         : text_(text),
           limit_(std::min<size_t>(text.size(), UINT32_MAX)),
           position_(position),
@@ -120,7 +118,7 @@ private:
         return true;
     }
 
-    const std::string& text_;
+    const std::string_view text_;
     const size_t limit_;
     size_t position_;
     const size_t boundary_;
@@ -129,7 +127,7 @@ private:
     bool cut_ = false;
 };
 
-unsigned int countEntries(const std::string& text) {
+unsigned int countEntries(std::string_view text) {
     EntryReader reader(text, 0);
     Entry entry;
     unsigned int count = 0;
@@ -140,7 +138,7 @@ unsigned int countEntries(const std::string& text) {
 // Searches `name` from `position` to the end, then from the start up to where it began.
 // Found: `position` moves just past the attribute. Not found: `position` becomes the start of
 // the first attribute at or after where the search began.
-bool findCircular(const std::string& text, size_t& position, std::string_view name,
+bool findCircular(std::string_view text, size_t& position, std::string_view name,
                   Entry& found) {
     auto matches = [&](const Entry& entry) {
         if (entry.nameIn(text) != name) return false;
@@ -275,13 +273,7 @@ bool rcAttrStream::isEmpty() const {
     return !reader.next(entry);
 }
 
-bool rcAttrStream::isWhole() const {
-    EntryReader reader(text_, 0);
-    Entry entry;
-    while (reader.next(entry)) {
-    }
-    return reader.allWhole() && reader.position() == text_.size();
-}
+bool rcAttrStream::isWhole() const { return rcAttrView(text_).isWhole(); }
 
 bool rcAttrStream::blankFirst(const char* name) {
     EntryReader reader(text_, 0);
@@ -333,6 +325,36 @@ void rcAttrStream::addUInt64Value(const char* name, uint64_t value) {
 void rcAttrStream::addBoolValue(const char* name, bool value) {
     addStringValue(name, value ? "1" : "0");
 }
+
+// ---- rcAttrView ----
+
+bool rcAttrView::isWhole() const {
+    EntryReader reader(text_, 0);
+    Entry entry;
+    while (reader.next(entry)) {
+    }
+    return reader.allWhole() && reader.position() == text_.size();
+}
+
+bool rcAttrView::next(std::string_view& name, std::string_view& value) {
+    EntryReader reader(text_, position_);
+    Entry entry;
+    if (!reader.next(entry)) return false;
+    name = entry.nameIn(text_);
+    value = entry.valueIn(text_);
+    position_ = entry.end();
+    return true;
+}
+
+bool rcAttrView::getStringValue(const char* name, std::string& value) {
+    if (name == nullptr) return false;
+    Entry found;
+    if (!findCircular(text_, position_, name, found)) return false;
+    value.assign(found.valueIn(text_));
+    return true;
+}
+
+// ---- rcAttrStream getters ----
 
 bool rcAttrStream::getStringValue(const char* name, std::string& value) const {
     unsigned int valuePos = 0, valueLen = 0;

@@ -30,6 +30,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "rcApi/rcStringToBool.h"
 
@@ -169,6 +170,29 @@ private:
 
     std::string text_;
     mutable ConstIterator cursor_;
+};
+
+// Reads an attribute-stream text kept elsewhere without copying it (a long reply, or a value
+// of another stream): the same reading steps as rcAttrStream, and the same circular search
+// from a position that starts at the beginning. The text must outlive the view; offsets are
+// those of rcAttrStream (the first 4 GiB).
+class rcAttrView {
+public:
+    explicit rcAttrView(std::string_view text) : text_(text), position_(0) {}
+
+    // As rcAttrStream::isWhole().
+    bool isWhole() const;
+    // The next non-blank attribute from the position: its name and value (views into the
+    // text), the position moving past it. False at the end or on malformed text (posted),
+    // the position unchanged.
+    bool next(std::string_view& name, std::string_view& value);
+    // As rcAttrStream::getStringValue(name, value): false when `name` is null or absent
+    // (`value` untouched).
+    bool getStringValue(const char* name, std::string& value);
+
+private:
+    std::string_view text_;
+    size_t position_;
 };
 
 // A plain holder of an attribute-stream text, with no parsing of its own. Used as

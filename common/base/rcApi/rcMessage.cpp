@@ -31,7 +31,40 @@ size_t parseEscapedRun(const char* bytes, size_t count, rcValue& value, rcLineBu
     return kept + 1;
 }
 
+const char SPECIAL_BYTES[] = "\n\t\\";
+
+// The size of the escaped form of the `length` bytes at `text`.
+size_t escapedSize(const char* text, size_t length) {
+    size_t size = length;
+    for (size_t i = std::strcspn(text, SPECIAL_BYTES); i < length;
+         i += 1 + std::strcspn(text + i + 1, SPECIAL_BYTES))
+        ++size;
+    return size;
+}
+
+// Appends the escaped form of the `length` bytes at `text` (no NUL among them) to `out`.
+void appendEscapedText(std::string& out, const char* text, size_t length) {
+    for (size_t i = 0; i < length;) {
+        const size_t plain = std::strcspn(text + i, SPECIAL_BYTES);  // bytes copied unchanged
+        out.append(text + i, plain);
+        i += plain;
+        if (i == length) break;
+        const char c = text[i++];
+        out += '\\';
+        out += c == '\n' ? 'n' : c == '\t' ? 't' : '\\';
+    }
+}
+
 }  // namespace
+
+void rcAppendReplyLine(std::string& out, const std::string& status, const char* value) {
+    const size_t length = std::strlen(value);  // a value ends at its first NUL
+    out.reserve(out.size() + status.size() + escapedSize(value, length) + 2);
+    out += status;
+    out += ' ';
+    appendEscapedText(out, value, length);
+    out += '\n';
+}
 
 // ---------------------------------------------------------------------------------- rcValue
 
@@ -50,16 +83,8 @@ std::string rcValue::escapedValue() const {
     const char* text = value_.c_str();
     const size_t length = std::strlen(text);  // a value ends at its first NUL
     std::string escaped;
-    escaped.reserve(length == 0 ? 1 : length + length / 10);
-    for (size_t i = 0; i < length;) {
-        const size_t plain = std::strcspn(text + i, "\n\t\\");  // bytes copied unchanged
-        escaped.append(text + i, plain);
-        i += plain;
-        if (i == length) break;
-        const char c = text[i++];
-        escaped += '\\';
-        escaped += c == '\n' ? 'n' : c == '\t' ? 't' : '\\';
-    }
+    escaped.reserve(escapedSize(text, length));
+    appendEscapedText(escaped, text, length);
     return escaped;
 }
 
@@ -258,10 +283,8 @@ size_t rcResult::parse(const char* bytes, size_t count) {
 }
 
 std::string rcResult::toString() const {
-    std::string line = status_;
-    line += ' ';
-    line += value_.escapedValue();
-    line += '\n';
+    std::string line;
+    rcAppendReplyLine(line, status_, value_.value());
     return line;
 }
 

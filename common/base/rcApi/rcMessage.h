@@ -73,6 +73,12 @@ private:
     size_t used_;
 };
 
+// Appends the reply line of status word `status` and value `value` (which ends at its first
+// NUL) to `out`: STATUS ' ' ESCAPED-VALUE '\n', making room for exactly that line once, so a
+// large value is escaped straight into `out` without a copy in between. rcResult::toString()
+// writes its line with it.
+void rcAppendReplyLine(std::string& out, const std::string& status, const char* value);
+
 // A request line.
 class rcCommand {
 public:

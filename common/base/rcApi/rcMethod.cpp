@@ -66,7 +66,7 @@ bool rcMethod::callMethod(void* object, const char* args, std::string& out) cons
     bool threw = false;
     const bool ok = invoke(*this, object, params, *result, thrown, threw);
     if (ok)
-        out = result->stringValue();
+        out = result->releaseStringValue();  // a large reply is moved, not copied
     else
         out = threw ? thrown : lastError_;
     return ok;

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace Vantrel {
@@ -77,6 +78,11 @@ public:
     virtual float floatValue() const;
     virtual std::string stringValue();
     virtual bool boolValue() const;
+    // For large texts: setStringValue and stringValue that may move the text instead of
+    // copying it. The value read by takeStringValue is unspecified afterwards. By default
+    // they copy, as the plain forms do.
+    virtual void takeStringValue(std::string&& value) { setStringValue(value); }
+    virtual std::string releaseStringValue() { return stringValue(); }
 };
 
 // No value: text in is ignored, text out is empty.
@@ -188,6 +194,8 @@ public:
     void setStringValue(const std::string& value) override { value_ = value; }
     void setStringValue(const char* value) override;
     std::string stringValue() override { return value_; }
+    void takeStringValue(std::string&& value) override { value_ = std::move(value); }
+    std::string releaseStringValue() override { return std::move(value_); }
 
 private:
     std::string value_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <utility>
 
 #include "loggerBase/CoMsg.h"
 #include "osal/CoTime.h"
@@ -15,6 +16,9 @@ namespace {
 
 // Bytes taken from a client's socket per read.
 constexpr unsigned int READ_CHUNK = 8191;
+
+const std::string OK_STATUS = "ok";
+const std::string ERROR_STATUS = "error";
 
 }  // namespace
 
@@ -85,7 +89,7 @@ bool rcServerContext::Client::serve(const char* bytes, size_t size, size_t& cons
         }
         if (!request_->isComplete()) break;
 
-        if (context_.processRequest(*this)) writeReply(context_.currentResult_);
+        if (context_.processRequest(*this)) context_.writeCurrentReply(*this);
         finishRequest();
         if (!io_->isValid()) return false;  // the reply could not be written
         if (!info_.isValid()) {  // the first request must be a successful login
@@ -114,12 +118,9 @@ void rcServerContext::Client::answerLineTooLong() {
     std::snprintf(text, sizeof text, "Request line longer than %zu bytes.",
                   CoIoTcpDescriptor::MAX_LINE_LENGTH);
     CO_MSG_ERROR("Client [%u]: %s Connection closed.", getId(), text);
-    rcResult answer;
-    answer.setStatus(rcResult::ERROR);
-    answer.setValue(text);
     // After the replies still queued, as far as the socket takes them now: the peer is
     // misbehaving and gets no wait.
-    output_ += answer.toString();
+    rcAppendReplyLine(output_, ERROR_STATUS, text);
     flushOutput(CoTime::monotonicMs());
 }
 
@@ -133,12 +134,16 @@ void rcServerContext::Client::closeConnection() {
     context_.clientClosed(*this);
 }
 
-void rcServerContext::Client::writeReply(const rcResult& result) {
+void rcServerContext::Client::writeReply(bool ok, const std::string& value) {
     if (!io_->isValid()) {
         CO_MSG_ERROR("%s", io_->lastError().c_str());
         return;
     }
-    output_ += result.toString();
+    // Written bytes go before new ones come: a reply being written is never moved, and the
+    // queue holds what is still to go.
+    output_.erase(0, outputSent_);
+    outputSent_ = 0;
+    rcAppendReplyLine(output_, ok ? OK_STATUS : ERROR_STATUS, value.c_str());
     if (flushOutput(CoTime::monotonicMs())) return;
     CO_MSG_ERROR("%s", io_->lastError().c_str());
     closeConnection();
@@ -161,12 +166,6 @@ bool rcServerContext::Client::flushOutput(uint64_t nowMs) {
         return true;
     }
     if (queuedSinceMs_ == 0) queuedSinceMs_ = nowMs;
-    // Written bytes are dropped once they are the larger part, so the queue holds about what
-    // is still to go.
-    if (outputSent_ > BUFFER_KEEP_BYTES && outputSent_ > output_.size() / 2) {
-        output_.erase(0, outputSent_);
-        outputSent_ = 0;
-    }
     return true;
 }
 
@@ -324,8 +323,6 @@ const rcConnectionInfo* rcServerContext::getCurrentConnectionInfo() const {
 void rcServerContext::returnFromDelayedCommand(unsigned int id, bool ok, const char* text) {
     Client* client = findClient(id);
     if (client == nullptr) return;
-    currentResult_.setStatus(ok ? rcResult::OK : rcResult::ERROR);
-    currentResult_.setValue(text);
     if (client->currentMethod_ == nullptr || !client->currentMethod_->isDelayed()) {
         CO_MSG_ERROR("Trying to do a delayed return for a client that isn't waiting for it.");
         return;
@@ -333,7 +330,7 @@ void rcServerContext::returnFromDelayedCommand(unsigned int id, bool ok, const c
     // Answered once: a second return must not put an extra line on the connection, which the
     // client would take as the reply to its next request.
     client->currentMethod_ = nullptr;
-    client->writeReply(currentResult_);
+    client->writeReply(ok, text != nullptr ? text : "");
 }
 
 size_t rcServerContext::requestBufferBytes() const {
@@ -397,20 +394,14 @@ bool rcServerContext::processRequest(Client& client) {
     const bool sync = !request.isAsync();
 
     if (refusesBeforeLogin(client, request)) {
-        if (sync) {
-            currentResult_.setStatus(rcResult::ERROR);
-            currentResult_.setValue("Not logged in");
-        }
+        if (sync) setCurrentResult(false, "Not logged in");
         client.currentMethod_ = nullptr;
         return sync;
     }
 
     const auto method = methods_.find(request.getMethod());
     if (method == methods_.end()) {
-        if (sync) {
-            currentResult_.setStatus(rcResult::ERROR);
-            currentResult_.setValue((std::string("Unknown method: ") + request.getMethod()).c_str());
-        }
+        if (sync) setCurrentResult(false, std::string("Unknown method: ") + request.getMethod());
         client.currentMethod_ = nullptr;
         return sync;
     }
@@ -420,8 +411,7 @@ bool rcServerContext::processRequest(Client& client) {
         if (sync) {
             char text[64];
             std::snprintf(text, sizeof text, "Invalid Object: %d", objectId);
-            currentResult_.setStatus(rcResult::ERROR);
-            currentResult_.setValue(text);
+            setCurrentResult(false, text);
         }
         client.currentMethod_ = nullptr;
         return sync;
@@ -432,9 +422,18 @@ bool rcServerContext::processRequest(Client& client) {
     const bool ok = method->second.callMethod(object, request.getArgs(), output);
     // Asynchronous requests and delayed methods leave the current result alone.
     if (!sync || method->second.isDelayed()) return false;
-    currentResult_.setStatus(ok ? rcResult::OK : rcResult::ERROR);
-    currentResult_.setValue(output.c_str());
+    setCurrentResult(ok, std::move(output));
     return true;
+}
+
+void rcServerContext::setCurrentResult(bool ok, std::string value) {
+    currentOk_ = ok;
+    currentValue_ = std::move(value);
+}
+
+void rcServerContext::writeCurrentReply(Client& client) {
+    client.writeReply(currentOk_, currentValue_);
+    std::string().swap(currentValue_);  // a large reply is not kept once it is queued
 }
 
 }  // namespace Vantrel

@@ -111,9 +111,9 @@ public:
         void answerLineTooLong();
         // Closes the connection and gives back the parser's memory.
         void closeConnection();
-        // Queues a reply line and writes what the socket takes; a failed write is posted and
-        // closes the connection.
-        void writeReply(const rcResult& result);
+        // Queues the reply line of `ok` ("ok" or "error") and `value` and writes what the
+        // socket takes; a failed write is posted and closes the connection.
+        void writeReply(bool ok, const std::string& value);
 
         std::unique_ptr<CoIoTcpDescriptor> io_;
         rcServerContext& context_;
@@ -223,6 +223,9 @@ private:
     // Runs one complete request of `client`. True when a reply line is due now: the current
     // result holds it. Asynchronous requests and delayed methods get none here.
     bool processRequest(Client& client);
+    void setCurrentResult(bool ok, std::string value);
+    // Queues the current result on `client` and lets go of its text.
+    void writeCurrentReply(Client& client);
     // The object with `id` (null for 0); false when `id` is not registered.
     bool findObject(int id, void*& object) const EXCLUDES(objectsLock_);
     Client* findClient(unsigned int id);
@@ -234,7 +237,8 @@ private:
     std::map<std::string, rcMethod> methods_;
     mutable CoMutex objectsLock_;
     std::map<int, void*> objects_ GUARDED_BY(objectsLock_);
-    rcResult currentResult_;
+    bool currentOk_ = false;
+    std::string currentValue_;
     Client* currentClient_;
     bool valid_;
     size_t replyQueueLimit_ = DEFAULT_REPLY_QUEUE_LIMIT;
