@@ -162,6 +162,7 @@ TEST_F(NodeHandleTest, WalksTheSampleTree) {
                         "/Volume 1/Feature Film/Vault/Main LIBRARY",
                         "/Volume 1/Feature Film/Vault/Main/Reel 1 REEL",
                         "/Volume 1/Feature Film/Vault/Main/Reel 1/Opening CLIP",
+                        "/Volume 1/Feature Film/Vault/Main/Reel 1/Colour Bars CLIP",
                     }));
 }
 

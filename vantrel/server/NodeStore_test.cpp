@@ -211,7 +211,7 @@ TEST_F(NodeStoreTest, SampleTreeFillsOnlyAnEmptyStore) {
                       (std::vector<std::string>{"comments", "timecode"}));
         }
     }
-    EXPECT_EQ(clips, 6u);
+    EXPECT_EQ(clips, 7u);
     EXPECT_GT(frames, clips);
     // A client could build the same tree: every node is one its parent may hold.
     for (const Node* node : pending) {

@@ -10,7 +10,7 @@
 //           Dailies (FOLDER): Take 1 (CLIP), Nested (FOLDER): Take 2 (CLIP)
 //         Bin 1 (BIN): Coucher de soleil — café (CLIP)
 //       Feature Film (PROJECT) / Vault (SHARED_VAULT) / Main (LIBRARY) / Reel 1 (REEL):
-//         Opening (CLIP)
+//         Opening (CLIP), Colour Bars (CLIP: 8 frames of 256 x 144 RGB colour bars)
 //
 // Throws ServerError when the store holds more than its root.
 #pragma once

@@ -1,0 +1,293 @@
+#include "ImageFrames.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <numeric>
+
+namespace vantrel_tool {
+namespace {
+
+// The largest frame the tool converts: frame sizes travel as int.
+constexpr uint64_t MAX_FRAME_BYTES = INT_MAX;
+
+struct TagParts {
+    std::string base;  // "mono", "rgb" or "rgba" for a convertible tag
+    bool isFloat = false;
+    bool littleEndian = false;
+};
+
+bool stripSuffix(std::string& text, const char* suffix) {
+    const size_t length = std::strlen(suffix);
+    if (text.size() < length || text.compare(text.size() - length, length, suffix) != 0)
+        return false;
+    text.erase(text.size() - length);
+    return true;
+}
+
+TagParts splitTag(const std::string& tag) {
+    TagParts parts;
+    parts.base = tag;
+    parts.littleEndian = stripSuffix(parts.base, "_le");
+    parts.isFloat = stripSuffix(parts.base, "_float");
+    return parts;
+}
+
+int channelsOfBase(const std::string& base) {
+    if (base == "mono") return 1;
+    if (base == "rgb") return 3;
+    if (base == "rgba") return 4;
+    return 0;
+}
+
+ImageError refusal(const VantrelClipFormat& format, const std::string& why) {
+    return ImageError("clip format '" + std::string(format.formatTag()) +
+                      "' cannot be converted to images: " + why);
+}
+
+OIIO::TypeDesc sampleTypeOf(const VantrelClipFormat& format, bool isFloat) {
+    const int bits = format.bitsPerChannel();
+    if (bits * format.numChannels() != format.bitsPerPixel())
+        throw refusal(format, std::to_string(format.bitsPerPixel()) +
+                                  " bits per pixel do not split into " +
+                                  std::to_string(format.numChannels()) + " whole channels");
+    if (isFloat && bits == 16) return OIIO::TypeDesc::HALF;
+    if (isFloat && bits == 32) return OIIO::TypeDesc::FLOAT;
+    if (!isFloat && bits == 8) return OIIO::TypeDesc::UINT8;
+    if (!isFloat && bits == 16) return OIIO::TypeDesc::UINT16;
+    throw refusal(format, std::to_string(bits) + "-bit " + (isFloat ? "float" : "integer") +
+                              " samples (8 or 16-bit integers, 16 or 32-bit floats only)");
+}
+
+void swapSampleBytes(unsigned char* data, size_t size, size_t sampleBytes) {
+    if (sampleBytes < 2) return;
+    for (size_t at = 0; at + sampleBytes <= size; at += sampleBytes)
+        std::reverse(data + at, data + at + sampleBytes);
+}
+
+bool hostIsBigEndian() {
+    const uint16_t probe = 1;
+    unsigned char first;
+    std::memcpy(&first, &probe, 1);
+    return first == 0;
+}
+
+// The frame rate as a rational: whole rates exactly, NTSC-style rates as N000/1001, others
+// to a thousandth.
+void rateAsRational(float rate, int rational[2]) {
+    const double fps = rate;
+    const double ntsc = std::round(fps * 1001.0 / 1000.0) * 1000.0;
+    if (std::fabs(fps - std::round(fps)) < 1e-4) {
+        rational[0] = static_cast<int>(std::round(fps));
+        rational[1] = 1;
+    } else if (std::fabs(ntsc / 1001.0 - fps) < 1e-3) {
+        rational[0] = static_cast<int>(ntsc);
+        rational[1] = 1001;
+    } else {
+        const int thousandths = static_cast<int>(std::round(fps * 1000.0));
+        const int divisor = std::max(1, std::gcd(thousandths, 1000));
+        rational[0] = thousandths / divisor;
+        rational[1] = 1000 / divisor;
+    }
+}
+
+float rateOf(const OIIO::ImageSpec& spec, float defaultRate) {
+    int rational[2] = {0, 0};
+    if (spec.getattribute("FramesPerSecond", OIIO::TypeRational, rational) && rational[0] > 0 &&
+        rational[1] > 0)
+        return static_cast<float>(static_cast<double>(rational[0]) / rational[1]);
+    return defaultRate;
+}
+
+OIIO::TypeDesc clipSampleTypeFor(OIIO::TypeDesc imageType) {
+    switch (imageType.basetype) {
+        case OIIO::TypeDesc::UINT8:
+        case OIIO::TypeDesc::INT8:
+            return OIIO::TypeDesc::UINT8;
+        case OIIO::TypeDesc::UINT16:
+        case OIIO::TypeDesc::INT16:
+            return OIIO::TypeDesc::UINT16;
+        case OIIO::TypeDesc::HALF:
+            return OIIO::TypeDesc::HALF;
+        default:
+            return OIIO::TypeDesc::FLOAT;
+    }
+}
+
+std::string tagFor(int channels, OIIO::TypeDesc sampleType) {
+    const std::string base = channels == 1 ? "mono" : channels == 3 ? "rgb" : "rgba";
+    if (sampleType == OIIO::TypeDesc::HALF || sampleType == OIIO::TypeDesc::FLOAT)
+        return base + "_float" + (hostIsBigEndian() ? "" : "_le");
+    if (sampleType.size() > 1 && !hostIsBigEndian()) return base + "_le";
+    return base;
+}
+
+std::string describe(const OIIO::ImageSpec& spec) {
+    return std::to_string(spec.width) + "x" + std::to_string(spec.height) + " with " +
+           std::to_string(spec.nchannels) + " channels";
+}
+
+// OpenImageIO's text of a failure on one line (its messages may hold several).
+std::string oneLine(std::string text) {
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    if (text.empty()) return "its contents cannot be decoded";
+    for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at))
+        text.replace(at, 1, "; ");
+    return text;
+}
+
+ImageError readFailure(const std::string& path, const std::string& why) {
+    return ImageError("cannot read image '" + path + "': " + oneLine(why));
+}
+
+// Keeps what image decoders print on standard error themselves (libpng does) off the
+// terminal while it lives: their failures reach the tool through OpenImageIO's error text.
+// The tool decodes on one thread and writes nothing else meanwhile.
+class DecoderChatterSilenced {
+public:
+    DecoderChatterSilenced() : saved_(::dup(STDERR_FILENO)) {
+        const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (saved_ >= 0 && devNull >= 0) ::dup2(devNull, STDERR_FILENO);
+        if (devNull >= 0) ::close(devNull);
+    }
+    ~DecoderChatterSilenced() {
+        if (saved_ < 0) return;
+        ::dup2(saved_, STDERR_FILENO);
+        ::close(saved_);
+    }
+    DecoderChatterSilenced(const DecoderChatterSilenced&) = delete;
+    DecoderChatterSilenced& operator=(const DecoderChatterSilenced&) = delete;
+
+private:
+    int saved_;
+};
+
+// Reading options: alpha as stored.
+OIIO::ImageSpec readConfig() {
+    OIIO::ImageSpec config;
+    config.attribute("oiio:UnassociatedAlpha", 1);
+    return config;
+}
+
+}  // namespace
+
+size_t FrameLayout::frameBytes() const {
+    return static_cast<size_t>(width) * static_cast<size_t>(height) *
+           static_cast<size_t>(channels) * sampleBytes();
+}
+
+FrameLayout frameLayoutOf(const VantrelClipFormat& format) {
+    const TagParts tag = splitTag(format.formatTag());
+    FrameLayout layout;
+    layout.channels = channelsOfBase(tag.base);
+    if (layout.channels == 0)
+        throw refusal(format, "only interleaved mono, rgb and rgba samples convert");
+    if (format.numChannels() != layout.channels)
+        throw refusal(format, std::to_string(format.numChannels()) +
+                                  " channels where the tag holds " +
+                                  std::to_string(layout.channels));
+    layout.sampleType = sampleTypeOf(format, tag.isFloat);
+    layout.bigEndian = !tag.littleEndian && layout.sampleBytes() > 1;
+    if (format.width() <= 0 || format.height() <= 0)
+        throw refusal(format, "empty picture of " + std::to_string(format.width()) + "x" +
+                                  std::to_string(format.height()));
+    layout.width = format.width();
+    layout.height = format.height();
+    const uint64_t bytes = static_cast<uint64_t>(layout.width) *
+                           static_cast<uint64_t>(layout.height) *
+                           static_cast<uint64_t>(layout.channels) * layout.sampleBytes();
+    if (bytes > MAX_FRAME_BYTES)
+        throw refusal(format, "frames of " + std::to_string(bytes) + " bytes are too large");
+    if (format.frameBufferSize() > 0 && static_cast<uint64_t>(format.frameBufferSize()) < bytes)
+        throw refusal(format, "frames of " + std::to_string(format.frameBufferSize()) +
+                                  " bytes cannot hold pixels of " + std::to_string(bytes));
+    return layout;
+}
+
+OIIO::ImageSpec imageSpecOf(const VantrelClipFormat& format) {
+    const FrameLayout layout = frameLayoutOf(format);
+    OIIO::ImageSpec spec(layout.width, layout.height, layout.channels, layout.sampleType);
+    if (layout.channels == 1) spec.channelnames.assign(1, "Y");
+    int rational[2];
+    rateAsRational(format.frameRate(), rational);
+    if (rational[0] > 0) spec.attribute("FramesPerSecond", OIIO::TypeRational, rational);
+    spec.attribute("PixelAspectRatio", format.pixelRatio());
+    spec.attribute("oiio:UnassociatedAlpha", 1);
+    return spec;
+}
+
+VantrelClipFormat clipFormatOf(const OIIO::ImageSpec& spec, float defaultRate) {
+    if (spec.nchannels != 1 && spec.nchannels != 3 && spec.nchannels != 4)
+        throw ImageError("images of " + std::to_string(spec.nchannels) +
+                         " channels cannot make a clip (1, 3 or 4 channels only)");
+    if (spec.width <= 0 || spec.height <= 0 || spec.depth != 1)
+        throw ImageError("image of " + describe(spec) + " cannot make a clip");
+    const OIIO::TypeDesc sampleType = clipSampleTypeFor(spec.format);
+    const int bits = static_cast<int>(sampleType.size()) * 8;
+    const uint64_t bytes = static_cast<uint64_t>(spec.width) * static_cast<uint64_t>(spec.height) *
+                           static_cast<uint64_t>(spec.nchannels) * sampleType.size();
+    if (bytes > MAX_FRAME_BYTES)
+        throw ImageError("image of " + describe(spec) + " is too large for a clip frame");
+    return VantrelClipFormat(spec.width, spec.height, bits * spec.nchannels, spec.nchannels,
+                             static_cast<int>(bytes), rateOf(spec, defaultRate),
+                             spec.get_float_attribute("PixelAspectRatio", 1.0f),
+                             VantrelClipFormat::progressive,
+                             tagFor(spec.nchannels, sampleType).c_str(), nullptr, nullptr);
+}
+
+OIIO::ImageSpec readImageSpec(const std::string& path) {
+    const DecoderChatterSilenced quiet;
+    const OIIO::ImageSpec config = readConfig();
+    auto input = OIIO::ImageInput::open(path, &config);
+    if (!input) throw readFailure(path, OIIO::geterror());
+    return input->spec();
+}
+
+void writeFrameImage(const std::string& path, const VantrelClipFormat& format, const void* frame,
+                     size_t size) {
+    const FrameLayout layout = frameLayoutOf(format);
+    if (size < layout.frameBytes())
+        throw ImageError("frame of " + std::to_string(size) + " bytes is shorter than the " +
+                         std::to_string(layout.frameBytes()) + " its clip format needs");
+    const unsigned char* pixels = static_cast<const unsigned char*>(frame);
+    std::vector<unsigned char> swapped;
+    if (layout.bigEndian != hostIsBigEndian() && layout.sampleBytes() > 1) {
+        swapped.assign(pixels, pixels + layout.frameBytes());
+        swapSampleBytes(swapped.data(), swapped.size(), layout.sampleBytes());
+        pixels = swapped.data();
+    }
+    auto output = OIIO::ImageOutput::create(path);
+    if (!output)
+        throw ImageError("cannot write image '" + path + "': " + oneLine(OIIO::geterror()));
+    if (!output->open(path, imageSpecOf(format)) ||
+        !output->write_image(layout.sampleType, pixels) || !output->close())
+        throw ImageError("cannot write image '" + path + "': " + oneLine(output->geterror()));
+}
+
+std::vector<unsigned char> readFrameImage(const std::string& path,
+                                          const VantrelClipFormat& format) {
+    const FrameLayout layout = frameLayoutOf(format);
+    const DecoderChatterSilenced quiet;
+    const OIIO::ImageSpec config = readConfig();
+    auto input = OIIO::ImageInput::open(path, &config);
+    if (!input) throw readFailure(path, OIIO::geterror());
+    const OIIO::ImageSpec& spec = input->spec();
+    if (spec.width != layout.width || spec.height != layout.height ||
+        spec.nchannels != layout.channels || spec.depth != 1)
+        throw ImageError("image '" + path + "' is " + describe(spec) + ", the clip's frames are " +
+                         std::to_string(layout.width) + "x" + std::to_string(layout.height) +
+                         " with " + std::to_string(layout.channels) + " channels");
+    std::vector<unsigned char> pixels(layout.frameBytes());
+    if (!input->read_image(0, 0, 0, layout.channels, layout.sampleType, pixels.data()))
+        throw readFailure(path, input->geterror());
+    if (layout.bigEndian != hostIsBigEndian())
+        swapSampleBytes(pixels.data(), pixels.size(), layout.sampleBytes());
+    return pixels;
+}
+
+}  // namespace vantrel_tool

@@ -1,0 +1,132 @@
+#include "Tool.h"
+
+namespace vantrel_tool {
+
+void usageError(const std::string& text) { throw ToolFailure(EXIT_USAGE, text); }
+
+NodePath nodePathArgument(const std::string& text) {
+    const std::optional<NodePath> path = parseNodePath(text);
+    if (!path) usageError("'" + text + "' names no node (write SERVER:/display/path)");
+    return *path;
+}
+
+std::string serverArgument(const std::string& text) {
+    const std::string server = parseServerText(text);
+    if (server.empty()) usageError("'" + text + "' names no server (write SERVER or SERVER:)");
+    return server;
+}
+
+Tool::Tool(const ToolOptions& options, std::ostream& out) : options_(options), out_(out) {}
+
+Tool::~Tool() {
+    // Handles go before the library's initialisation does (the member order says so too).
+    servers_.clear();
+}
+
+void Tool::startLibrary() {
+    if (started_) return;
+    if (!library_.init())
+        throw ToolFailure(EXIT_UNREACHABLE, "the client library could not start its network layer");
+    started_ = true;
+    if (options_.timeoutSeconds > 0) VantrelClientSetCallTimeout(options_.timeoutSeconds * 1000u);
+}
+
+VantrelServerHandle& Tool::handle(const std::string& id) {
+    startLibrary();
+    std::unique_ptr<VantrelServerHandle>& slot = servers_[id];
+    if (!slot) slot = std::make_unique<VantrelServerHandle>(id.c_str());
+    return *slot;
+}
+
+VantrelServerHandle& Tool::uncheckedServer(const std::string& id) { return handle(id); }
+
+VantrelServerHandle& Tool::server(const std::string& id) {
+    VantrelServerHandle& server = handle(id);
+    bool& checked = checked_[id];
+    if (!checked) {
+        // The first call opens the link: a failure here means there is no server to talk to.
+        VantrelServerInfo info;
+        if (!server.getInfo(info))
+            throw ToolFailure(EXIT_UNREACHABLE,
+                              "cannot reach server '" + id + "': " + server.lastError());
+        checked = true;
+    }
+    return server;
+}
+
+VantrelNodeHandle Tool::resolve(const NodePath& path) {
+    VantrelServerHandle& server = this->server(path.server);
+    VantrelNodeHandle node(server, "");
+    check(server.getRootNode(node), server, "reading the root of " + path.server);
+    NodePath reached{path.server, {}};
+    for (const std::string& name : path.components) {
+        // The first child of that name, as VantrelResolveDisplayPath takes it.
+        int count = 0;
+        check(node.getNumChildren(count), node, "listing " + reached.text());
+        VantrelNodeHandle child(server, "");
+        VantrelStr childName;
+        int i = 0;
+        for (; i < count; ++i) {
+            check(node.getChild(i, child) && child.getDisplayName(childName), node,
+                  "listing " + reached.text());
+            if (name == childName.c_str()) break;
+        }
+        if (i == count)
+            throw ToolFailure(EXIT_SERVER_ERROR, "no node named '" + name + "' in " + reached.text());
+        node = child;
+        reached.components.push_back(name);
+    }
+    return node;
+}
+
+void Tool::forEachChild(VantrelNodeHandle& node, const NodePath& path,
+                        const std::function<void(VantrelNodeHandle&, const NodePath&)>& visit) {
+    int count = 0;
+    check(node.getNumChildren(count), node, "listing " + path.text());
+    for (int i = 0; i < count; ++i) {
+        VantrelNodeHandle child(node.getServer(), "");
+        VantrelStr name;
+        check(node.getChild(i, child) && child.getDisplayName(name), node,
+              "listing " + path.text());
+        NodePath childPath = path;
+        childPath.components.push_back(name.c_str());
+        visit(child, childPath);
+    }
+}
+
+void Tool::check(bool ok, const VantrelServerHandle& server, const std::string& what) const {
+    if (!ok) fail(server, what);
+}
+
+void Tool::check(bool ok, const VantrelNodeHandle& node, const std::string& what) const {
+    if (!ok) fail(node.getServer(), what);
+}
+
+void Tool::fail(const VantrelServerHandle& server, const std::string& what) const {
+    // A server that answers with an error keeps the link open; a lost link means the server
+    // went away (or the network between us did).
+    const ExitStatus status = server.isConnected() ? EXIT_SERVER_ERROR : EXIT_UNREACHABLE;
+    throw ToolFailure(status, what + ": " + server.lastError());
+}
+
+std::string Tool::dumpJson(const nlohmann::json& value, int indent) {
+    return value.dump(indent, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+void Tool::print(const nlohmann::json& document,
+                 const std::function<void(std::ostream&)>& human) {
+    std::lock_guard<std::mutex> guard(outLock_);
+    if (options_.json)
+        out_ << dumpJson(document, 2) << '\n';
+    else
+        human(out_);
+    out_.flush();
+}
+
+void Tool::writeLine(const std::string& line) {
+    std::lock_guard<std::mutex> guard(outLock_);
+    out_ << line << '\n';
+    out_.flush();
+}
+
+}  // namespace vantrel_tool

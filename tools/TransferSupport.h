@@ -1,0 +1,73 @@
+// What the transfer subcommands (get, put, push, pull, export, import) share: the clip they
+// name, the --quiet flag and the progress bar, and local files.
+//
+// Local file failures throw ToolFailure with EXIT_USAGE ("cannot read 'x': No such file or
+// directory"); a path that is not a clip throws EXIT_SERVER_ERROR, like a wrong path.
+// Threads: the main thread of the tool.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "FileNamePattern.h"
+#include "FrameSelection.h"
+#include "ProgressBar.h"
+#include "Tool.h"
+
+namespace vantrel_tool {
+
+// The clip at `path`; fails when the path leads nowhere or to another kind of node.
+VantrelNodeHandle resolveClip(Tool& tool, const NodePath& path);
+
+// The frames `text` names in a clip of `frameCount` frames; usage error otherwise.
+FrameSelection frameSelectionArgument(const std::string& text, size_t frameCount);
+// The file name pattern `text`; usage error otherwise.
+FileNamePattern fileNameArgument(const std::string& text);
+
+// Adds to `command` the positional list "paths": sources, then a target (at least one of
+// each), as put, push, pull and import take them.
+void addSourcesAndTarget(CLI::App* command, std::vector<std::string>& paths,
+                         const std::string& description);
+// Adds -q,--quiet to `command`.
+void addQuietFlag(CLI::App* command, bool& quiet);
+// Whether long transfers draw a progress bar: standard error is a terminal and not `quiet`.
+bool progressWanted(bool quiet);
+
+// The name in a server's files area that `path` (SERVER:/dir/name) gives `localFile`: the
+// path itself, or, when `intoFolder` or the path is the root, the local file's name inside it.
+std::string remoteFileName(const NodePath& path, const std::string& localFile, bool intoFolder);
+
+// Prints the result of push and pull: `copies` is a list of {"from", "to", "bytes"}, shown
+// to people as "FROM -> TO (N bytes)" lines.
+void printCopies(Tool& tool, const nlohmann::json& copies, uint64_t totalBytes);
+
+// The size of the regular file `path`.
+uint64_t localFileSize(const std::string& path);
+// The whole regular file `path`, refused when larger than `limit` bytes.
+std::vector<unsigned char> readLocalFile(const std::string& path, uint64_t limit);
+// The last component of `path` ("a/b.mov" gives "b.mov").
+std::string baseName(const std::string& path);
+bool isLocalDirectory(const std::string& path);
+
+// A local file being written: created (or truncated) by the constructor, closed and checked
+// by close(); the destructor closes it without checking. "-" is standard output.
+class LocalOutput {
+public:
+    explicit LocalOutput(const std::string& path);
+    ~LocalOutput();
+    LocalOutput(const LocalOutput&) = delete;
+    LocalOutput& operator=(const LocalOutput&) = delete;
+
+    void write(const void* data, size_t size);
+    void close();
+
+private:
+    std::string path_;
+    FILE* file_;
+};
+
+}  // namespace vantrel_tool

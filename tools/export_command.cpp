@@ -1,0 +1,76 @@
+// vantrel export SERVER:/path/clip NAME [--frames RANGES]: a clip's frames as image files.
+#include "ClipFrames.h"
+#include "ImageFrames.h"
+#include "ToolCommands.h"
+#include "TransferSupport.h"
+
+namespace vantrel_tool {
+namespace {
+
+struct ExportOptions {
+    std::string clip;
+    std::string output;
+    std::string frames;
+    bool quiet = false;
+};
+
+void runExport(Tool& tool, const ExportOptions& options) {
+    const NodePath path = nodePathArgument(options.clip);
+    const FileNamePattern names = fileNameArgument(options.output);
+    VantrelNodeHandle clip = resolveClip(tool, path);
+    ClipReader reader(tool, clip);
+    try {
+        frameLayoutOf(reader.format());
+    } catch (const ImageError& error) {
+        throw ToolFailure(EXIT_SERVER_ERROR, error.what());
+    }
+    const FrameSelection selection = frameSelectionArgument(options.frames, reader.frameCount());
+    if (selection.size() > 1 && !names.numbered())
+        usageError("'" + options.output + "' has no frame number (such as %04d) for " +
+                   std::to_string(selection.size()) + " frames");
+    ProgressBar progress(stderr, progressWanted(options.quiet), "frames", selection.size(),
+                         selection.size() * reader.frameSize());
+    nlohmann::json files = nlohmann::json::array();
+    reader.read(selection, [&](size_t index, const std::vector<unsigned char>& bytes) {
+        const std::string name = names.name(index);
+        try {
+            writeFrameImage(name, reader.format(), bytes.data(), bytes.size());
+        } catch (const ImageError& error) {
+            usageError(error.what());
+        }
+        files.push_back({{"index", index}, {"file", name}});
+        progress.advance(1, bytes.size());
+    });
+    progress.finish();
+    const VantrelClipFormat& format = reader.format();
+    tool.print({{"clip", path.text()}, {"format", format.formatTag()}, {"files", files}},
+               [&](std::ostream& out) {
+                   out << "exported " << selection.size() << " frames of " << format.width() << "x"
+                       << format.height() << " " << format.formatTag() << " to " << options.output
+                       << "\n";
+               });
+}
+
+}  // namespace
+
+void add_export_command(CommandRegistry& registry) {
+    auto options = std::make_shared<ExportOptions>();
+    CLI::App* command = registry.add(
+        "export",
+        "Writes a clip's frames as image files (EXR, DPX, TIFF, PNG, JPEG, ...: the name's "
+        "extension chooses).",
+        "vantrel export "
+        "'127.0.0.1:7549:/Volume 1/Feature Film/Vault/Main/Reel 1/Colour Bars' "
+        "bars.%04d.png --frames 0-3");
+    command->add_option("clip", options->clip, "The clip (SERVER:/display/path)")->required();
+    command
+        ->add_option("name", options->output,
+                     "Image file name; %04d in it is the frame index (needed for several frames)")
+        ->required();
+    command->add_option("--frames", options->frames,
+                        "Frame indexes and ranges, such as 0-23,40 or 10- (default: every frame)");
+    addQuietFlag(command, options->quiet);
+    registry.setAction(command, [options](Tool& tool) { runExport(tool, *options); });
+}
+
+}  // namespace vantrel_tool

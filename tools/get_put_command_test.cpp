@@ -1,0 +1,187 @@
+// vantrel get and put: frames byte for byte, frame ranges, the progress bar on a terminal
+// only, exit statuses.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "ToolTestSupport.h"
+#include "TransferTestSupport.h"
+
+namespace {
+
+using tool_testing::readFile;
+using tool_testing::runOnTerminal;
+using tool_testing::runTool;
+using tool_testing::SampleServer;
+using tool_testing::TempDir;
+using tool_testing::ToolResult;
+using tool_testing::writeFile;
+
+// A sample clip of 3 frames of 8x4 RGB (96 bytes each).
+const std::string SHOT = "/Volume 1/Commercial/Shared Vault/Library A/Reel 1/Shot 010";
+const size_t FRAME_SIZE = 96;
+
+std::string randomBytes(size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& byte : bytes) byte = static_cast<char>(random());
+    return bytes;
+}
+
+// Puts `count` files of random frames into the sample clip (allocating beyond its 3 frames);
+// their bytes in frame order.
+std::vector<std::string> putFrames(const SampleServer& server, const TempDir& dir, size_t count) {
+    std::vector<std::string> frames, args{"put", "-q"};
+    for (size_t i = 0; i < count; ++i) {
+        frames.push_back(randomBytes(FRAME_SIZE, static_cast<unsigned>(i)));
+        args.push_back(dir / ("in" + std::to_string(i)));
+        writeFile(args.back(), frames.back());
+    }
+    args.push_back(server.node(SHOT));
+    const ToolResult put = runTool(args);
+    EXPECT_EQ(put.status, 0) << put.err;
+    EXPECT_NE(put.out.find("put " + std::to_string(count) + " frames"), std::string::npos)
+        << put.out;
+    return frames;
+}
+
+TEST(ToolGetPut, MultiFrameClipByteForByte) {
+    SampleServer server;
+    ASSERT_TRUE(server.running());
+    const TempDir dir;
+    const std::vector<std::string> frames = putFrames(server, dir, 7);
+
+    // One file per frame, numbered by frame index.
+    const ToolResult files = runTool({"get", server.node(SHOT), "-o", dir / "out.%03d.raw"});
+    ASSERT_EQ(files.status, 0) << files.err;
+    EXPECT_EQ(files.err, "");
+    for (size_t i = 0; i < frames.size(); ++i)
+        EXPECT_EQ(readFile(dir / ("out.00" + std::to_string(i) + ".raw")), frames[i]) << i;
+
+    // Standard output, in the order the ranges name.
+    const ToolResult out = runTool({"get", server.node(SHOT), "5-,0,2-3"});
+    ASSERT_EQ(out.status, 0) << out.err;
+    EXPECT_EQ(out.out, frames[5] + frames[6] + frames[0] + frames[2] + frames[3]);
+
+    // One file holding several frames, and the JSON account of it.
+    const ToolResult json = runTool({"--json", "get", server.node(SHOT), "1,4", "-o", dir / "two"});
+    ASSERT_EQ(json.status, 0) << json.err;
+    EXPECT_EQ(readFile(dir / "two"), frames[1] + frames[4]);
+    const nlohmann::json doc = nlohmann::json::parse(json.out);
+    EXPECT_EQ(doc["bytes"], 2 * FRAME_SIZE);
+    ASSERT_EQ(doc["frames"].size(), 2u);
+    EXPECT_EQ(doc["frames"][1]["index"], 4);
+}
+
+TEST(ToolGetPut, PutAtAnIndexKeepsTheOtherFramesAndPadsShortFiles) {
+    SampleServer server;
+    ASSERT_TRUE(server.running());
+    const TempDir dir;
+    const ToolResult before = runTool({"get", server.node(SHOT)});
+    ASSERT_EQ(before.out.size(), 3 * FRAME_SIZE) << before.err;
+    writeFile(dir / "short", "abc");
+    const ToolResult put =
+        runTool({"--json", "put", "--at", "4", dir / "short", server.node(SHOT)});
+    ASSERT_EQ(put.status, 0) << put.err;
+    EXPECT_EQ(nlohmann::json::parse(put.out)["allocated"], 2);  // frames 3 and 4
+
+    const ToolResult after = runTool({"get", server.node(SHOT)});
+    ASSERT_EQ(after.status, 0) << after.err;
+    EXPECT_EQ(after.out, before.out + std::string(FRAME_SIZE, '\0') + "abc" +
+                             std::string(FRAME_SIZE - 3, '\0'));
+}
+
+// The frame requests in the trace file `path` once it holds `count` of them: "ahead N" for
+// a read-ahead of frame N of its clip, "read N" for a read.
+std::vector<std::string> frameRequests(const std::string& path, size_t count) {
+    std::vector<std::string> requests;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (requests.size() < count && std::chrono::steady_clock::now() < end) {
+        requests.clear();
+        std::istringstream lines(readFile(path));
+        for (std::string line; std::getline(lines, line);) {
+            const size_t at = line.find("\tRead");
+            const size_t dot = line.find('.', at);
+            if (at == std::string::npos || dot == std::string::npos) continue;
+            const bool ahead = line.compare(at + 1, 9, "ReadAhead") == 0;
+            requests.push_back((ahead ? "ahead " : "read ") +
+                               line.substr(dot + 1, line.find(' ', dot) - dot - 1));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return requests;
+}
+
+// Frames are asked ahead in the order the ranges name, each once, before they are read.
+TEST(ToolGetPut, ReadsAheadTheFramesItReadsNext) {
+    const TempDir dir;
+    SampleServer server({"--no-discovery", "--trace", dir / "trace"});
+    ASSERT_TRUE(server.running());
+    const ToolResult get = runTool({"get", server.node(SHOT), "2,0-1", "-o", "/dev/null"});
+    ASSERT_EQ(get.status, 0) << get.err;
+    EXPECT_EQ(frameRequests(dir / "trace", 5),
+              (std::vector<std::string>{"ahead 0", "ahead 1", "read 2", "read 0", "read 1"}));
+}
+
+// The bar shows on a terminal (items, bytes, rate) and nowhere when piped or --quiet.
+TEST(ToolGetPut, ProgressBarOnlyOnATerminal) {
+    SampleServer server;
+    ASSERT_TRUE(server.running());
+    const TempDir dir;
+    const std::vector<std::string> get{"get", server.node(SHOT), "-o", dir / "f%d"};
+
+    const tool_testing::TerminalResult terminal = runOnTerminal(get);
+    EXPECT_EQ(terminal.status, 0) << terminal.screen;
+    EXPECT_NE(terminal.screen.find("\r[####################]  3/3 frames  0.0/0.0 MB"),
+              std::string::npos)
+        << terminal.screen;
+    EXPECT_NE(terminal.screen.find("MB/s"), std::string::npos) << terminal.screen;
+
+    std::vector<std::string> quiet = get;
+    quiet.push_back("--quiet");
+    const tool_testing::TerminalResult silent = runOnTerminal(quiet);
+    EXPECT_EQ(silent.status, 0) << silent.screen;
+    EXPECT_EQ(silent.screen.find("frames  "), std::string::npos) << silent.screen;
+
+    const ToolResult piped = runTool(get);
+    EXPECT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(piped.err, "");
+    EXPECT_EQ(piped.out.find('\r'), std::string::npos) << piped.out;
+}
+
+TEST(ToolGetPut, ExitStatuses) {
+    SampleServer server;
+    ASSERT_TRUE(server.running());
+    const TempDir dir;
+    writeFile(dir / "big", std::string(FRAME_SIZE + 1, 'x'));
+    writeFile(dir / "fits", std::string(FRAME_SIZE, 'x'));
+    tool_testing::expectFailures({
+        {{"get", server.node("/Volume 1/Nowhere")}, 1, "Nowhere"},
+        {{"get", server.node("/Volume 1")}, 1, "'/Volume 1' is not a clip"},
+        {{"get", server.node(SHOT), "0-3"}, 2, "frame 3 is beyond the clip's 3 frames"},
+        {{"get", server.node(SHOT), "2-1"}, 2, "runs backwards"},
+        {{"get", server.node(SHOT), "-o", dir / "f%s"}, 2, "'%s'"},
+        {{"get", server.node(SHOT), "--json"}, 2, "--json needs --output"},
+        {{"get", server.node(SHOT), "-o", dir / "no/such/folder/f"},
+         2,
+         "No such file or directory"},
+        {{"get"}, 2, "clip is required"},
+        {{"put", dir / "fits"}, 2, "At least 2"},
+        {{"put", dir / "big", server.node(SHOT)}, 2, "97 bytes, more than the 96"},
+        {{"put", dir / "missing", server.node(SHOT)}, 2, "No such file or directory"},
+        {{"put", dir / "fits", server.node("/Volume 1/Nowhere")}, 1, "Nowhere"},
+        {{"put", "--at", "x", dir / "fits", server.node(SHOT)}, 2, "--at"},
+    });
+
+    const std::string clip = server.node(SHOT);
+    server.stop();
+    tool_testing::expectFailures({{{"get", clip}, 3, "cannot reach server"},
+                                  {{"put", dir / "fits", clip}, 3, "cannot reach server"}});
+}
+
+}  // namespace
