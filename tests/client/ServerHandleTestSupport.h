@@ -3,6 +3,7 @@
 #pragma once
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <ftw.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -38,6 +39,16 @@ inline int freeLoopbackPort() {
     return port;
 }
 
+// The number of descriptors the process has open.
+inline int openDescriptors() {
+    int count = 0;
+    if (DIR* dir = ::opendir("/proc/self/fd")) {
+        while (::readdir(dir) != nullptr) ++count;
+        ::closedir(dir);
+    }
+    return count - 3;  // ".", ".." and the directory's own descriptor
+}
+
 // A temporary directory, removed with its contents.
 class TempDir {
 public:
@@ -66,10 +77,17 @@ private:
 // first start and kept on restart().
 class TestServer {
 public:
+    enum class Tree { EMPTY, SAMPLE };
+
     // `extraArgs` are passed before the tree directory; `config`, when not empty, becomes the
-    // server's configuration file.
-    explicit TestServer(std::vector<std::string> extraArgs = {}, const std::string& config = "")
+    // server's configuration file; Tree::SAMPLE starts on the sample tree (--init-sample).
+    explicit TestServer(std::vector<std::string> extraArgs = {}, const std::string& config = "",
+                        Tree tree = Tree::EMPTY)
         : extraArgs_(std::move(extraArgs)) {
+        using vantreld::testing::VantreldProcess;
+        if (tree == Tree::SAMPLE &&
+            VantreldProcess({"--init-sample", dir_ / tree_}).waitForExit(20000) != 0)
+            return;
         if (!config.empty()) {
             std::ofstream(dir_ / "server.cfg") << config;
             extraArgs_.insert(extraArgs_.end(), {"--config", dir_ / "server.cfg"});
@@ -86,6 +104,11 @@ public:
     // "127.0.0.1:PORT"
     std::string id() const { return "127.0.0.1:" + std::to_string(port_); }
 
+    // Sends `signal` to the server process (SIGSTOP: it still takes connections, through the
+    // system's listen queue, but answers nothing until SIGCONT).
+    void signal(int signal) {
+        if (process_) process_->kill(signal);
+    }
     // Kills the server (SIGKILL: no goodbye to its clients) and waits for its end.
     void kill() {
         if (!process_) return;
@@ -131,6 +154,15 @@ private:
     std::string tree_ = "tree";
     int port_ = 0;
     int framePort_ = 0;  // kept on restart, like the node port
+};
+
+// The application's call ceiling (VantrelClientSetCallTimeout) for a scope.
+class CallCeiling {
+public:
+    explicit CallCeiling(unsigned int ms) { VantrelClientSetCallTimeout(ms); }
+    ~CallCeiling() { VantrelClientSetCallTimeout(0); }
+    CallCeiling(const CallCeiling&) = delete;
+    CallCeiling& operator=(const CallCeiling&) = delete;
 };
 
 // Sets the character-type locale for a scope.

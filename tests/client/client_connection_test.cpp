@@ -329,12 +329,7 @@ private:
     int port_ = 0;
 };
 
-// The application's call ceiling for a scope.
-class CallCeiling {
-public:
-    explicit CallCeiling(unsigned int ms) { VantrelClientSetCallTimeout(ms); }
-    ~CallCeiling() { VantrelClientSetCallTimeout(0); }
-};
+using client_testing::CallCeiling;
 
 // VANTREL_CALL_TIMEOUT_MS set in the environment for a scope, and read again as when the
 // library is loaded.

@@ -92,6 +92,8 @@ TEST_F(EventMonitorTest, ARefusedRegistrationRecordsNothing) {
     EXPECT_STREQ("No such node: clip 3", handle_.lastError());
     server_.clearRequests();
     EXPECT_FALSE(handle_.unregisterEventHandler(VantrelNodeId("clip 3"), &handler));
+    EXPECT_STREQ("Not registered for events of node 'clip 3'.", handle_.lastError())
+        << "not the text of the refused registration";
     EXPECT_TRUE(server_.requests().empty());
 }
 

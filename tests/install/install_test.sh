@@ -6,7 +6,8 @@
 #     command (`pkg-config --cflags --libs vantrel`) each build consumer/list_children.cpp;
 #   - both programs load the library from the prefix by its soname and list a node of the
 #     sample tree served by the installed vantreld on loopback;
-#   - the installed vantrel tool, when the tree has one, loads the installed library too.
+#   - the installed vantrel tool, when the tree has one, loads the installed library too, and so
+#     does the installed Python module, which lists the same node.
 # Nothing is rebuilt: the install copies the build's own files. Run it inside a private network
 # namespace (CTest does, through scripts/test.sh).
 #
@@ -94,5 +95,18 @@ tool=$prefix/bin/vantrel
 if [ -e "$tool" ]; then
   [ "$(loaded_library "$tool")" = "$library" ] || fail "$tool does not load $library"
   "$tool" --help >/dev/null || fail "$tool --help failed"
+fi
+# The Python module, when the build has one and it is uninstrumented (an instrumented one needs
+# the sanitizer's run-time preloaded into the interpreter).
+module=$(find "$prefix" -path '*/dist-packages/vantrel/_vantrel*.so' | head -n 1)
+if [ -n "$module" ] && ! ldd "$module" | grep -q 'lib[at]san'; then
+  step "the installed Python module"
+  [ "$(loaded_library "$module")" = "$library" ] || fail "$module does not load $library"
+  names=$(cd "$work" && PYTHONPATH=${module%/vantrel/*} /usr/bin/python3 -c '
+import sys, vantrel
+with vantrel.Client():
+    print("\n".join(c.name for c in vantrel.Server(sys.argv[1]).resolve(sys.argv[2]).children))
+' "127.0.0.1:$port" "$reel") || fail "the Python module failed: $names"
+  [ "$names" = $'Shot 010\nShot 020' ] || fail "the Python module listed:"$'\n'"$names"
 fi
 echo "install test: passed"

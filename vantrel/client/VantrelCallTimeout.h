@@ -1,6 +1,8 @@
 // The ceiling on the time of every remote call the library makes: connecting and logging in,
 // each request and its reply, node, server-level and ping calls alike. Each call keeps its own
-// limit (100,000,000 ms for most, the caller's for ping) when that is shorter.
+// limit (100,000,000 ms for most, the caller's for ping) when that is shorter. On the frame
+// port (frames, streams, files) it bounds the connect and each wait for the next bytes of a
+// transfer, so that a large transfer that keeps moving is not cut short.
 //
 // The ceiling is, in order of precedence: what the application set (VantrelClientSetCallTimeout),
 // else the environment variable VANTREL_CALL_TIMEOUT_MS (a whole number of milliseconds, read

@@ -207,6 +207,9 @@ bool VantrelEventMonitor::Connection::unregisterHandler(const VantrelNodeId& nod
         Vantrel::CoMutexGuard guard(changesLock_);
         switch (subjects_->remove(node, handler)) {
             case Subjects::Removal::NODE_ABSENT:
+                // Said here: the last error would otherwise be that of some earlier failure.
+                setModule(__FILE__, __LINE__)
+                    .postError("Not registered for events of node '%s'.", node.id());
                 done = false;
                 break;
             case Subjects::Removal::HANDLERS_LEFT:

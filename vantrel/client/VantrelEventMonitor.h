@@ -73,7 +73,8 @@ public:
         // in getLastError(), when the first handler of a node cannot be registered (nothing is
         // recorded then).
         bool registerHandler(const VantrelNodeId& node, VantrelNodeEvent::Handler* handler);
-        // False when the node has no handlers here (no traffic) or when removing its last
+        // False when the node has no handlers here (no traffic; "Not registered for events of
+        // node 'ID'.") or when removing its last
         // handler could not be told to the server (the node then stays, without handlers, and
         // is registered again after the next reconnection).
         bool unregisterHandler(const VantrelNodeId& node, VantrelNodeEvent::Handler* handler);

@@ -75,6 +75,7 @@ void VantrelFrameClientAPI::sendRequest(VantrelFrameConnection& connection, Wire
                                         const char* argument, long number) {
     const char* name = Wire::commandName(command);
     if (traceOn()) CO_MSG_DEBUG("Calling %s(%s, %ld)", name, argument, number);
+    connection.beginRequest();
     // Frames cost no allocation: the header of a usual frame id fits on the stack.
     char small[256];
     const size_t length = Wire::formatRequestHeader(small, sizeof small, name, argument, number);
@@ -86,6 +87,7 @@ void VantrelFrameClientAPI::sendRequest(VantrelFrameConnection& connection, Wire
 void VantrelFrameClientAPI::sendCommand(VantrelFrameConnection& connection, Wire::Command command) {
     const char* name = Wire::commandName(command);
     if (traceOn()) CO_MSG_DEBUG("Calling %s()", name);
+    connection.beginRequest();
     const std::string bare = Wire::bareCommand(name);
     connection.send(bare.data(), bare.size());
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "loggerBase/CoException.h"
+#include "vantrel/client/VantrelCallTimeout.h"
 #include "vantrel/protocol/FrameWire.h"
 
 namespace {
@@ -17,6 +18,13 @@ int tcpBufferSize() {
     const char* value = std::getenv("KQ_VANTREL_TCP_BUF_SIZE");
     const int size = value != nullptr ? std::atoi(value) : 0;
     return size > 0 ? size : 0;
+}
+
+// The connect time limit in seconds: CONNECT_TIMEOUT_SECONDS, or the call ceiling (rounded up)
+// when that is shorter.
+int connectTimeoutSeconds() {
+    const uint32_t ceilingSeconds = VantrelCallTimeout::ceiling() / 1000 + 1;
+    return static_cast<int>(std::min<uint32_t>(CONNECT_TIMEOUT_SECONDS, ceilingSeconds));
 }
 
 [[noreturn]] void fire(const std::string& text) {
@@ -45,7 +53,10 @@ void VantrelFrameConnection::replaceDescriptor(Vantrel::CoIoTcpDescriptor* descr
 }
 
 void VantrelFrameConnection::ensureConnected() {
-    if (descriptor_ != nullptr) return;  // only this thread changes the pointer
+    if (descriptor_ != nullptr) {  // only this thread changes the pointer
+        descriptor_->setIdleLimit(VantrelCallTimeout::ceiling());
+        return;
+    }
     const VantrelDaemonInfo* record = provider_->getDaemonInfo();
     if (record == nullptr) fire(provider_->lastError());
     std::string pending = "No data interface found";
@@ -54,9 +65,10 @@ void VantrelFrameConnection::ensureConnected() {
     for (int i = 0; i < VantrelDaemonInfo::MAX_IPS && *record->getFrameIPAddr(i) != '\0'; ++i) {
         std::unique_ptr<Vantrel::CoIoTcpDescriptor> candidate(
             new Vantrel::CoIoTcpDescriptor(record->getFrameIPAddr(i), port, sendBufferSize_,
-                                           receiveBufferSize_, CONNECT_TIMEOUT_SECONDS));
+                                           receiveBufferSize_, connectTimeoutSeconds()));
         pending = candidate->lastError();
         if (pending.empty()) {
+            candidate->setIdleLimit(VantrelCallTimeout::ceiling());
             replaceDescriptor(candidate.release());
             return;
         }
@@ -99,6 +111,10 @@ void VantrelFrameConnection::receive(void* buffer, size_t length) {
         bytes += slice;
         length -= slice;
     }
+}
+
+void VantrelFrameConnection::beginRequest() {
+    if (descriptor_ != nullptr && !descriptor_->isActive()) disconnect();
 }
 
 void VantrelFrameConnection::stop() {

@@ -3,14 +3,22 @@
 //
 // It connects lazily, on the first send or receive, to the data addresses of the record its
 // provider supplies (each in turn, on the record's frame port, 7550 when that is 0, with a
-// connect time limit of 10 seconds), and drops the connection after any failure: the
-// provider's record is invalidated and the next send or receive connects again from a freshly
-// obtained record. There is no retry within one call.
+// connect time limit of 10 seconds, or the call ceiling of VantrelCallTimeout when that is
+// shorter), and drops the connection after any failure: the provider's record is invalidated
+// and the next send or receive connects again from a freshly obtained record. There is no
+// retry within one call; but a connection that the peer closed while it was idle (a server
+// restarted between two calls) is noticed when the next request begins (beginRequest) and
+// replaced the same way, so that request does not fail.
+//
+// Every wait of a send or receive for the next bytes is bounded by the call ceiling: one in
+// which nothing moves for that long fails with the timed-out text (a transfer that keeps
+// moving may take longer in all).
 //
 // Environment: KQ_VANTREL_TCP_BUF_SIZE, the kernel's send and receive buffer sizes of the
 // socket (unset or 0: the system's defaults), read at construction.
 //
 // Ownership: the provider is not owned and must outlive the connection; the socket is owned.
+//
 // Failure: send, receive and connecting throw Vantrel::CoException (texts below).
 // Threads: one thread at a time sends and receives; stop() may be called from any thread
 // while a send or receive blocks, and makes it fail ("Cannot read data on socket: ..." with
@@ -32,6 +40,10 @@ public:
     VantrelFrameConnection(const VantrelFrameConnection&) = delete;
     VantrelFrameConnection& operator=(const VantrelFrameConnection&) = delete;
 
+    // Called before the first byte of each request: drops the connection when the peer has
+    // closed it (and invalidates the record), so that the request connects afresh. Never
+    // throws; no traffic.
+    void beginRequest();
     // Writes all `length` bytes. Throws the descriptor's error text on a short write.
     void send(const void* data, size_t length);
     // Reads exactly `length` bytes into `buffer`. Throws "Connection closed", "Operation

@@ -211,11 +211,12 @@ FrameStorage::IncomingFile::~IncomingFile() {
 }
 
 void FrameStorage::IncomingFile::write(const char* bytes, size_t size) {
-    while (size > 0 && !failed_) {
+    while (size > 0 && writeError_ == 0) {
         const ssize_t n = ::write(fd_, bytes, size);
         if (n < 0 && errno == EINTR) continue;
-        failed_ = n <= 0;
-        if (n > 0) {
+        if (n <= 0) {
+            writeError_ = n < 0 ? errno : EIO;
+        } else {
             bytes += n;
             size -= static_cast<size_t>(n);
         }
@@ -223,8 +224,11 @@ void FrameStorage::IncomingFile::write(const char* bytes, size_t size) {
 }
 
 void FrameStorage::IncomingFile::commit() {
-    if (failed_ || (sync_ == ServerFiles::Sync::DURABLE && ::fsync(fd_) != 0))
-        throw ServerError("Cannot write '" + target_ + "': " + std::strerror(errno));
+    // The error of the write itself: errno has been through other calls since.
+    if (writeError_ == 0 && sync_ == ServerFiles::Sync::DURABLE && ::fsync(fd_) != 0)
+        writeError_ = errno;
+    if (writeError_ != 0)
+        throw ServerError("Cannot write '" + target_ + "': " + std::strerror(writeError_));
     ServerFiles::rename(temp_, target_, sync_);
     committed_ = true;
 }

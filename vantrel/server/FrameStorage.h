@@ -81,7 +81,7 @@ public:
         const std::string temp_;
         const ServerFiles::Sync sync_;
         int fd_;
-        bool failed_ = false;
+        int writeError_ = 0;  // errno of the first write that failed
         bool committed_ = false;
     };
 

@@ -447,8 +447,17 @@ void NodeStore::commitNewNode(const Node& node) {
     const std::string temp = folder + ServerFiles::TEMP_SUFFIX;
     ServerFiles::removeTree(temp);
     ServerFiles::makeDirectory(temp);
-    ServerFiles::writeFileAtomically(temp + "/" + MANIFEST, manifestText(node), sync_);
-    ServerFiles::rename(temp, folder, sync_);
+    try {
+        ServerFiles::writeFileAtomically(temp + "/" + MANIFEST, manifestText(node), sync_);
+        ServerFiles::rename(temp, folder, sync_);
+    } catch (const FileError&) {
+        // Not committed: the half-made folder goes now rather than at the next load.
+        try {
+            ServerFiles::removeTree(temp);
+        } catch (const FileError&) {  // what stays is removed at the next load
+        }
+        throw;
+    }
 }
 
 std::string NodeStore::manifestText(const Node& node) const {

@@ -42,7 +42,8 @@ public:
     static std::string readFile(const std::string& path, size_t maxBytes = SIZE_MAX);
     // Size in bytes of a file; 0 when it is missing.
     static uint64_t fileSize(const std::string& path);
-    // Replaces (or creates) `path` with `bytes` atomically.
+    // Replaces (or creates) `path` with `bytes` atomically. On failure (a full disk, say) the
+    // temporary file is removed at once: it would hold on to space until the next load.
     static void writeFileAtomically(const std::string& path, const std::string& bytes, Sync sync);
     // Creates `path` (its parent must exist); an existing directory is fine.
     static void makeDirectory(const std::string& path);

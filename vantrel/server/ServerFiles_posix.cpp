@@ -101,14 +101,18 @@ uint64_t ServerFiles::fileSize(const std::string& path) {
 void ServerFiles::writeFileAtomically(const std::string& path, const std::string& bytes,
                                       Sync sync) {
     const std::string temp = path + TEMP_SUFFIX;
-    {
-        Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-        if (fd.get() < 0) fail("Cannot create", temp, errno);
+    Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (fd.get() < 0) fail("Cannot create", temp, errno);
+    try {
         writeAll(fd.get(), bytes, temp);
         if (sync == Sync::DURABLE && ::fsync(fd.get()) != 0) fail("Cannot flush", temp, errno);
         if (const int error = fd.closeNow()) fail("Cannot close", temp, error);
+        rename(temp, path, sync);
+    } catch (const FileError&) {
+        // A half-written temporary file would hold on to space a full disk needs back.
+        ::unlink(temp.c_str());
+        throw;
     }
-    rename(temp, path, sync);
 }
 
 void ServerFiles::makeDirectory(const std::string& path) {

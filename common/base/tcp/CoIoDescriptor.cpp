@@ -1,5 +1,7 @@
 #include "tcp/CoIoDescriptor.h"
 
+#include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstring>
 
@@ -11,6 +13,27 @@ namespace {
 const int SLICE_MS = CoIoDescriptor::IO_WAIT_RESOLUTION * 1000;
 
 int clampToInt(unsigned int value) { return value > INT_MAX ? INT_MAX : static_cast<int>(value); }
+
+// The time one wait of a blocking operation may still take under an idle limit (0: none),
+// handed out in slices.
+class IdleClock {
+public:
+    explicit IdleClock(unsigned int limitMs)
+        : limited_(limitMs > 0),
+          end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs)) {}
+    int nextSliceMs() const {
+        if (!limited_) return SLICE_MS;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              end_ - std::chrono::steady_clock::now())
+                              .count();
+        return static_cast<int>(std::max<long long>(0, std::min<long long>(left, SLICE_MS)));
+    }
+    bool over() const { return limited_ && std::chrono::steady_clock::now() >= end_; }
+
+private:
+    const bool limited_;
+    const std::chrono::steady_clock::time_point end_;
+};
 
 }  // namespace
 
@@ -39,28 +62,39 @@ int CoIoDescriptor::failNotConnected(int result) {
 }
 
 bool CoIoDescriptor::awaitReadable() {
+    const IdleClock idle(idleLimitMs_);
     for (;;) {
         int ready = 0;
-        const WaitOutcome outcome = waitFor(WAIT_READ, SLICE_MS, ready);
+        const WaitOutcome outcome = waitFor(WAIT_READ, idle.nextSliceMs(), ready);
         if (outcome == WAIT_READY) return true;
         if (outcome == WAIT_FAILED) {
             if (takeWaitFailure()) continue;
             return false;
         }
-        if (stopped_) {
-            setLastError(IO_ERR_CONNECTION_ABORTED);
-            return false;
-        }
+        if (stoppedOrIdleTooLong(idle.over())) return false;
     }
+}
+
+bool CoIoDescriptor::stoppedOrIdleTooLong(bool idleOver) {
+    if (stopped_) {
+        setLastError(IO_ERR_CONNECTION_ABORTED);
+        return true;
+    }
+    if (idleOver) {
+        setLastError(IO_ERR_TIMED_OUT);
+        return true;
+    }
+    return false;
 }
 
 bool CoIoDescriptor::awaitWritable() {
     // Only a hang-up of the peer is watched, not mere readability: data the peer sent and we
     // have not read yet must neither stop the write nor turn this wait into a busy loop.
     int events = WAIT_WRITE | WAIT_PEER_HANGUP;
+    const IdleClock idle(idleLimitMs_);
     for (;;) {
         int ready = 0;
-        const WaitOutcome outcome = waitFor(events, SLICE_MS, ready);
+        const WaitOutcome outcome = waitFor(events, idle.nextSliceMs(), ready);
         if (outcome == WAIT_FAILED) {
             if (takeWaitFailure()) continue;
             return false;
@@ -75,10 +109,7 @@ bool CoIoDescriptor::awaitWritable() {
             events = WAIT_WRITE;
         }
         if (outcome == WAIT_READY && (ready & WAIT_WRITE)) return true;
-        if (stopped_) {
-            setLastError(IO_ERR_CONNECTION_ABORTED);
-            return false;
-        }
+        if (stoppedOrIdleTooLong(idle.over())) return false;
     }
 }
 

@@ -3,7 +3,7 @@
 // Reads and writes come in three flavours: one attempt (nonBlocking*), one attempt after a
 // bounded wait (*Select), and all-or-nothing (blocking*). The blocking operations wait in slices
 // of IO_WAIT_RESOLUTION seconds and look at the stop flag between slices, so stop() from another
-// thread makes them give up within about a second.
+// thread makes them give up within about a second; an idle limit (setIdleLimit) bounds them too.
 //
 // Ownership: the descriptor owns its handle and closes it in its destructor; it cannot be
 // copied.
@@ -88,6 +88,10 @@ public:
 
     void stop() { stopped_ = true; }
     bool ioStopped() const { return stopped_; }
+    // Bounds each wait of the blocking operations: a wait in which no byte can move for `ms`
+    // milliseconds fails with the timed-out text (0, the default: waits without bound). A
+    // transfer that keeps moving never runs out. Set by the thread doing the I/O.
+    void setIdleLimit(unsigned int ms) { idleLimitMs_ = ms; }
 
     // Reads one line with blockingRead, a byte at a time, and returns it without its line feed,
     // terminated, with its length as the result. A line longer than size - 1 bytes comes back as
@@ -135,12 +139,16 @@ private:
     bool awaitReadable();
     // The same for room to write; also fails with the reset text when the peer has closed.
     bool awaitWritable();
+    // After a wait slice without the awaited event: true (with the aborted or the timed-out
+    // text) when stop() came or the idle limit has run out (`idleOver`).
+    bool stoppedOrIdleTooLong(bool idleOver);
     // The not-connected failure of operations called on a closed descriptor.
     int failNotConnected(int result);
 
     int id_;
     std::string lastError_;
     std::atomic<bool> stopped_;  // set by any thread, read by the one doing I/O
+    unsigned int idleLimitMs_ = 0;
 };
 
 }  // namespace Vantrel

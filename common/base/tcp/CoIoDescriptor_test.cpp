@@ -264,6 +264,36 @@ TEST(CoIoDescriptorStop, StopBeforeTheCallIsForgotten) {
     EXPECT_FALSE(pair.client.ioStopped());
 }
 
+TEST(CoIoDescriptorIdleLimit, ASilentPeerEndsReadsAndWritesWithTheTimedOutText) {
+    ConnectedPair pair(4096, 4096);
+    ASSERT_TRUE(pair.client.isValid()) << pair.client.lastError();
+    pair.client.setIdleLimit(200);
+    char buf[10];
+    EXPECT_EQ(-1, pair.client.blockingRead(buf, sizeof buf));
+    EXPECT_EQ(textOf(CoIoDescriptor::IO_ERR_TIMED_OUT), pair.client.lastError());
+    const std::string block(64 << 20, 'w');  // far more than the peer's buffers hold
+    EXPECT_EQ(-1, pair.client.blockingWrite(block.data(), block.size()));
+    EXPECT_EQ(textOf(CoIoDescriptor::IO_ERR_TIMED_OUT), pair.client.lastError());
+}
+
+TEST(CoIoDescriptorIdleLimit, AReadThatKeepsMovingOutlastsTheLimit) {
+    ConnectedPair pair;
+    ASSERT_TRUE(pair.client.isValid()) << pair.client.lastError();
+    pair.client.setIdleLimit(1000);
+    const std::string sent(30, 't');
+    std::thread trickle([&] {
+        for (char c : sent) {  // 1.5 s in all, a byte every 50 ms
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            pair.peer.sendAll(std::string(1, c));
+        }
+    });
+    std::string got(sent.size(), '\0');
+    EXPECT_EQ(static_cast<int>(got.size()), pair.client.blockingRead(&got[0], got.size()))
+        << pair.client.lastError();
+    trickle.join();
+    EXPECT_EQ(sent, got);
+}
+
 TEST(CoIoDescriptorReadLine, LinesAreCutToTheBufferAndTheStreamStaysInStep) {
     ConnectedPair pair;
     ASSERT_TRUE(pair.client.isValid()) << pair.client.lastError();

@@ -1,0 +1,123 @@
+// Shared pieces of the Python module: the state behind a Python Server, the helper that runs
+// a library call with the interpreter lock released, and the module's exceptions.
+//
+// Threads: a ServerState is reached from any Python thread and, for events, from the
+// library's event thread. Calls on its handle (and on the node handles made on it) take turns
+// under `callMutex`, always taken with the interpreter lock released, so no thread ever holds
+// the mutex while it waits for the interpreter lock. stop() uses a handle of its own and never
+// waits for `callMutex`, so it can cut short the call holding it.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+
+#include "vantrel/client/VantrelClientAPI.h"
+
+namespace vantrel_python {
+
+namespace py = pybind11;
+
+// A failure reported to Python as one of the module's exception classes.
+class Failure : public std::runtime_error {
+public:
+    enum class Kind { GENERAL, CONNECTION, NOT_FOUND, STOPPED, FRAME_FORMAT };
+    Failure(Kind kind, const std::string& text) : std::runtime_error(text), kind_(kind) {}
+    Kind kind() const { return kind_; }
+
+private:
+    Kind kind_;
+};
+
+// Creates the exception classes in `module` and translates Failure into them.
+void defineErrors(py::module_& module);
+
+// One initialisation of the library, undone by the destructor. The library counts its inits
+// and uninits but wants them from one thread at a time: every one made here takes one
+// process-wide mutex, whatever thread makes it (Servers may go on any Python thread).
+// Only the first init and the last uninit act, and the last one only goes with the last
+// object that uses the library, so they never meet a thread that is still using it.
+class LibraryInit {
+public:
+    enum class Context { REQUIRED, NOT_REQUIRED };
+
+    // Throws Failure when the library cannot start, or with Context::REQUIRED when no Client
+    // context is active (every Server, discovery call, ... needs one).
+    explicit LibraryInit(Context context);
+    ~LibraryInit();
+    LibraryInit(const LibraryInit&) = delete;
+    LibraryInit& operator=(const LibraryInit&) = delete;
+
+    // The number of active Client contexts.
+    static std::atomic<int>& activeContexts();
+
+private:
+    VantrelClient client_;
+};
+
+class EventHandler;
+
+// Everything one Python Server object owns; Nodes and watches hold it by shared_ptr, so the
+// server handle outlives every node handle made on it.
+struct ServerState {
+    explicit ServerState(const VantrelServerId& id);
+    ~ServerState();
+
+    // Unregisters every watch that is left and lets their callables go. Call with the
+    // interpreter lock held (it is released for the network calls).
+    void dropWatches();
+
+    LibraryInit library{LibraryInit::Context::REQUIRED};
+    const std::string idText;     // the id as given, readable from any thread
+    VantrelServerHandle handle;   // calls and node handles, under callMutex
+    VantrelServerHandle stopper;  // stop() only, under stopMutex
+    VantrelServerHandle events;   // watch registrations, under eventsMutex
+    std::mutex callMutex;
+    std::mutex stopMutex;
+    std::mutex eventsMutex;
+    std::string stopMessage;       // the message of the last stop(), under stopMutex
+    std::map<int, std::unique_ptr<EventHandler>> watches;  // under eventsMutex
+    int nextWatch = 1;                                     // under eventsMutex
+
+    // Whether a failure with `text` is a call cut short by stop(): the library reports it with
+    // stop's message, whether the stop came while the call waited or while it got going.
+    bool stoppedWith(const std::string& text);
+};
+
+using ServerPtr = std::shared_ptr<ServerState>;
+
+// Makes a ServerState owned by a shared_ptr whose deleter releases the interpreter lock while
+// the handles close (they may talk to the server).
+ServerPtr makeServerState(const VantrelServerId& id);
+
+// The Failure for a call of `server` that answered false with `text`.
+Failure failureOf(const std::string& text, bool stopped);
+
+// Runs `operation` (a callable answering bool) with the interpreter lock released and the
+// server's call mutex held; on false throws the Failure for the handle's last error.
+template <class Operation>
+void callServer(ServerState& server, Operation&& operation) {
+    std::string error;
+    bool stopped = false;
+    {
+        py::gil_scoped_release released;
+        std::lock_guard<std::mutex> lock(server.callMutex);
+        if (operation()) return;
+        error = server.handle.lastError();
+        stopped = server.stoppedWith(error);
+    }
+    throw failureOf(error, stopped);
+}
+
+// Binders, one per part of the module.
+void bindFormats(py::module_& module);
+void bindServers(py::module_& module);
+void bindNodes(py::module_& module);
+void bindEvents(py::module_& module);
+
+}  // namespace vantrel_python

@@ -1,0 +1,112 @@
+// Events: Server.watch(node, callback) and the Watch it returns.
+#include <pybind11/stl.h>
+
+#include "EventHandler.h"
+#include "Node.h"
+#include "rcApi/rcAttrStream.h"
+
+namespace vantrel_python {
+
+void EventHandler::handleEvent(const VantrelNodeEvent& event) {
+    if (_Py_IsFinalizing()) return;  // taking the lock now would never return
+    py::gil_scoped_acquire acquired;
+    const std::string context = "vantrel watch callback for node " + nodeId_;
+    try {
+        callback_(Event{event.getNodeId().id(), event.getType().c_str(),
+                        detailsOf(event.getDetails())});
+    } catch (py::error_already_set& raised) {
+        raised.discard_as_unraisable(context.c_str());
+    } catch (const std::exception& failure) {
+        PyErr_SetString(PyExc_RuntimeError, failure.what());
+        PyErr_WriteUnraisable(py::str(context).ptr());
+    }
+}
+
+py::dict EventHandler::detailsOf(const VantrelDictionary& details) {
+    py::dict fields;
+    const Vantrel::rcAttrStream stream(details.getStream());
+    Vantrel::rcAttrStream::ConstIterator it(stream);
+    unsigned namePos = 0, nameLen = 0, valuePos = 0, valueLen = 0;
+    while (it.next(namePos, nameLen, valuePos, valueLen)) {
+        const std::string& data = it.getData();
+        fields[py::str(data.substr(namePos, nameLen))] = py::reinterpret_steal<py::str>(
+            PyUnicode_DecodeUTF8(data.data() + valuePos, valueLen, "replace"));
+    }
+    return fields;
+}
+
+namespace {
+
+// What watch() returns: cancel() (or leaving its 'with' block) stops the callbacks.
+struct Watch {
+    ServerPtr server;
+    int key;
+};
+
+Watch watch(const ServerPtr& server, py::object node, py::object callback) {
+    if (!PyCallable_Check(callback.ptr())) throw py::type_error("callback must be callable");
+    const std::string id = py::isinstance<Node>(node) ? node.attr("id").cast<std::string>()
+                                                      : node.cast<std::string>();
+    auto handler = std::make_unique<EventHandler>(id, std::move(callback));
+    std::string error;
+    int key = 0;
+    {
+        py::gil_scoped_release released;
+        std::lock_guard<std::mutex> lock(server->eventsMutex);
+        if (server->events.registerEventHandler(VantrelNodeId(id.c_str()), handler.get())) {
+            key = server->nextWatch++;
+            server->watches[key] = std::move(handler);
+        } else {
+            error = server->events.lastError();
+        }
+    }
+    if (key == 0) throw failureOf(error, false);
+    return Watch{server, key};
+}
+
+// Unregisters watch `key`; once this returns its callback does not run and will not run again.
+void cancel(Watch& watch) {
+    ServerState& server = *watch.server;
+    std::unique_ptr<EventHandler> handler;
+    std::string error;
+    {
+        py::gil_scoped_release released;
+        std::lock_guard<std::mutex> lock(server.eventsMutex);
+        auto found = server.watches.find(watch.key);
+        if (found == server.watches.end()) return;
+        if (server.events.unregisterEventHandler(VantrelNodeId(found->second->nodeId().c_str()),
+                                                 found->second.get())) {
+            handler = std::move(found->second);
+            server.watches.erase(found);
+        } else {
+            error = server.events.lastError();
+        }
+    }
+    if (!handler) throw failureOf(error, false);
+}
+
+}  // namespace
+
+void bindEvents(py::module_& module) {
+    py::class_<Event>(module, "Event", "One change the server reported on a watched node.")
+        .def_readonly("node_id", &Event::nodeId)
+        .def_readonly("type", &Event::type)
+        .def_readonly("details", &Event::details)
+        .def("__repr__", [](const Event& event) {
+            return "Event(" + event.type + " on '" + event.nodeId + "', " +
+                   py::repr(event.details).cast<std::string>() + ")";
+        });
+
+    py::class_<Watch>(module, "Watch", "A callback registered for a node's events.")
+        .def("cancel", &cancel)
+        .def("__enter__", [](Watch& watch) -> Watch& { return watch; },
+             py::return_value_policy::reference_internal)
+        .def("__exit__", [](Watch& watch, py::args) { cancel(watch); });
+
+    py::class_<ServerState, ServerPtr> server =
+        py::reinterpret_borrow<py::class_<ServerState, ServerPtr>>(module.attr("Server"));
+    server.def("watch", &watch, py::arg("node"), py::arg("callback"));
+    server.def("unwatch", [](const ServerPtr&, Watch& w) { cancel(w); }, py::arg("watch"));
+}
+
+}  // namespace vantrel_python

@@ -1,0 +1,38 @@
+// The life of a ServerState: its handles and the watches left on it.
+#include "EventHandler.h"
+
+namespace vantrel_python {
+
+ServerState::ServerState(const VantrelServerId& id)
+    : idText(VantrelServerId(id).getId()), handle(id), stopper(id), events(id) {}
+
+ServerPtr makeServerState(const VantrelServerId& id) {
+    // Only Python objects hold the state, so the last one goes with the interpreter lock held.
+    return ServerPtr(new ServerState(id), [](ServerState* state) {
+        state->dropWatches();
+        py::gil_scoped_release released;  // closing the handles may talk to the server
+        delete state;
+    });
+}
+
+ServerState::~ServerState() = default;
+
+bool ServerState::stoppedWith(const std::string& text) {
+    std::lock_guard<std::mutex> lock(stopMutex);
+    return !stopMessage.empty() && text == stopMessage;
+}
+
+void ServerState::dropWatches() {
+    std::map<int, std::unique_ptr<EventHandler>> left;
+    {
+        py::gil_scoped_release released;
+        std::lock_guard<std::mutex> lock(eventsMutex);
+        for (auto& entry : watches)
+            events.unregisterEventHandler(VantrelNodeId(entry.second->nodeId().c_str()),
+                                          entry.second.get());
+        left.swap(watches);
+    }
+    left.clear();  // the callables go with the interpreter lock held
+}
+
+}  // namespace vantrel_python

@@ -1,0 +1,101 @@
+"""The tree: walking it, changing it, metadata both ways."""
+import pytest
+
+import vantrel
+
+REEL = "/Volume 1/Commercial/Shared Vault/Library A/Reel 1"
+
+
+def walk(node, depth=0):
+    yield depth, node.name, node.type
+    for child in node.children:
+        yield from walk(child, depth + 1)
+
+
+def test_walking_the_sample_tree(server):
+    tree = list(walk(server.root))
+    assert tree[:4] == [(0, tree[0][1], "HOST"), (1, "Volume 1", "VOLUME"),
+                        (2, "Commercial", "PROJECT"), (3, "Shared Vault", "SHARED_VAULT")]
+    assert len(tree) == 20
+    assert (5, "Coucher de soleil \u2014 caf\u00e9", "CLIP") in tree
+    assert (6, "Opening", "CLIP") in tree and (6, "Colour Bars", "CLIP") in tree
+
+
+def test_server_record_as_attributes(server):
+    assert server.display_name
+    assert server.storage_id
+    assert server.protocol_version[:2] == (2015, 0)
+    assert server.product == "vantreld"
+    assert server.ping() >= 0.0
+    info = server.info
+    assert (info.display_name, info.storage_id) == (server.display_name, server.storage_id)
+
+
+def test_resolve_parent_and_clip_facts(server):
+    clip = server.resolve(REEL + "/Shot 010")
+    assert clip.name == "Shot 010" and clip.type == "CLIP"
+    assert clip.parent == server.resolve(REEL)
+    assert server.root.parent is None
+    assert len(clip.frame_ids) == 3
+    form = clip.clip_format
+    assert (form.width, form.height, form.channels, form.bits_per_pixel) == (8, 4, 3, 24)
+    assert (form.format_tag, form.frame_buffer_size, form.scan_format) == ("rgb", 96, "progressive")
+    assert form.array_shape == (4, 8, 3) and form.array_dtype == "uint8"
+
+
+@pytest.mark.parametrize("path", [REEL + "/Shot 999", "/Volume 2", "/Volume 1/Commercial/x/y"])
+def test_resolving_a_missing_path_raises_not_found(server, path):
+    with pytest.raises(vantrel.NotFoundError, match="No child named") as raised:
+        server.resolve(path)
+    assert isinstance(raised.value, LookupError)
+
+
+def test_create_rename_destroy(server):
+    reel = server.resolve(REEL)
+    folder = server.resolve("/Volume 1/Commercial/Shared Vault/Library A/Dailies")
+    sub = folder.create("Selects", "FOLDER")
+    clip = sub.create("Take 9", "CLIP", vantrel.ClipFormat(16, 8))
+    assert [c.name for c in server.resolve(folder_path(folder)).children][-1] == "Selects"
+    assert (clip.type, clip.clip_format.width, clip.clip_format.frame_buffer_size) == ("CLIP", 16, 384)
+
+    clip.rename("Take 10")
+    assert clip.name == "Take 10"
+    assert server.resolve(folder_path(folder) + "/Selects/Take 10") == clip
+
+    sub.destroy()
+    assert "Selects" not in [c.name for c in folder.children]
+    clip.refresh()  # drops what the handle learnt: the node has gone with its parent
+    with pytest.raises(vantrel.Error):
+        clip.name  # noqa: B018
+    assert reel.children  # the rest of the tree is untouched
+
+
+def folder_path(node):
+    names = []
+    while node.parent is not None:
+        names.append(node.name)
+        node = node.parent
+    return "/" + "/".join(reversed(names))
+
+
+def test_creating_under_a_clip_is_refused(server):
+    clip = server.resolve(REEL + "/Shot 010")
+    with pytest.raises(vantrel.Error) as raised:
+        clip.create("inside", "FOLDER")
+    assert str(raised.value)
+
+
+def test_metadata_both_ways(server, start_vantreld):
+    clip = server.resolve(REEL + "/Shot 020")
+    assert dict(clip.metadata) == {"comments": "second shot, close-up", "timecode": "01:00:00:00"}
+    clip.metadata["comments"] = "re-framed \u2014 ok"
+    clip.metadata["notes"] = "line 1\nline 2 with spaces"
+    other = vantrel.Server(server.id).resolve(REEL + "/Shot 020")  # a second handle reads it
+    assert other.metadata["comments"] == "re-framed \u2014 ok"
+    assert set(other.metadata) == {"comments", "timecode", "notes"}
+    assert other.metadata["notes"] == "line 1\nline 2 with spaces"
+    assert "missing" not in other.metadata
+    with pytest.raises(KeyError):
+        other.metadata["missing"]
+    with pytest.raises(TypeError):
+        del other.metadata["notes"]
