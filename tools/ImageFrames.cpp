@@ -96,9 +96,9 @@ void rateAsRational(float rate, int rational[2]) {
     }
 }
 
-float rateOf(const OIIO::ImageSpec& spec, float defaultRate) {
+float rateOf(const OIIO::ImageSpec& image, float defaultRate) {
     int rational[2] = {0, 0};
-    if (spec.getattribute("FramesPerSecond", OIIO::TypeRational, rational) && rational[0] > 0 &&
+    if (image.getattribute("FramesPerSecond", OIIO::TypeRational, rational) && rational[0] > 0 &&
         rational[1] > 0)
         return static_cast<float>(static_cast<double>(rational[0]) / rational[1]);
     return defaultRate;
@@ -127,9 +127,9 @@ std::string tagFor(int channels, OIIO::TypeDesc sampleType) {
     return base;
 }
 
-std::string describe(const OIIO::ImageSpec& spec) {
-    return std::to_string(spec.width) + "x" + std::to_string(spec.height) + " with " +
-           std::to_string(spec.nchannels) + " channels";
+std::string describe(const OIIO::ImageSpec& image) {
+    return std::to_string(image.width) + "x" + std::to_string(image.height) + " with " +
+           std::to_string(image.nchannels) + " channels";
 }
 
 // OpenImageIO's text of a failure on one line (its messages may hold several).
@@ -211,33 +211,34 @@ FrameLayout frameLayoutOf(const VantrelClipFormat& format) {
 
 OIIO::ImageSpec imageSpecOf(const VantrelClipFormat& format) {
     const FrameLayout layout = frameLayoutOf(format);
-    OIIO::ImageSpec spec(layout.width, layout.height, layout.channels, layout.sampleType);
-    if (layout.channels == 1) spec.channelnames.assign(1, "Y");
+    OIIO::ImageSpec image(layout.width, layout.height, layout.channels, layout.sampleType);
+    if (layout.channels == 1) image.channelnames.assign(1, "Y");
     int rational[2];
     rateAsRational(format.frameRate(), rational);
-    if (rational[0] > 0) spec.attribute("FramesPerSecond", OIIO::TypeRational, rational);
-    spec.attribute("PixelAspectRatio", format.pixelRatio());
-    spec.attribute("oiio:UnassociatedAlpha", 1);
-    return spec;
+    if (rational[0] > 0) image.attribute("FramesPerSecond", OIIO::TypeRational, rational);
+    image.attribute("PixelAspectRatio", format.pixelRatio());
+    image.attribute("oiio:UnassociatedAlpha", 1);
+    return image;
 }
 
-VantrelClipFormat clipFormatOf(const OIIO::ImageSpec& spec, float defaultRate) {
-    if (spec.nchannels != 1 && spec.nchannels != 3 && spec.nchannels != 4)
-        throw ImageError("images of " + std::to_string(spec.nchannels) +
+VantrelClipFormat clipFormatOf(const OIIO::ImageSpec& image, float defaultRate) {
+    if (image.nchannels != 1 && image.nchannels != 3 && image.nchannels != 4)
+        throw ImageError("images of " + std::to_string(image.nchannels) +
                          " channels cannot make a clip (1, 3 or 4 channels only)");
-    if (spec.width <= 0 || spec.height <= 0 || spec.depth != 1)
-        throw ImageError("image of " + describe(spec) + " cannot make a clip");
-    const OIIO::TypeDesc sampleType = clipSampleTypeFor(spec.format);
+    if (image.width <= 0 || image.height <= 0 || image.depth != 1)
+        throw ImageError("image of " + describe(image) + " cannot make a clip");
+    const OIIO::TypeDesc sampleType = clipSampleTypeFor(image.format);
     const int bits = static_cast<int>(sampleType.size()) * 8;
-    const uint64_t bytes = static_cast<uint64_t>(spec.width) * static_cast<uint64_t>(spec.height) *
-                           static_cast<uint64_t>(spec.nchannels) * sampleType.size();
+    const uint64_t bytes = static_cast<uint64_t>(image.width) *
+                           static_cast<uint64_t>(image.height) *
+                           static_cast<uint64_t>(image.nchannels) * sampleType.size();
     if (bytes > MAX_FRAME_BYTES)
-        throw ImageError("image of " + describe(spec) + " is too large for a clip frame");
-    return VantrelClipFormat(spec.width, spec.height, bits * spec.nchannels, spec.nchannels,
-                             static_cast<int>(bytes), rateOf(spec, defaultRate),
-                             spec.get_float_attribute("PixelAspectRatio", 1.0f),
+        throw ImageError("image of " + describe(image) + " is too large for a clip frame");
+    return VantrelClipFormat(image.width, image.height, bits * image.nchannels, image.nchannels,
+                             static_cast<int>(bytes), rateOf(image, defaultRate),
+                             image.get_float_attribute("PixelAspectRatio", 1.0f),
                              VantrelClipFormat::progressive,
-                             tagFor(spec.nchannels, sampleType).c_str(), nullptr, nullptr);
+                             tagFor(image.nchannels, sampleType).c_str(), nullptr, nullptr);
 }
 
 OIIO::ImageSpec readImageSpec(const std::string& path) {
@@ -276,10 +277,10 @@ std::vector<unsigned char> readFrameImage(const std::string& path,
     const OIIO::ImageSpec config = readConfig();
     auto input = OIIO::ImageInput::open(path, &config);
     if (!input) throw readFailure(path, OIIO::geterror());
-    const OIIO::ImageSpec& spec = input->spec();
-    if (spec.width != layout.width || spec.height != layout.height ||
-        spec.nchannels != layout.channels || spec.depth != 1)
-        throw ImageError("image '" + path + "' is " + describe(spec) + ", the clip's frames are " +
+    const OIIO::ImageSpec& image = input->spec();
+    if (image.width != layout.width || image.height != layout.height ||
+        image.nchannels != layout.channels || image.depth != 1)
+        throw ImageError("image '" + path + "' is " + describe(image) + ", the clip's frames are " +
                          std::to_string(layout.width) + "x" + std::to_string(layout.height) +
                          " with " + std::to_string(layout.channels) + " channels");
     std::vector<unsigned char> pixels(layout.frameBytes());

@@ -61,12 +61,12 @@ FrameLayout frameLayoutOf(const VantrelClipFormat& format);
 // pixel ratio). Throws like frameLayoutOf.
 OIIO::ImageSpec imageSpecOf(const VantrelClipFormat& format);
 
-// The clip format whose frames hold images like `spec`: 1, 3 or 4 channels; 8-bit samples
+// The clip format whose frames hold images like `image`: 1, 3 or 4 channels; 8-bit samples
 // stay 8-bit ("mono", "rgb", "rgba"), 16-bit ones 16-bit ("..._le"), half floats half and
 // every other type becomes 32-bit float ("..._float_le"); progressive; frame rate from
 // "FramesPerSecond" (else `defaultRate`), pixel ratio from "PixelAspectRatio" (else 1).
 // Throws ImageError for another channel count or an empty image.
-VantrelClipFormat clipFormatOf(const OIIO::ImageSpec& spec, float defaultRate);
+VantrelClipFormat clipFormatOf(const OIIO::ImageSpec& image, float defaultRate);
 
 // The description of the first image in `path`; throws ImageError when it cannot be read.
 OIIO::ImageSpec readImageSpec(const std::string& path);

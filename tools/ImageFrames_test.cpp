@@ -96,17 +96,17 @@ TEST(ImageFramesTest, ImageSpecCarriesSizeChannelsTypeAndRate) {
     VantrelClipFormat format = clipFormat("rgba_float_le", 6, 4, 128, 4);
     format.setFrameRate(29.97f);
     format.setPixelRatio(0.9f);
-    const OIIO::ImageSpec spec = imageSpecOf(format);
-    EXPECT_EQ(spec.width, 6);
-    EXPECT_EQ(spec.height, 4);
-    EXPECT_EQ(spec.nchannels, 4);
-    EXPECT_EQ(spec.format, OIIO::TypeDesc::FLOAT);
-    EXPECT_EQ(spec.alpha_channel, 3);
+    const OIIO::ImageSpec image = imageSpecOf(format);
+    EXPECT_EQ(image.width, 6);
+    EXPECT_EQ(image.height, 4);
+    EXPECT_EQ(image.nchannels, 4);
+    EXPECT_EQ(image.format, OIIO::TypeDesc::FLOAT);
+    EXPECT_EQ(image.alpha_channel, 3);
     int rate[2] = {0, 0};
-    ASSERT_TRUE(spec.getattribute("FramesPerSecond", OIIO::TypeRational, rate));
+    ASSERT_TRUE(image.getattribute("FramesPerSecond", OIIO::TypeRational, rate));
     EXPECT_EQ(rate[0], 30000);
     EXPECT_EQ(rate[1], 1001);
-    EXPECT_FLOAT_EQ(spec.get_float_attribute("PixelAspectRatio"), 0.9f);
+    EXPECT_FLOAT_EQ(image.get_float_attribute("PixelAspectRatio"), 0.9f);
 
     format.setFrameRate(25.0f);
     ASSERT_TRUE(imageSpecOf(format).getattribute("FramesPerSecond", OIIO::TypeRational, rate));
@@ -115,10 +115,10 @@ TEST(ImageFramesTest, ImageSpecCarriesSizeChannelsTypeAndRate) {
 }
 
 TEST(ImageFramesTest, ClipFormatOfImages) {
-    OIIO::ImageSpec spec(7, 5, 3, OIIO::TypeDesc::UINT16);
+    OIIO::ImageSpec image(7, 5, 3, OIIO::TypeDesc::UINT16);
     const int rate[2] = {24000, 1001};
-    spec.attribute("FramesPerSecond", OIIO::TypeRational, rate);
-    VantrelClipFormat format = clipFormatOf(spec, 30.0f);
+    image.attribute("FramesPerSecond", OIIO::TypeRational, rate);
+    VantrelClipFormat format = clipFormatOf(image, 30.0f);
     EXPECT_STREQ(format.formatTag(), "rgb_le");
     EXPECT_EQ(format.width(), 7);
     EXPECT_EQ(format.height(), 5);

@@ -35,17 +35,17 @@ std::vector<unsigned char> testPixels(int width, int height, int channels, OIIO:
     return pixels;
 }
 
-void writeImage(const std::string& path, const OIIO::ImageSpec& spec,
+void writeImage(const std::string& path, const OIIO::ImageSpec& image,
                 const std::vector<unsigned char>& pixels) {
     auto out = OIIO::ImageOutput::create(path);
     ASSERT_TRUE(out) << OIIO::geterror();
-    ASSERT_TRUE(out->open(path, spec) && out->write_image(spec.format, pixels.data()) &&
+    ASSERT_TRUE(out->open(path, image) && out->write_image(image.format, pixels.data()) &&
                 out->close())
         << out->geterror();
 }
 
 std::vector<unsigned char> readPixels(const std::string& path, OIIO::TypeDesc type,
-                                      OIIO::ImageSpec* spec = nullptr) {
+                                      OIIO::ImageSpec* image = nullptr) {
     OIIO::ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
     auto in = OIIO::ImageInput::open(path, &config);
@@ -53,7 +53,7 @@ std::vector<unsigned char> readPixels(const std::string& path, OIIO::TypeDesc ty
         ADD_FAILURE() << OIIO::geterror();
         return {};
     }
-    if (spec != nullptr) *spec = in->spec();
+    if (image != nullptr) *image = in->spec();
     std::vector<unsigned char> pixels(in->spec().image_pixels() * in->spec().nchannels *
                                       type.size());
     EXPECT_TRUE(in->read_image(0, 0, 0, in->spec().nchannels, type, pixels.data()))
@@ -84,14 +84,14 @@ TEST(ToolImportExport, PixelsSurviveTheRoundTrip) {
         SCOPED_TRACE(c.name);
         std::vector<std::string> args{"--json", "import"};
         std::vector<std::vector<unsigned char>> originals;
-        OIIO::ImageSpec spec(width, height, c.channels, c.type);
+        OIIO::ImageSpec image(width, height, c.channels, c.type);
         const int rate[2] = {25, 1};
-        spec.attribute("FramesPerSecond", OIIO::TypeRational, rate);
-        spec.attribute("oiio:UnassociatedAlpha", 1);
+        image.attribute("FramesPerSecond", OIIO::TypeRational, rate);
+        image.attribute("oiio:UnassociatedAlpha", 1);
         for (int f = 0; f < frames; ++f) {
             originals.push_back(testPixels(width, height, c.channels, c.type, f));
             args.push_back(dir / (std::string(c.name) + "-in." + std::to_string(f) + "." + c.in));
-            writeImage(args.back(), spec, originals.back());
+            writeImage(args.back(), image, originals.back());
         }
         const std::string clip = server.node(DAILIES + "/" + c.name);
         args.push_back(clip);
@@ -135,10 +135,10 @@ TEST(ToolImportExport, ExportsOneFrameToAFormatOfFewerBits) {
         runTool({"--json", "export", shot, dir / "one.jpg", "--frames", "1"});
     ASSERT_EQ(exported.status, 0) << exported.err;
     EXPECT_EQ(nlohmann::json::parse(exported.out)["files"][0]["file"], dir / "one.jpg");
-    OIIO::ImageSpec spec;
-    readPixels(dir / "one.jpg", OIIO::TypeDesc::UINT8, &spec);
-    EXPECT_EQ(spec.width, 8);
-    EXPECT_EQ(spec.height, 4);
+    OIIO::ImageSpec image;
+    readPixels(dir / "one.jpg", OIIO::TypeDesc::UINT8, &image);
+    EXPECT_EQ(image.width, 8);
+    EXPECT_EQ(image.height, 4);
 }
 
 // Makes a clip of `format` with one frame through the library (no subcommand makes an

@@ -28,11 +28,11 @@ OIIO::ImageSpec imageSpecArgument(const std::string& file) {
 VantrelClipFormat formatOfImages(const std::vector<std::string>& files, float rate) {
     const OIIO::ImageSpec first = imageSpecArgument(files.front());
     for (size_t i = 1; i < files.size(); ++i) {
-        const OIIO::ImageSpec spec = imageSpecArgument(files[i]);
-        if (spec.width != first.width || spec.height != first.height ||
-            spec.nchannels != first.nchannels)
-            usageError("'" + files[i] + "' is " + std::to_string(spec.width) + "x" +
-                       std::to_string(spec.height) + " with " + std::to_string(spec.nchannels) +
+        const OIIO::ImageSpec image = imageSpecArgument(files[i]);
+        if (image.width != first.width || image.height != first.height ||
+            image.nchannels != first.nchannels)
+            usageError("'" + files[i] + "' is " + std::to_string(image.width) + "x" +
+                       std::to_string(image.height) + " with " + std::to_string(image.nchannels) +
                        " channels, '" + files.front() + "' " + std::to_string(first.width) + "x" +
                        std::to_string(first.height) + " with " + std::to_string(first.nchannels) +
                        ": all images of a clip agree in size and channels");
