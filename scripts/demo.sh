@@ -79,7 +79,7 @@ step "The servers discovery finds" servers
 step "Studio A's tree" tree "$studio_a:"
 step "Studio A's record" info "$studio_a"
 rm -rf "$frames"
-if "$vantrel" --help | grep -q '^  export '; then
+if "$vantrel" --help | grep '^  export ' >/dev/null; then
   mkdir -p "$frames"
   step "Four colour-bar frames exported to PNG" export --quiet "$studio_a:$reel/Colour Bars" \
     "$frames/bars.%04d.png" --frames 0-3

@@ -98,8 +98,9 @@ if [ -e "$tool" ]; then
 fi
 # The Python module, when the build has one and it is uninstrumented (an instrumented one needs
 # the sanitizer's run-time preloaded into the interpreter).
+# grep reads the whole list: under pipefail, "grep -q" quitting early could fail the pipe.
 module=$(find "$prefix" -path '*/dist-packages/vantrel/_vantrel*.so' | head -n 1)
-if [ -n "$module" ] && ! ldd "$module" | grep -q 'lib[at]san'; then
+if [ -n "$module" ] && ! ldd "$module" | grep 'lib[at]san' >/dev/null; then
   step "the installed Python module"
   [ "$(loaded_library "$module")" = "$library" ] || fail "$module does not load $library"
   names=$(cd "$work" && PYTHONPATH=${module%/vantrel/*} /usr/bin/python3 -c '
