@@ -2,6 +2,11 @@
 // ("vantreld ready: node_port=N KEY=VALUE ..."), and stops it (SIGKILL when the test does not
 // stop it otherwise). Its standard error goes to the test's own, or to a pipe the test may
 // read (errors()) or leave unread.
+//
+// A test process that dies without running its destructors (a crash, an abort) takes its
+// servers with it: they get SIGKILL when the thread that started them ends, so none is left
+// holding the test runner's output open until the runner's time-out. Start servers on a thread
+// that outlives them (the test's own).
 #pragma once
 
 #include <fcntl.h>
@@ -41,7 +46,8 @@ public:
         posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
         if (errors == Errors::PIPE)
             posix_spawn_file_actions_adddup2(&actions, errorEnds[1], STDERR_FILENO);
-        std::vector<std::string> all = launcher;
+        std::vector<std::string> all = diesWithItsStarter();
+        all.insert(all.end(), launcher.begin(), launcher.end());
         all.push_back(VANTRELD_PATH);
         all.insert(all.end(), args.begin(), args.end());
         std::vector<char*> argv;
@@ -150,6 +156,14 @@ public:
     const std::string& printed() const { return printed_; }
 
 private:
+    // The prefix that gives the program SIGKILL when its starting thread ends (util-linux's
+    // setpriv; none where it is missing).
+    static std::vector<std::string> diesWithItsStarter() {
+        const char* const setpriv = "/usr/bin/setpriv";
+        if (::access(setpriv, X_OK) != 0) return {};
+        return {setpriv, "--pdeathsig", "KILL", "--"};
+    }
+
     // Reads what `fd` has within `waitMs` into `out`; false at its end or when nothing came.
     static bool readSome(int fd, std::string& out, int waitMs) {
         pollfd p{fd, POLLIN, 0};
