@@ -18,8 +18,8 @@
 
 #include "NamespaceHost.h"
 #include "VantreldProcess.h"
-#include "loggerBase/CoMsg.h"
-#include "vantrel/client/VantrelClientAPI.h"
+#include "vantrel/CoMsg.h"
+#include "vantrel/VantrelClientAPI.h"
 
 namespace {
 

@@ -34,8 +34,8 @@
 #include <curl/curl.h>
 #endif
 
-#include "loggerBase/CoMsg.h"
-#include "vantrel/client/VantrelClientAPI.h"
+#include "vantrel/CoMsg.h"
+#include "vantrel/VantrelClientAPI.h"
 #include "vantrel/server/NodeStore.h"
 #include "vantrel/server/ServerTestSupport.h"
 #include "vantrel/server/VantreldServer.h"

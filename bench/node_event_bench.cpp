@@ -12,7 +12,7 @@
 #include <mutex>
 #include <string>
 
-#include "vantrel/client/VantrelClientAPI.h"
+#include "vantrel/VantrelClientAPI.h"
 #include "vantrel/server/ServerTestSupport.h"
 #include "vantrel/server/VantreldServer.h"
 

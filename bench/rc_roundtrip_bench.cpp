@@ -25,7 +25,7 @@
 #include <thread>
 #include <vector>
 
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoMsg.h"
 #include "rcApi/rcAPI.h"
 #include "rcApi/rcMessage.h"
 #include "rcApi/rcServerContext.h"

@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "ServerHandleTestSupport.h"
-#include "vantrel/client/VantrelClientAPI.h"
+#include "vantrel/VantrelClientAPI.h"
 
 namespace {
 

@@ -1,36 +1,25 @@
 # What `cmake --install` puts where (GNUInstallDirs), and the Debian package made from it:
 #
 #   LIBDIR/libvantrelClientAPI_dynamic.so.VERSION, its soname link (.so.MAJOR) and .so
-#   INCLUDEDIR/vantrel/client/*.h       the client API: what applications include
-#   INCLUDEDIR/vantrel/loggerBase/*.h   the base layer's messages and exceptions
+#   INCLUDEDIR/vantrel/*.h              the public headers (include/vantrel/ of the tree): the
+#                                       client API, the base layer's messages and exceptions
 #   LIBDIR/cmake/Vantrel/               find_package(Vantrel): the target Vantrel::client
 #   LIBDIR/pkgconfig/vantrel.pc         pkg-config --cflags --libs vantrel
 #   BINDIR/vantreld, BINDIR/vantrel     the reference server and the command-line tool
 #
-# Installed headers keep the names they have in the source tree, so both include roots are
-# on a program's include path: INCLUDEDIR for "vantrel/client/..." and INCLUDEDIR/vantrel for
-# "loggerBase/...". No other header of the tree is installed: every installed header must
-# compile with nothing but these two folders (tests/install checks it).
+# The public tree include/vantrel/ is installed as it stands: programs include
+# "vantrel/VantrelClientAPI.h" with INCLUDEDIR on their include path, as the tree's own code
+# does with include/. It holds exactly the installed headers, each of which includes only
+# the others (tests/install checks the installed tree, PublicHeadersCompileAlone the source's).
 #
 # Included from the top CMakeLists.txt once every target exists.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-set(VANTREL_PUBLIC_CLIENT_HEADERS
-    VantrelClientAPI.h VantrelClipFormat.h VantrelIds.h VantrelMetaData.h VantrelNodeEvent.h
-    VantrelNodeHandle.h VantrelOS.h VantrelServerHandle.h VantrelServerId.h
-    VantrelServerInfo.h VantrelServerList.h VantrelStr.h VantrelTypes.h)
-set(VANTREL_PUBLIC_BASE_HEADERS loggerBase/CoMsg.h loggerBase/CoException.h)
-
-set(vantrel_include_dir ${CMAKE_INSTALL_INCLUDEDIR}/vantrel)
 set(vantrel_package_dir ${CMAKE_INSTALL_LIBDIR}/cmake/Vantrel)
 
-list(TRANSFORM VANTREL_PUBLIC_CLIENT_HEADERS PREPEND ${CMAKE_SOURCE_DIR}/vantrel/client/)
-install(FILES ${VANTREL_PUBLIC_CLIENT_HEADERS} DESTINATION ${vantrel_include_dir}/client)
-foreach(header ${VANTREL_PUBLIC_BASE_HEADERS})
-  get_filename_component(module ${header} DIRECTORY)
-  install(FILES ${CMAKE_SOURCE_DIR}/common/base/${header} DESTINATION ${vantrel_include_dir}/${module})
-endforeach()
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/include/vantrel DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+        FILES_MATCHING PATTERN "*.h")
 
 # A library built with sanitizers needs their run-time in every program that loads it: programs
 # built against an installed sanitizer build link it too.
@@ -46,8 +35,7 @@ endif()
 set_target_properties(vantrelClientAPI_dynamic PROPERTIES EXPORT_NAME client)
 add_library(Vantrel::client ALIAS vantrelClientAPI_dynamic)
 target_include_directories(vantrelClientAPI_dynamic INTERFACE
-                           $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>
-                           $<INSTALL_INTERFACE:${vantrel_include_dir}>)
+                           $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 if(VANTREL_CONSUMER_LINK_FLAGS)
   target_link_options(vantrelClientAPI_dynamic INTERFACE
                       "$<INSTALL_INTERFACE:${VANTREL_CONSUMER_LINK_FLAGS}>")

@@ -5,10 +5,13 @@
 # builds the static library vt_NAME from the folder's sources (every *.cpp that is not a
 # *_test.cpp), and, when tests are enabled, the executable NAME_tests from its *_test.cpp
 # files, registered with CTest one test case at a time. Headers are included as
-# "NAME/Header.h" relative to common/base (or the folder's parent for other trees).
+# "NAME/Header.h" relative to common/base, by their path from the source root for other
+# trees ("vantrel/client/nodes/...") and, for the public headers, as "vantrel/Header.h"
+# relative to include/.
 # Every module library is folded into libvantrelClientAPI_dynamic.so unless NOT_IN_SHARED
 # is given (for example the reference server).
-set(VANTREL_INCLUDE_ROOTS ${CMAKE_SOURCE_DIR}/common/base ${CMAKE_SOURCE_DIR})
+set(VANTREL_INCLUDE_ROOTS ${CMAKE_SOURCE_DIR}/include ${CMAKE_SOURCE_DIR}/common/base
+    ${CMAKE_SOURCE_DIR})
 
 function(vantrel_module name)
   cmake_parse_arguments(M "NOT_IN_SHARED" "" "DEPS;LIBS;TEST_LIBS" ${ARGN})

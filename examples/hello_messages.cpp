@@ -1,8 +1,8 @@
 // A first look at the base layer: post messages at several levels and catch a CoException.
 #include <cstdio>
 
-#include "loggerBase/CoException.h"
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoException.h"
+#include "vantrel/CoMsg.h"
 
 using namespace Vantrel;
 

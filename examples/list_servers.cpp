@@ -3,7 +3,7 @@
 //   list_servers [DATABASE]
 #include <cstdio>
 
-#include "vantrel/client/VantrelClientAPI.h"
+#include "vantrel/VantrelClientAPI.h"
 
 int main(int argc, char** argv) {
     VantrelClient library;

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "vantrel/client/VantrelClientAPI.h"
+#include "vantrel/VantrelClientAPI.h"
 
 namespace {
 

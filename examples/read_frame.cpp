@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "vantrel/client/VantrelClientAPI.h"
+#include "vantrel/VantrelClientAPI.h"
 
 int main(int argc, char** argv) {
     if (argc < 3) {

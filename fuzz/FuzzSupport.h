@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoMsg.h"
 
 namespace fuzzing {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoMsg.h"
 #include "rcApi/rcAttrStream.h"
 
 using Vantrel::CoMsg;

@@ -15,8 +15,8 @@
 #include <string>
 
 #include "FuzzSupport.h"
-#include "vantrel/client/VantrelClipFormat.h"
-#include "vantrel/client/VantrelNodeWire.h"
+#include "vantrel/VantrelClipFormat.h"
+#include "vantrel/client/nodes/VantrelNodeWire.h"
 #include "vantrel/server/ClipFormatText.h"
 #include "vantrel/server/ServerError.h"
 #include "vantrel/server/WireText.h"

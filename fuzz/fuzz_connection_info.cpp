@@ -8,7 +8,7 @@
 #include <string>
 
 #include "FuzzSupport.h"
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoMsg.h"
 #include "rcApi/rcConnectionInfo.h"
 
 using Vantrel::CoMsg;

@@ -10,7 +10,7 @@
 
 #include "FuzzSupport.h"
 #include "rcApi/rcAttrStream.h"
-#include "vantrel/client/VantrelDaemonInfo.h"
+#include "vantrel/client/connection/VantrelDaemonInfo.h"
 
 using fuzzing::check;
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "FuzzSupport.h"
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoMsg.h"
 #include "vantrel/protocol/VantrelDiscoveryPacket.h"
 
 using fuzzing::check;

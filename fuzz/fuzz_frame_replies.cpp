@@ -10,9 +10,9 @@
 
 #include "FrameFuzzSource.h"
 #include "FuzzSupport.h"
-#include "loggerBase/CoException.h"
+#include "vantrel/CoException.h"
 #include "rcApi/rcAttrStream.h"
-#include "vantrel/client/VantrelDaemonInfo.h"
+#include "vantrel/client/connection/VantrelDaemonInfo.h"
 #include "vantrel/protocol/FrameWire.h"
 
 using fuzzing::check;

@@ -7,7 +7,7 @@
 
 #include "FrameFuzzSource.h"
 #include "FuzzSupport.h"
-#include "loggerBase/CoException.h"
+#include "vantrel/CoException.h"
 #include "vantrel/protocol/FrameWire.h"
 
 using fuzzing::check;

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "FuzzSupport.h"
-#include "vantrel/client/VantrelNodeEvent.h"
+#include "vantrel/VantrelNodeEvent.h"
 #include "vantrel/protocol/EventWire.h"
 
 using fuzzing::check;

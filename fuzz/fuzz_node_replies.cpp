@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "vantrel/client/VantrelCountedList.h"
-#include "vantrel/client/VantrelNodeWire.h"
+#include "vantrel/client/nodes/VantrelCountedList.h"
+#include "vantrel/client/nodes/VantrelNodeWire.h"
 
 using fuzzing::check;
 

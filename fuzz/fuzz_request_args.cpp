@@ -13,8 +13,8 @@
 
 #include "FuzzSupport.h"
 #include "rcApi/rcParam.h"
-#include "vantrel/client/VantrelIds.h"
-#include "vantrel/client/VantrelNodeWire.h"
+#include "vantrel/VantrelIds.h"
+#include "vantrel/client/nodes/VantrelNodeWire.h"
 #include "vantrel/server/ServerError.h"
 #include "vantrel/server/WireText.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoMsg.h"
 #include "vantrel/protocol/VantrelServerListPayload.h"
 
 using fuzzing::check;

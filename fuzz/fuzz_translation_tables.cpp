@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "vantrel/client/VantrelBaseClientAPI.h"
+#include "vantrel/client/connection/VantrelBaseClientAPI.h"
 
 using fuzzing::check;
 

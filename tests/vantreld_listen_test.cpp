@@ -9,7 +9,7 @@
 #include "rcApi/rcAPI.h"
 #include "rcApi/rcAttrStream.h"
 #include "tcp/CoIoTcpDescriptor.h"
-#include "vantrel/client/VantrelDaemonInfo.h"
+#include "vantrel/client/connection/VantrelDaemonInfo.h"
 #include "vantrel/server/ServerTestSupport.h"
 
 using vantreld::testing::TempDir;

@@ -8,7 +8,7 @@
 #include "VantreldProcess.h"
 #include "rcApi/rcAPI.h"
 #include "rcApi/rcAttrStream.h"
-#include "vantrel/client/VantrelDaemonInfo.h"
+#include "vantrel/client/connection/VantrelDaemonInfo.h"
 #include "vantrel/server/NodeStore.h"
 #include "vantrel/server/SampleTree.h"
 #include "vantrel/server/ServerTestSupport.h"

@@ -31,7 +31,7 @@
 #include <string>
 #include <vector>
 
-#include "vantrel/client/VantrelClipFormat.h"
+#include "vantrel/VantrelClipFormat.h"
 
 namespace vantrel_tool {
 

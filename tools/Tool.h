@@ -24,7 +24,7 @@
 #include <nlohmann/json.hpp>
 
 #include "NodePath.h"
-#include "vantrel/client/VantrelClientAPI.h"
+#include "vantrel/VantrelClientAPI.h"
 
 namespace vantrel_tool {
 

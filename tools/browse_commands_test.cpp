@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "ToolTestSupport.h"
-#include "vantrel/client/VantrelClientAPI.h"
+#include "vantrel/VantrelClientAPI.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "ToolTestSupport.h"
 #include "TransferTestSupport.h"
-#include "vantrel/client/VantrelClientAPI.h"
+#include "vantrel/VantrelClientAPI.h"
 
 namespace {
 

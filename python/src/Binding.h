@@ -17,7 +17,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "vantrel/client/VantrelClientAPI.h"
+#include "vantrel/VantrelClientAPI.h"
 
 namespace vantrel_python {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "vantrel/client/VantrelEventMonitor.h"
-#include "vantrel/client/VantrelNodeEvent.h"
+#include "vantrel/client/events/VantrelEventMonitor.h"
+#include "vantrel/VantrelNodeEvent.h"
 
 namespace client_testing {
 

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "VantreldProcess.h"
-#include "vantrel/client/VantrelClientAPI.h"
+#include "vantrel/VantrelClientAPI.h"
 
 namespace client_testing {
 

@@ -19,11 +19,11 @@
 #include "ServerHandleTestSupport.h"
 #include "network/CoNetworkUtil.h"
 #include "osal/CoEnvSettings.h"
-#include "vantrel/client/VantrelClientAPI.h"
-#include "vantrel/client/VantrelBaseClientAPI.h"
-#include "vantrel/client/VantrelClientConnection.h"
-#include "vantrel/client/VantrelServerImp.h"
-#include "vantrel/client/VantrelClientTestSupport.h"
+#include "vantrel/VantrelClientAPI.h"
+#include "vantrel/client/connection/VantrelBaseClientAPI.h"
+#include "vantrel/client/connection/VantrelClientConnection.h"
+#include "vantrel/client/api/VantrelServerImp.h"
+#include "vantrel/client/connection/VantrelClientTestSupport.h"
 
 namespace {
 

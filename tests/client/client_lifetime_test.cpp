@@ -17,8 +17,8 @@
 #include <gtest/gtest.h>
 
 #include "ServerHandleTestSupport.h"
-#include "vantrel/client/VantrelClientAPI.h"
-#include "vantrel/client/VantrelClientTestSupport.h"
+#include "vantrel/VantrelClientAPI.h"
+#include "vantrel/client/connection/VantrelClientTestSupport.h"
 
 namespace {
 

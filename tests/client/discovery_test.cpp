@@ -19,9 +19,9 @@
 
 #include "NamespaceHost.h"
 #include "ServerHandleTestSupport.h"
-#include "vantrel/client/VantrelClientTestSupport.h"
-#include "vantrel/client/VantrelDaemonInfo.h"
-#include "vantrel/client/VantrelMulticastClient.h"
+#include "vantrel/client/connection/VantrelClientTestSupport.h"
+#include "vantrel/client/connection/VantrelDaemonInfo.h"
+#include "vantrel/client/discovery/VantrelMulticastClient.h"
 
 namespace {
 

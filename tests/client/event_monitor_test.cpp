@@ -14,9 +14,9 @@
 #include "EventTestSupport.h"
 #include "FakeNodeServer.h"
 #include "rcApi/rcAPI.h"
-#include "vantrel/client/VantrelClientAPI.h"
-#include "vantrel/client/VantrelClientTestSupport.h"
-#include "vantrel/client/VantrelServerImp.h"
+#include "vantrel/VantrelClientAPI.h"
+#include "vantrel/client/connection/VantrelClientTestSupport.h"
+#include "vantrel/client/api/VantrelServerImp.h"
 
 namespace {
 

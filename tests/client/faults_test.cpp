@@ -24,8 +24,8 @@
 #include "NamespaceHost.h"
 #include "ServerHandleTestSupport.h"
 #include "network/CoNetworkUtil.h"
-#include "vantrel/client/VantrelClientAPI.h"
-#include "vantrel/client/VantrelClientTestSupport.h"
+#include "vantrel/VantrelClientAPI.h"
+#include "vantrel/client/connection/VantrelClientTestSupport.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 
 #include "ServerHandleTestSupport.h"
 #include "VantreldProcess.h"
-#include "vantrel/client/VantrelClientAPI.h"
+#include "vantrel/VantrelClientAPI.h"
 #include "vantrel/protocol/FrameWire.h"
 
 namespace {

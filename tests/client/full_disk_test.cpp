@@ -19,8 +19,8 @@
 
 #include "ServerHandleTestSupport.h"
 #include "VantreldProcess.h"
-#include "vantrel/client/VantrelClientAPI.h"
-#include "vantrel/client/VantrelClientTestSupport.h"
+#include "vantrel/VantrelClientAPI.h"
+#include "vantrel/client/connection/VantrelClientTestSupport.h"
 
 namespace {
 

@@ -25,13 +25,13 @@
 #include "ServerHandleTestSupport.h"
 #include "VantreldProcess.h"
 #include "tcp/CoIoTcpDescriptor.h"
-#include "vantrel/client/VantrelBaseClientAPI.h"
-#include "vantrel/client/VantrelClientAPI.h"
-#include "vantrel/client/VantrelClientTestSupport.h"
-#include "vantrel/client/VantrelEventMonitor.h"
-#include "vantrel/client/VantrelMulticastClient.h"
+#include "vantrel/client/connection/VantrelBaseClientAPI.h"
+#include "vantrel/VantrelClientAPI.h"
+#include "vantrel/client/connection/VantrelClientTestSupport.h"
+#include "vantrel/client/events/VantrelEventMonitor.h"
+#include "vantrel/client/discovery/VantrelMulticastClient.h"
 #include "vantrel/protocol/VantrelDiscoveryPacket.h"
-#include "vantrel/client/VantrelNodeHandle.h"
+#include "vantrel/VantrelNodeHandle.h"
 
 namespace {
 

@@ -8,11 +8,11 @@
 
 #include "FakeNodeServer.h"
 #include "ServerHandleTestSupport.h"
-#include "vantrel/client/VantrelClientAPI.h"
-#include "vantrel/client/VantrelClientConnection.h"
-#include "vantrel/client/VantrelNodeClientAPI.h"
-#include "vantrel/client/VantrelNodeHandle.h"
-#include "vantrel/client/VantrelOS.h"
+#include "vantrel/VantrelClientAPI.h"
+#include "vantrel/client/connection/VantrelClientConnection.h"
+#include "vantrel/client/nodes/VantrelNodeClientAPI.h"
+#include "vantrel/VantrelNodeHandle.h"
+#include "vantrel/VantrelOS.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include "ServerHandleTestSupport.h"
 #include "rcApi/rcAPI.h"
 #include "rcApi/rcTestSupport.h"
-#include "vantrel/client/VantrelClientAPI.h"
-#include "vantrel/client/VantrelClientTestSupport.h"
-#include "vantrel/client/VantrelServerImp.h"
+#include "vantrel/VantrelClientAPI.h"
+#include "vantrel/client/connection/VantrelClientTestSupport.h"
+#include "vantrel/client/api/VantrelServerImp.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include "FakeNodeServer.h"
 #include "ServerHandleTestSupport.h"
 #include "VantreldProcess.h"
-#include "vantrel/client/VantrelClientAPI.h"
+#include "vantrel/VantrelClientAPI.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <limits>
 
-#include "loggerBase/CoException.h"
+#include "vantrel/CoException.h"
 
 namespace VantrelFrameWire {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "loggerBase/CoException.h"
+#include "vantrel/CoException.h"
 
 namespace VantrelFrameWire {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <map>
 
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoMsg.h"
 #include "rcApi/rcAttrStream.h"
 
 namespace {

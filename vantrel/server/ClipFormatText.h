@@ -14,7 +14,7 @@
 
 #include <string>
 
-#include "vantrel/client/VantrelClipFormat.h"
+#include "vantrel/VantrelClipFormat.h"
 
 namespace vantreld {
 

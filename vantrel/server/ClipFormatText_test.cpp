@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "vantrel/client/VantrelNodeWire.h"
+#include "vantrel/client/nodes/VantrelNodeWire.h"
 
 #include "rcApi/rcParam.h"
 #include "vantrel/server/ServerError.h"

@@ -7,8 +7,8 @@
 #include <chrono>
 #include <cstring>
 
-#include "loggerBase/CoException.h"
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoException.h"
+#include "vantrel/CoMsg.h"
 #include "network/CoNetworkDispatcher.h"
 #include "osal/CoTime.h"
 #include "rcApi/rcAttrStream.h"

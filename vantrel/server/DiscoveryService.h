@@ -24,8 +24,8 @@
 #include <vector>
 
 #include "tcp/CoMulticast.h"
-#include "vantrel/client/VantrelDaemonInfo.h"
-#include "vantrel/client/VantrelKnownServers.h"
+#include "vantrel/client/connection/VantrelDaemonInfo.h"
+#include "vantrel/client/discovery/VantrelKnownServers.h"
 
 namespace vantreld {
 

@@ -7,7 +7,7 @@
 #include <set>
 #include <thread>
 
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoMsg.h"
 #include "rcApi/rcAPI.h"
 #include "vantrel/server/ServerError.h"
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "vantrel/client/VantrelCountedList.h"
+#include "vantrel/client/nodes/VantrelCountedList.h"
 #include "vantrel/server/WireText.h"
 
 namespace vantreld {

@@ -12,11 +12,11 @@
 #include <chrono>
 #include <cerrno>
 
-#include "loggerBase/CoException.h"
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoException.h"
+#include "vantrel/CoMsg.h"
 #include "osal/CoConfigFile.h"
 #include "tcp/CoIoTcpServerDescriptor.h"
-#include "vantrel/client/VantrelDaemonInfo.h"
+#include "vantrel/client/connection/VantrelDaemonInfo.h"
 #include "vantrel/server/FrameSocket.h"
 #include "vantrel/server/ServerError.h"
 

@@ -13,7 +13,7 @@
 
 #include "rcApi/rcAttrStream.h"
 #include "tcp/TcpTestSupport.h"
-#include "vantrel/client/VantrelDaemonInfo.h"
+#include "vantrel/client/connection/VantrelDaemonInfo.h"
 #include "vantrel/server/NodeStore.h"
 #include "vantrel/server/ServerTestSupport.h"
 

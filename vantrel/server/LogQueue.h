@@ -18,7 +18,7 @@
 #include <string>
 #include <thread>
 
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoMsg.h"
 
 namespace vantreld {
 

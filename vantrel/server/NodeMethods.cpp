@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "rcApi/rcAttrStream.h"
-#include "vantrel/client/VantrelCountedList.h"
+#include "vantrel/client/nodes/VantrelCountedList.h"
 #include "vantrel/server/ClipFormatText.h"
 #include "vantrel/server/NodeStore.h"
 #include "vantrel/server/NodeTypes.h"

@@ -46,7 +46,7 @@
 #include <string>
 #include <vector>
 
-#include "vantrel/client/VantrelClipFormat.h"
+#include "vantrel/VantrelClipFormat.h"
 #include "vantrel/server/MethodDispatcher.h"
 
 namespace vantreld {

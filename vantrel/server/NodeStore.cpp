@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoMsg.h"
 #include "osal/CoUUID.h"
 #include "rcApi/rcAttrStream.h"
 #include "vantrel/server/ClipFormatText.h"

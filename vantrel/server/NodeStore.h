@@ -61,7 +61,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "vantrel/client/VantrelClipFormat.h"
+#include "vantrel/VantrelClipFormat.h"
 #include "vantrel/server/FrameIds.h"
 #include "vantrel/server/NodeObserver.h"
 #include "vantrel/server/ServerFiles.h"

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "rcApi/rcAttrStream.h"
-#include "vantrel/client/VantrelOS.h"
+#include "vantrel/VantrelOS.h"
 #include "vantrel/server/NodeMethods.h"
 #include "vantrel/server/NodeStore.h"
 #include "vantrel/server/ServerError.h"

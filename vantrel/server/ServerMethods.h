@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "vantrel/client/VantrelDaemonInfo.h"
+#include "vantrel/client/connection/VantrelDaemonInfo.h"
 #include "vantrel/server/MethodDispatcher.h"
 
 namespace vantreld {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "vantrel/client/VantrelDaemonInfo.h"
+#include "vantrel/client/connection/VantrelDaemonInfo.h"
 #include "vantrel/server/MethodsTestSupport.h"
 
 using namespace vantreld;

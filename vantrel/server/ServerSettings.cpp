@@ -4,9 +4,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoMsg.h"
 #include "osal/CoConfigFile.h"
-#include "vantrel/client/VantrelOS.h"
+#include "vantrel/VantrelOS.h"
 #include "vantrel/server/ServerError.h"
 
 namespace vantreld {

@@ -1,6 +1,6 @@
 #include "vantrel/server/TextList.h"
 
-#include "vantrel/client/VantrelCountedList.h"
+#include "vantrel/client/nodes/VantrelCountedList.h"
 #include "vantrel/server/ServerError.h"
 
 namespace vantreld {

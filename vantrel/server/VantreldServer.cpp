@@ -6,14 +6,14 @@
 #include <map>
 #include <utility>
 
-#include "loggerBase/CoException.h"
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoException.h"
+#include "vantrel/CoMsg.h"
 #include "network/CoNetworkConfig.h"
 #include "network/CoNetworkDispatcher.h"
 #include "rcApi/rcMethod.h"
 #include "rcApi/rcServerContext.h"
 #include "tcp/CoIoDescriptor.h"
-#include "vantrel/client/VantrelOS.h"
+#include "vantrel/VantrelOS.h"
 #include "vantrel/server/ServerError.h"
 
 namespace vantreld {

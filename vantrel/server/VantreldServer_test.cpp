@@ -10,7 +10,7 @@
 #include "rcApi/rcAttrStream.h"
 #include "rcApi/rcTestSupport.h"
 #include "tcp/CoIoTcpDescriptor.h"
-#include "vantrel/client/VantrelDaemonInfo.h"
+#include "vantrel/client/connection/VantrelDaemonInfo.h"
 #include "vantrel/server/CommandLine.h"
 #include "vantrel/server/ServerError.h"
 #include "vantrel/server/ServerTestSupport.h"

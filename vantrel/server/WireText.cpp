@@ -6,8 +6,8 @@
 #include <cstdlib>
 
 #include "osal/CoAssert.h"
-#include "vantrel/client/VantrelCountedList.h"
-#include "vantrel/client/VantrelNodeWire.h"
+#include "vantrel/client/nodes/VantrelCountedList.h"
+#include "vantrel/client/nodes/VantrelNodeWire.h"
 #include "vantrel/server/ServerError.h"
 
 namespace vantreld {

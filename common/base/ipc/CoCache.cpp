@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoMsg.h"
 #include "osal/CoAssert.h"
 #include "osal/CoTime.h"
 

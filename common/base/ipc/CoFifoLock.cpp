@@ -1,6 +1,6 @@
 #include "ipc/CoFifoLock.h"
 
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoMsg.h"
 #include "osal/CoAssert.h"
 
 namespace Vantrel {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoMsg.h"
 #include "osal/CoAssert.h"
 
 namespace Vantrel {

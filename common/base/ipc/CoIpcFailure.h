@@ -6,7 +6,7 @@
 // the process.
 #pragma once
 
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoMsg.h"
 
 namespace Vantrel {
 

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoMsg.h"
 
 namespace Vantrel {
 

@@ -13,7 +13,7 @@
 #include "ipc/CoFixedSizeFifo.h"
 #include "ipc/CoFixedSizeSelectQueue.h"
 #include "ipc/CoLock.h"
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoMsg.h"
 
 namespace Vantrel {
 namespace testing {

@@ -1,4 +1,4 @@
-#include "loggerBase/CoException.h"
+#include "vantrel/CoException.h"
 
 #include <cstdio>
 #include <cstring>

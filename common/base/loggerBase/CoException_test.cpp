@@ -1,11 +1,11 @@
-#include "loggerBase/CoException.h"
+#include "vantrel/CoException.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "loggerBase/CoLastErrLogger.h"
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoMsg.h"
 #include "loggerBase/FloatUtil.h"
 #include "testing/MessageCapture.h"
 

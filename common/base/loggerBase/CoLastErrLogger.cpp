@@ -3,7 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoMsg.h"
 #include "osal/CoAssert.h"
 
 namespace Vantrel {

@@ -1,4 +1,4 @@
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoMsg.h"
 
 #include <gtest/gtest.h>
 

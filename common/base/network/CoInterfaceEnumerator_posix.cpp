@@ -10,7 +10,7 @@
 #include <memory>
 #include <sstream>
 
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoMsg.h"
 #include "network/CoDefaultRoute.h"
 #include "network/CoInterfaceEnumerator.h"
 #include "tcp/CoOsError.h"

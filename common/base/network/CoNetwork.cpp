@@ -1,7 +1,7 @@
 #include "network/CoNetwork.h"
 
 #include "ipc/CoMutex.h"
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoMsg.h"
 #include "network/CoNetworkMonitor.h"
 #include "osal/CoThreadAnnotations.h"
 

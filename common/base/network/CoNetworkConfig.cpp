@@ -1,6 +1,6 @@
 #include "network/CoNetworkConfig.h"
 
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoMsg.h"
 #include "osal/CoConfigFile.h"
 #include "osal/CoEnvSettings.h"
 #include "osal/CoUUID.h"

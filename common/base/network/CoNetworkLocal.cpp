@@ -1,6 +1,6 @@
 #include "network/CoNetworkLocal.h"
 
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoMsg.h"
 #include "network/CoNetwork.h"
 #include "network/CoNetworkConfig.h"
 #include "osal/CoAssert.h"

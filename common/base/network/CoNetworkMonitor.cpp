@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoMsg.h"
 #include "network/CoAddressChangeWatch.h"
 #include "threads/CoThread.h"
 #include "threads/CoThreadMgr.h"

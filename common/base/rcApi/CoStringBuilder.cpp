@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "loggerBase/CoException.h"
+#include "vantrel/CoException.h"
 #include "osal/CoAssert.h"
 
 namespace Vantrel {

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoMsg.h"
 #include "osal/CoAssert.h"
 
 namespace Vantrel {

@@ -3,7 +3,7 @@
 #include <array>
 #include <atomic>
 
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoMsg.h"
 #include "osal/CoTime.h"
 #include "rcApi/rcLocalFacts.h"
 #include "tcp/CoIoDescriptor.h"

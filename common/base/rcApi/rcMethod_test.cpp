@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "loggerBase/CoException.h"
+#include "vantrel/CoException.h"
 #include "rcApi/rcServerContext.h"
 
 namespace Vantrel {

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <utility>
 
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoMsg.h"
 #include "osal/CoTime.h"
 #include "rcApi/rcSysCalls.h"
 #include "tcp/CoIoTcpServerDescriptor.h"

@@ -1,6 +1,6 @@
 #include "rcApi/rcSysCalls.h"
 
-#include "loggerBase/CoException.h"
+#include "vantrel/CoException.h"
 #include "rcApi/rcServerContext.h"
 
 namespace Vantrel {

@@ -23,7 +23,7 @@
 #include <thread>
 #include <vector>
 
-#include "loggerBase/CoException.h"
+#include "vantrel/CoException.h"
 #include "rcApi/rcAppContext.h"
 #include "rcApi/rcConnectionInfo.h"
 #include "rcApi/rcMessage.h"

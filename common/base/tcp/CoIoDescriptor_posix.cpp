@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoMsg.h"
 #include "tcp/CoOsError.h"
 
 namespace Vantrel {

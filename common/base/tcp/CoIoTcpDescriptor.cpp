@@ -5,8 +5,8 @@
 #include <mutex>
 #include <vector>
 
-#include "loggerBase/CoException.h"
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoException.h"
+#include "vantrel/CoMsg.h"
 #include "osal/CoAssert.h"
 #include "osal/CoEnvSettings.h"
 #include "osal/CoTime.h"

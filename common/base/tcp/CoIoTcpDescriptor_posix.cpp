@@ -12,7 +12,7 @@
 #include <climits>
 #include <cstdint>
 
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoMsg.h"
 #include "osal/CoAssert.h"
 #include "osal/CoTime.h"
 #include "tcp/CoNameResolver.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "loggerBase/CoException.h"
+#include "vantrel/CoException.h"
 #include "osal/CoTime.h"
 #include "tcp/TcpTestSupport.h"
 

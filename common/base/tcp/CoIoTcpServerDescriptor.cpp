@@ -4,8 +4,8 @@
 #include <climits>
 #include <cerrno>
 
-#include "loggerBase/CoException.h"
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoException.h"
+#include "vantrel/CoMsg.h"
 #include "osal/CoEnvSettings.h"
 #include "tcp/CoNameResolver.h"
 #include "tcp/CoOsError.h"

@@ -1,6 +1,6 @@
 #include "tcp/CoIoTcpServerHandler.h"
 
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoMsg.h"
 #include "osal/CoAssert.h"
 #include "osal/CoTime.h"
 

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <memory>
 
-#include "loggerBase/CoException.h"
+#include "vantrel/CoException.h"
 #include "osal/CoAssert.h"
 #include "osal/CoEnvSettings.h"
 #include "tcp/CoIoTcpDescriptor.h"

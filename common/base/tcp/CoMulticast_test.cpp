@@ -13,7 +13,7 @@
 #include <string>
 
 #include "TcpTestSupport.h"
-#include "loggerBase/CoException.h"
+#include "vantrel/CoException.h"
 #include "tcp/CoIoTcpDescriptor.h"
 
 namespace Vantrel {

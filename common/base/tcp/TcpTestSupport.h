@@ -21,7 +21,7 @@
 
 #include <gtest/gtest.h>
 
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoMsg.h"
 #include "tcp/CoIoTcpServerDescriptor.h"
 #include "tcp/CoNameResolver.h"
 #include "testing/MessageCapture.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoMsg.h"
 
 namespace Vantrel {
 namespace testing {

@@ -1,6 +1,6 @@
 #include "threads/CoThreadMgr.h"
 
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoMsg.h"
 #include "osal/CoAssert.h"
 #include "threads/CoTask.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoMsg.h"
 #include "osal/CoAssert.h"
 
 namespace Vantrel {

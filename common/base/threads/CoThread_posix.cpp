@@ -4,7 +4,7 @@
 
 #include <cerrno>
 
-#include "loggerBase/CoMsg.h"
+#include "vantrel/CoMsg.h"
 #include "osal/CoAssert.h"
 #include "threads/CoTask.h"
 #include "threads/CoThreadOs.h"

@@ -7,7 +7,7 @@
 #include <clocale>
 #include <cstdio>
 
-#include "vantrel/client/VantrelClientAPI.h"
+#include "vantrel/VantrelClientAPI.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {

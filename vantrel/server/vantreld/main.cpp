@@ -9,8 +9,8 @@
 #include <exception>
 #include <memory>
 
-#include "loggerBase/CoMsg.h"
-#include "vantrel/client/VantrelOS.h"
+#include "vantrel/CoMsg.h"
+#include "vantrel/VantrelOS.h"
 #include "vantrel/server/CommandLine.h"
 #include "vantrel/server/LogQueue.h"
 #include "vantrel/server/NodeStore.h"

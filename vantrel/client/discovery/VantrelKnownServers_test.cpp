@@ -1,0 +1,149 @@
+#include "vantrel/client/discovery/VantrelKnownServers.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "rcApi/rcAttrStream.h"
+#include "vantrel/client/connection/VantrelLocalHostProvider.h"
+
+namespace {
+
+constexpr uint64_t SECOND = 1000000;
+constexpr uint64_t NOW = 1700000000ull * SECOND;
+
+// This machine: loopback and 10.0.0.1, with host UUID "uuid-here".
+class ThisHost : public VantrelLocalHostProvider {
+public:
+    std::string hostName() const override { return "here"; }
+    std::vector<std::string> interfaceAddresses() const override {
+        return {"127.0.0.1", "10.0.0.1"};
+    }
+    bool hostUUID(std::string& uuid) const override {
+        uuid = "uuid-here";
+        return true;
+    }
+};
+
+class KnownServersTest : public ::testing::Test {
+protected:
+    void SetUp() override { VantrelLocalHostProvider::install(&host_); }
+    void TearDown() override { VantrelLocalHostProvider::install(nullptr); }
+
+    ThisHost host_;
+};
+
+VantrelDaemonInfo received(const std::string& text) {
+    return VantrelDaemonInfo(Vantrel::rcAttrStream(text));
+}
+
+VantrelDaemonInfo server(const char* storageId, const char* address, const char* name = "") {
+    VantrelDaemonInfo info = received("");
+    info.setVersion(3, 0, 0, 0);
+    info.setStorageId(storageId);
+    info.setIPAddr(0, address);
+    info.setDisplayName(name);
+    info.setDatabase("QLXFS");
+    info.setNodePort(7549);
+    return info;
+}
+
+std::vector<std::string> ipAddrs(const VantrelDaemonInfo& info, bool data = false) {
+    std::vector<std::string> addresses;
+    for (int i = 0; i < info.getNumIPAddrs() || i < info.getNumFrameIPAddrs(); ++i) {
+        const char* address = data ? info.getFrameIPAddr(i) : info.getIPAddr(i);
+        if (address[0] != '\0') addresses.push_back(address);
+    }
+    return addresses;
+}
+
+TEST_F(KnownServersTest, CleanUpAddsTheSenderAndDropsLoopbackOfOtherHosts) {
+    struct Case {
+        const char* what;
+        std::string record;
+        const char* sender;
+        std::vector<std::string> ips, frameIps;
+    };
+    const Case cases[] = {
+        {"another host announcing loopback", "IP0 9 127.0.0.1", "10.0.0.7", {"10.0.0.7"}, {}},
+        {"this host by UUID keeps loopback", "IP0 9 127.0.0.1HostUUID 9 uuid-here", "10.0.0.1",
+         {"127.0.0.1", "10.0.0.1"}, {"127.0.0.1"}},
+        {"another host's UUID drops loopback", "IP0 9 127.0.0.1HostUUID 5 other", "127.0.0.1",
+         {}, {}},
+        {"sender already listed", "IP0 8 10.0.0.7IP1 9 127.0.0.1FrameIP0 8 10.0.0.8", "10.0.0.7",
+         {"10.0.0.7"}, {"10.0.0.8"}},
+        {"no free slot for the sender",
+         "IP0 3 a.1IP1 3 a.2IP2 3 a.3IP3 3 a.4IP4 3 a.5FrameIP0 9 127.0.0.1", "10.0.0.7",
+         {"a.1", "a.2", "a.3", "a.4", "a.5"}, {}},
+        {"gaps close up", "IP0 8 10.0.0.5IP1 9 127.0.0.1IP2 8 10.0.0.6", "10.0.0.5",
+         {"10.0.0.5", "10.0.0.6"}, {"10.0.0.5"}},
+    };
+    for (const Case& c : cases) {
+        VantrelDaemonInfo record = received(c.record);
+        VantrelKnownServers::cleanUp(record, c.sender);
+        EXPECT_EQ(c.ips, ipAddrs(record)) << c.what;
+        EXPECT_EQ(c.frameIps, ipAddrs(record, true)) << c.what;
+    }
+}
+
+TEST_F(KnownServersTest, CleanUpGivesTheDefaultPortAndDatabase) {
+    VantrelDaemonInfo bare = received("IP0 8 10.0.0.7");
+    VantrelKnownServers::cleanUp(bare, "10.0.0.7");
+    EXPECT_EQ(7549, bare.getNodePort());
+    EXPECT_STREQ("QLXFS", bare.getDatabase());
+
+    VantrelDaemonInfo given = received("IP0 8 10.0.0.7NodePort 4 9000Database 4 MINE");
+    VantrelKnownServers::cleanUp(given, "10.0.0.7");
+    EXPECT_EQ(9000, given.getNodePort());
+    EXPECT_STREQ("MINE", given.getDatabase());
+}
+
+TEST_F(KnownServersTest, AddsUpdatesAndKeepsListOrder) {
+    VantrelKnownServers servers;
+    servers.addOrUpdate(server("s-2", "10.0.0.2", "beta"));
+    servers.addOrUpdate(server("s-1", "10.0.0.3", "alpha"));
+    servers.addOrUpdate(server("s-2", "10.0.0.9", "beta"));  // the same server, moved
+    const std::vector<VantrelDaemonInfo> listed = servers.copy(nullptr);
+    ASSERT_EQ(2u, listed.size());
+    EXPECT_STREQ("alpha", listed[0].getDisplayName());
+    EXPECT_STREQ("10.0.0.9", listed[1].getIPAddr(0));
+    EXPECT_EQ(0u, servers.copy("OTHER").size());
+    EXPECT_EQ(2u, servers.copy("QLXFS").size());
+
+    VantrelServerId id;
+    id.setStorageId("s-2");
+    VantrelDaemonInfo found;
+    ASSERT_TRUE(servers.resolve(id, found));
+    EXPECT_STREQ("10.0.0.9", found.getIPAddr(0));
+}
+
+TEST_F(KnownServersTest, AnnouncedRemovalAndDroppedServers) {
+    VantrelKnownServers servers;
+    servers.addOrUpdate(server("s-1", "10.0.0.2"));
+    servers.addOrUpdate(server("s-2", "10.0.0.3"));
+    EXPECT_TRUE(servers.removeNamedBy(server("s-1", "10.0.0.99")));
+    EXPECT_FALSE(servers.removeNamedBy(server("s-1", "10.0.0.2")));
+    EXPECT_TRUE(servers.removeSame(server("s-2", "")));
+    EXPECT_EQ(0u, servers.size());
+}
+
+TEST_F(KnownServersTest, SilentServersGoAfterTwiceTheResyncTime) {
+    VantrelKnownServers servers;
+    VantrelDaemonInfo recent = server("recent", "10.0.0.2");
+    recent.setLastSeen(NOW - 599 * SECOND);
+    VantrelDaemonInfo silent = server("silent", "10.0.0.3");
+    silent.setLastSeen(NOW - 601 * SECOND);
+    VantrelDaemonInfo renewed = server("renewed", "10.0.0.4");
+    renewed.setLastSeen(NOW - 900 * SECOND);
+    for (const VantrelDaemonInfo& record : {recent, silent, renewed}) servers.addOrUpdate(record);
+    EXPECT_TRUE(servers.touch(server("renewed", ""), NOW));
+    EXPECT_FALSE(servers.touch(server("unknown", ""), NOW));
+
+    EXPECT_EQ(1u, servers.discardInactive(NOW, 300 * SECOND));
+    const std::vector<VantrelDaemonInfo> left = servers.copy(nullptr);
+    ASSERT_EQ(2u, left.size());
+    for (const VantrelDaemonInfo& record : left) EXPECT_STRNE("silent", record.getStorageId());
+}
+
+}  // namespace
