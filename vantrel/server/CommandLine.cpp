@@ -6,6 +6,11 @@
 
 namespace vantreld {
 
+namespace {
+// A day: longer limits are no limit in practice, and keep milliseconds within 32 bits.
+const int MAX_IDLE_SECONDS = 86400;
+}  // namespace
+
 const char* CommandLine::usage() {
     return "Usage: vantreld [OPTIONS] DIR\n"
            "       vantreld --init-sample DIR\n"
@@ -26,7 +31,10 @@ const char* CommandLine::usage() {
            "                            restrict it with --allow\n"
            "  --allow NET[,NET...]      only clients from these networks may connect, each\n"
            "                            ADDRESS/PREFIX (IPv4 or IPv6, e.g. 10.0.0.0/8,\n"
-           "                            fd00::/8); others are closed at once and logged\n"
+           "                            fd00::/8), to either port; others are closed at\n"
+           "                            once and logged\n"
+           "  --frame-idle-timeout N    close a frame-port connection on which nothing has\n"
+           "                            moved for N seconds (default 60; 0: never)\n"
            "  --address ADDR[,ADDR...]  addresses announced in the server record, at most 5\n"
            "                            (default: the listen address, or 127.0.0.1 when\n"
            "                            listening on every address)\n"
@@ -112,6 +120,18 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args) {
                 line.error = "Invalid port '" + text + "'";
                 return line;
             }
+        } else if (arg == "--frame-idle-timeout") {
+            if (!value(text)) return line;
+            int seconds = -1;
+            try {
+                seconds = parseInt(text);
+            } catch (const std::exception&) {
+            }
+            if (seconds < 0 || seconds > MAX_IDLE_SECONDS) {
+                line.error = "Invalid value '" + text + "' for " + arg;
+                return line;
+            }
+            line.options.frameIdleLimitMs = static_cast<unsigned int>(seconds) * 1000;
         } else if (arg == "--frame-port" || arg == "--bench-read-delay-ms") {
             if (!value(text)) return line;
             int number = -1;

@@ -1,10 +1,7 @@
 #include "vantrel/server/FrameServer.h"
 
-#include <fcntl.h>
-#include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -16,6 +13,7 @@
 #include "vantrel/CoMsg.h"
 #include "osal/CoConfigFile.h"
 #include "tcp/CoIoTcpServerDescriptor.h"
+#include "tcp/CoNameResolver.h"
 #include "vantrel/client/connection/VantrelDaemonInfo.h"
 #include "vantrel/server/FrameSocket.h"
 #include "vantrel/server/ServerError.h"
@@ -40,17 +38,17 @@ bool atLeast(const ProtocolVersion& version, int major, int minor, int maint, in
     return !(version < threshold);
 }
 
+// The peer's numeric address, as the node port names it; "" when it has none.
+std::string numericAddress(const sockaddr_storage& peer, socklen_t size) {
+    std::string address, error;
+    const Vantrel::CoSocketAddress socketAddress(reinterpret_cast<const sockaddr*>(&peer),
+                                                 static_cast<int>(size));
+    return socketAddress.numericHost(address, error) ? address : std::string();
+}
+
 void sendStatus(FrameSocket& socket, const std::string& text) {
     socket.write(text.c_str(), text.size() + 1);
 }
-
-// Closes a descriptor when the scope ends.
-struct FdCloser {
-    int fd;
-    ~FdCloser() {
-        if (fd >= 0) ::close(fd);
-    }
-};
 
 }  // namespace
 
@@ -107,9 +105,9 @@ FrameServer::FrameServer(const Options& options, RequestLog* log)
     : options_(options),
       log_(log),
       storage_(options.directory, options.sync, options.readDelayMs),
-      prefetcher_(storage_, CACHE_BYTES, PREFETCH_WORKERS) {
+      prefetcher_(storage_, CACHE_BYTES, PREFETCH_WORKERS),
+      files_(options.directory, options.sync) {
     if (options.port < 0) throw ServerError("Invalid frame port " + std::to_string(options.port));
-    ServerFiles::makeDirectory(options.directory + "/files");
     listener_.reset(new Vantrel::CoIoTcpServerDescriptor(options.port == 0 ? -1 : options.port, 0,
                                                          0, options.listenAddress));
     if (!listener_->isValid())
@@ -143,16 +141,18 @@ void FrameServer::acceptLoop() {
                 std::this_thread::sleep_for(std::chrono::milliseconds(ACCEPT_PASS_MS));
             continue;
         }
-        if (!admits(peer, peerSize)) {
+        const std::string address = numericAddress(peer, peerSize);
+        if (!admits(address)) {
             ::close(fd);
             continue;
         }
         std::lock_guard<std::mutex> hold(sessionsLock_);
-        if (sessions_.size() >= static_cast<size_t>(MAX_CONNECTIONS)) {
+        if (sessions_.size() >= static_cast<size_t>(MAX_CONNECTIONS) || !hasRoomFor(address)) {
             ::close(fd);
             continue;
         }
-        FrameSocket* socket = new FrameSocket(fd);
+        FrameSocket* socket = new FrameSocket(fd, address);
+        socket->setIdleLimit(options_.idleLimitMs);
         sessions_.insert(socket);
         std::thread([this, socket] {
             std::unique_ptr<FrameSocket> owned(socket);
@@ -165,14 +165,27 @@ void FrameServer::acceptLoop() {
     }
 }
 
-bool FrameServer::admits(const sockaddr_storage& peer, socklen_t size) const {
+bool FrameServer::admits(const std::string& peer) const {
     if (!options_.allows) return true;
-    char address[NI_MAXHOST] = {};
-    const bool named = ::getnameinfo(reinterpret_cast<const sockaddr*>(&peer), size, address,
-                                     sizeof address, nullptr, 0, NI_NUMERICHOST) == 0;
-    if (named && options_.allows(address)) return true;
+    if (!peer.empty() && options_.allows(peer)) return true;
     CO_MSG_NOTICE("Frame port: connection from %s refused (not in --allow)",
-                  named ? address : "an unknown address");
+                  peer.empty() ? "an unknown address" : peer.c_str());
+    return false;
+}
+
+bool FrameServer::hasRoomFor(const std::string& peer) const {
+    int held = 0;
+    for (const FrameSocket* session : sessions_) held += session->peer() == peer ? 1 : 0;
+    if (held < MAX_CONNECTIONS_PER_PEER) return true;
+    CO_MSG_NOTICE("Frame port: connection from %s refused (it holds %d already)", peer.c_str(),
+                  held);
+    return false;
+}
+
+bool FrameServer::mayChange(const FrameSocket& socket, const Wire::Request& request) const {
+    if (!options_.mayChange || options_.mayChange(socket.peer())) return true;
+    CO_MSG_NOTICE("Frame port: %s of '%s' from %s refused (not logged in)", request.name.c_str(),
+                  request.argument.c_str(), socket.peer().c_str());
     return false;
 }
 
@@ -319,6 +332,7 @@ void FrameServer::receiveInto(FrameSocket& socket, long long size,
 void FrameServer::writeFrame(FrameSocket& socket, const Wire::Request& request) {
     std::unique_ptr<FrameStorage::IncomingFile> file;
     try {
+        if (!mayChange(socket, request)) throw ServerError(NOT_LOGGED_IN);
         file = storage_.incomingFrame(request.argument);
     } catch (const ServerError& error) {
         socket.discard(static_cast<size_t>(request.number));  // keeps the stream in step
@@ -350,7 +364,8 @@ void FrameServer::readStream(FrameSocket& socket, const Wire::Request& request) 
 void FrameServer::pushFile(FrameSocket& socket, const Wire::Request& request) {
     std::unique_ptr<FrameStorage::IncomingFile> file;
     try {
-        file = storage_.incomingFile(request.argument);
+        if (!mayChange(socket, request)) throw ServerError(NOT_LOGGED_IN);
+        file = files_.incoming(request.argument);
     } catch (const ServerError& error) {
         return sendStatus(socket, error.what());
     }
@@ -367,16 +382,10 @@ void FrameServer::pushFile(FrameSocket& socket, const Wire::Request& request) {
 void FrameServer::pullFile(FrameSocket& socket, const Wire::Request& request) {
     std::string failure;
     try {
-        const std::string path = storage_.filePath(request.argument);
-        FdCloser file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-        struct stat facts;
-        if (file.fd >= 0 && ::fstat(file.fd, &facts) == 0 && S_ISREG(facts.st_mode)) {
-            const size_t size = static_cast<size_t>(facts.st_size);
-            socket.write(Wire::numberField(static_cast<long>(size)));
-            socket.sendFile(file.fd, size);
-            return sendStatus(socket, "");
-        }
-        failure = "Cannot open '" + request.argument + "'";
+        const FrameStorage::OpenFrame file = files_.open(request.argument);
+        socket.write(Wire::numberField(static_cast<long>(file.size())));
+        socket.sendFile(file.fd(), file.size());
+        return sendStatus(socket, "");
     } catch (const ServerError& error) {
         failure = error.what();
     }

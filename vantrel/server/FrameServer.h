@@ -3,9 +3,16 @@
 // vantrel/protocol/FrameWire.h).
 //
 // Threads: one thread accepts; each data connection is served by a thread of its own (at most
-// MAX_CONNECTIONS at once; more are closed at once), and read-aheads are loaded by worker
+// MAX_CONNECTIONS at once, and at most MAX_CONNECTIONS_PER_PEER from one peer address, so one
+// host cannot hold every slot; more are closed at once), and read-aheads are loaded by worker
 // threads (FramePrefetcher). Nothing here waits for the node service, and one slow client does
-// not stall another.
+// not stall another. A connection on which nothing moves for the idle limit (waiting for a
+// request, or in the middle of one) is closed; clients open a new one for their next request.
+//
+// Changes ("WriteFrame", "PushFile") are accepted only from the peers that Options::mayChange
+// admits (vantreld: the addresses holding a logged-in node connection; the frame protocol
+// has no login of its own); others get the error status NOT_LOGGED_IN, after the data bytes
+// of a "WriteFrame" were read and dropped, and before those of a "PushFile" are sent.
 //
 // Behaviour the protocol leaves to the server:
 //   - Generations: a command that the protocol version played did not know yet closes the
@@ -32,7 +39,7 @@
 //         FramePort = 7650
 //     "ReadAheadRedirect" for such a frame answers that server's record; otherwise "0".
 //   - "ReadStream" reads the node stream named (FrameStorage); a failure is an error status.
-//   - "PushFile" / "PullFile" use the files area (FrameStorage). "PullFile" of a name that is
+//   - "PushFile" / "PullFile" use the files area (FilesArea). "PullFile" of a name that is
 //     refused or cannot be opened answers the size 0 and then the error status.
 //   - Requested sizes above MAX_TRANSFER bytes, and malformed requests, close the connection.
 //
@@ -52,6 +59,7 @@
 #include <vector>
 
 #include "vantrel/protocol/FrameWire.h"
+#include "vantrel/server/FilesArea.h"
 #include "vantrel/server/FramePrefetcher.h"
 #include "vantrel/server/FrameStorage.h"
 #include "vantrel/server/ProtocolVersion.h"
@@ -69,6 +77,10 @@ class FrameServer {
 public:
     static constexpr int DEFAULT_PORT = 7550;
     static constexpr int MAX_CONNECTIONS = 64;
+    static constexpr int MAX_CONNECTIONS_PER_PEER = 16;
+    static constexpr unsigned int DEFAULT_IDLE_LIMIT_MS = 60000;
+    static constexpr const char* NOT_LOGGED_IN =
+        "Not logged in: changes need a logged-in node connection from this address";
     static constexpr long long MAX_TRANSFER = 1LL << 30;
     static constexpr size_t CACHE_BYTES = 512u * 1024 * 1024;
 
@@ -89,6 +101,10 @@ public:
         int readDelayMs = 0;  // benchmarks: a fixed delay per frame read from disk
         // Whether a peer (numeric address) may open a data connection; empty: every peer.
         std::function<bool(const std::string& peerAddress)> allows;
+        // Whether a peer may change frames and files; empty: every peer.
+        std::function<bool(const std::string& peerAddress)> mayChange;
+        // How long a data connection may stay without moving a byte; 0: no limit.
+        unsigned int idleLimitMs = DEFAULT_IDLE_LIMIT_MS;
     };
 
     // The [FrameRedirect N] sections of a configuration file (none when `path` is empty).
@@ -109,7 +125,11 @@ public:
 private:
     void acceptLoop();
     // Whether the --allow networks admit this peer; a refusal is logged.
-    bool admits(const sockaddr_storage& peer, socklen_t size) const;
+    bool admits(const std::string& peer) const;
+    // Whether this peer holds fewer than its share of the connections; under sessionsLock_.
+    bool hasRoomFor(const std::string& peer) const;
+    // Whether the peer of `socket` may change frames and files; a refusal is logged.
+    bool mayChange(const FrameSocket& socket, const VantrelFrameWire::Request& request) const;
     void serve(FrameSocket& socket);
     // Serves one request; false when the connection must close.
     bool handle(FrameSocket& socket, const VantrelFrameWire::Request& request);
@@ -130,6 +150,7 @@ private:
     RequestLog* log_;
     FrameStorage storage_;
     FramePrefetcher prefetcher_;
+    FilesArea files_;
     std::unique_ptr<Vantrel::CoIoTcpServerDescriptor> listener_;
     std::atomic<bool> stopping_{false};
     std::mutex sessionsLock_;

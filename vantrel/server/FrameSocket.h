@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <stdexcept>
+#include <string>
 
 #include "vantrel/protocol/FrameWire.h"
 
@@ -19,7 +20,8 @@ struct PeerGone : std::runtime_error {
 
 class FrameSocket : public VantrelFrameWire::ByteSource {
 public:
-    explicit FrameSocket(int fd);
+    // `peer`: the peer's numeric address ("" when unknown).
+    FrameSocket(int fd, const std::string& peer);
     ~FrameSocket() override;
     FrameSocket(const FrameSocket&) = delete;
     FrameSocket& operator=(const FrameSocket&) = delete;
@@ -35,9 +37,14 @@ public:
     void discard(size_t size);
     // Makes a blocked read or write of another thread fail. Any thread.
     void shutdown();
+    // From now on a read or write that moves nothing for `ms` milliseconds fails (PeerGone);
+    // 0: no limit.
+    void setIdleLimit(unsigned int ms);
+    const std::string& peer() const { return peer_; }
 
 private:
     const int fd_;
+    const std::string peer_;
 };
 
 }  // namespace vantreld

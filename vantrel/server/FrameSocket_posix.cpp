@@ -1,5 +1,6 @@
 #include <sys/sendfile.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,7 +15,7 @@ namespace {
 constexpr size_t ZERO_CHUNK = 64 * 1024;
 }
 
-FrameSocket::FrameSocket(int fd) : fd_(fd) {}
+FrameSocket::FrameSocket(int fd, const std::string& peer) : fd_(fd), peer_(peer) {}
 
 FrameSocket::~FrameSocket() { ::close(fd_); }
 
@@ -72,5 +73,13 @@ void FrameSocket::discard(size_t size) {
 }
 
 void FrameSocket::shutdown() { ::shutdown(fd_, SHUT_RDWR); }
+
+void FrameSocket::setIdleLimit(unsigned int ms) {
+    // A timed-out recv, send or sendfile fails with EAGAIN, which ends the connection.
+    const timeval limit = {static_cast<time_t>(ms / 1000),
+                           static_cast<suseconds_t>(ms % 1000) * 1000};
+    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+}
 
 }  // namespace vantreld

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "rcApi/rcAttrStream.h"
+#include "vantrel/CoMsg.h"
 #include "vantrel/server/NodeStore.h"
 
 namespace vantreld {
@@ -23,7 +24,6 @@ namespace {
 const char* const NODES_DIR = NodeStore::NODES_DIR;
 const char* const FRAMES_DIR = NodeStore::FRAMES_DIR;
 const char* const MANIFEST = NodeStore::MANIFEST;
-const char FILES_DIR[] = "files";
 const char STREAM_PREFIX[] = "stream-";
 // A stream is read into memory: bound what one request may make the server gather.
 const long long MAX_STREAM_REPLY = 256LL * 1024 * 1024;
@@ -142,13 +142,17 @@ std::unique_ptr<FrameStorage::IncomingFile> FrameStorage::incomingFrame(
     if (!isKnownFrame(frameId)) unknownFrame(frameId);
     std::string serial;
     frameSerial(frameId, serial);
-    ServerFiles::makeDirectory(nodeFolder(serial) + "/" + FRAMES_DIR);
-    return std::unique_ptr<IncomingFile>(new IncomingFile(frameFilePath(serial, frameId), sync_));
-}
-
-std::unique_ptr<FrameStorage::IncomingFile> FrameStorage::incomingFile(
-    const std::string& remoteName) const {
-    return std::unique_ptr<IncomingFile>(new IncomingFile(filePath(remoteName), sync_));
+    const std::string label = "frame '" + frameId + "'";
+    const std::string folder = nodeFolder(serial) + "/" + FRAMES_DIR;
+    int folderFd = -1;
+    try {
+        ServerFiles::makeDirectory(folder);
+        folderFd = ServerFiles::openDirectory(folder);
+    } catch (const FileError& error) {
+        CO_MSG_ERROR("%s", error.what());
+        throw ServerError("Cannot write " + label + ": " + error.reason());
+    }
+    return std::unique_ptr<IncomingFile>(new IncomingFile(folderFd, folder + "/" + frameId, frameId, label, sync_));
 }
 
 std::string FrameStorage::readStream(const std::string& streamId, long long first,
@@ -173,41 +177,61 @@ std::string FrameStorage::readStream(const std::string& streamId, long long firs
     return all.substr(static_cast<size_t>(first * unitSize), static_cast<size_t>(count * unitSize));
 }
 
-std::string FrameStorage::filePath(const std::string& remoteName) const {
-    const bool escapes = remoteName.empty() || remoteName[0] == '/' ||
-                         remoteName.find("..") != std::string::npos ||
-                         remoteName.find('\0') != std::string::npos || remoteName.back() == '/';
-    const std::string area = directory_ + "/" + FILES_DIR;
-    const size_t slash = remoteName.rfind('/');
-    const std::string folder =
-        slash == std::string::npos ? area : area + "/" + remoteName.substr(0, slash);
-    if (escapes || !ServerFiles::isDirectory(folder))
-        throw ServerError("Invalid file name: '" + remoteName + "'");
-    return area + "/" + remoteName;
-}
-
 namespace {
 
-// A temporary name beside `path`, unique in this process and among processes.
-std::string tempPathBeside(const std::string& path) {
+const char TEMP_MARK[] = ".in-";
+
+// A temporary name beside `name`, unique in this process and among processes.
+std::string temporaryNameFor(const std::string& name) {
     static std::atomic<unsigned long> counter{0};
-    return path + ".in-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) +
+    return name + TEMP_MARK + std::to_string(::getpid()) + "-" + std::to_string(++counter) +
            ServerFiles::TEMP_SUFFIX;
 }
 
 }  // namespace
 
-FrameStorage::IncomingFile::IncomingFile(const std::string& target, ServerFiles::Sync sync)
-    : target_(target),
-      temp_(tempPathBeside(target)),
+bool FrameStorage::isTemporaryName(const std::string& name) {
+    const std::string suffix = ServerFiles::TEMP_SUFFIX;
+    if (name.size() <= suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(),
+                                                     suffix) != 0)
+        return false;
+    // ".in-PROCESS-N" before the suffix
+    const size_t end = name.size() - suffix.size();
+    const size_t dash = name.rfind('-', end - 1);
+    const size_t mark = name.rfind(TEMP_MARK, end);
+    if (dash == std::string::npos || mark == std::string::npos) return false;
+    const size_t pid = mark + sizeof TEMP_MARK - 1;
+    return dash > pid && allDigits(name, pid, dash) && allDigits(name, dash + 1, end);
+}
+
+FrameStorage::IncomingFile::IncomingFile(int folderFd, const std::string& targetPath,
+                                         const std::string& name, const std::string& label,
+                                         ServerFiles::Sync sync)
+    : folderFd_(folderFd),
+      targetPath_(targetPath),
+      name_(name),
+      temp_(temporaryNameFor(name)),
+      label_(label),
       sync_(sync),
-      fd_(::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644)) {
-    if (fd_ < 0) throw ServerError("Cannot create '" + temp_ + "': " + std::strerror(errno));
+      fd_(::openat(folderFd, temp_.c_str(),
+                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644)) {
+    if (fd_ < 0) {
+        const int error = errno;
+        ::close(folderFd_);
+        fail("create", error);
+    }
 }
 
 FrameStorage::IncomingFile::~IncomingFile() {
-    ::close(fd_);
-    if (!committed_) ::unlink(temp_.c_str());
+    if (fd_ >= 0) ::close(fd_);
+    if (!committed_) ::unlinkat(folderFd_, temp_.c_str(), 0);
+    ::close(folderFd_);
+}
+
+void FrameStorage::IncomingFile::fail(const char* what, int error) const {
+    CO_MSG_ERROR("Cannot %s %s ('%s', through '%s'): %s", what, label_.c_str(),
+                 targetPath_.c_str(), temp_.c_str(), std::strerror(error));
+    throw ServerError(std::string("Cannot ") + what + " " + label_ + ": " + std::strerror(error));
 }
 
 void FrameStorage::IncomingFile::write(const char* bytes, size_t size) {
@@ -227,10 +251,10 @@ void FrameStorage::IncomingFile::commit() {
     // The error of the write itself: errno has been through other calls since.
     if (writeError_ == 0 && sync_ == ServerFiles::Sync::DURABLE && ::fsync(fd_) != 0)
         writeError_ = errno;
-    if (writeError_ != 0)
-        throw ServerError("Cannot write '" + target_ + "': " + std::strerror(writeError_));
-    ServerFiles::rename(temp_, target_, sync_);
+    if (writeError_ != 0) fail("write", writeError_);
+    if (::renameat(folderFd_, temp_.c_str(), folderFd_, name_.c_str()) != 0) fail("write", errno);
     committed_ = true;
+    if (sync_ == ServerFiles::Sync::DURABLE && ::fsync(folderFd_) != 0) fail("flush", errno);
 }
 
 }  // namespace vantreld

@@ -1,7 +1,7 @@
 // What the frame server reads and writes in the tree directory (see NodeStore for the layout):
 //
 //   nodes/SERIAL/frames/FRAMEID   the bytes of frame FRAMEID ("SERIAL.N") of node SERIAL
-//   files/...                     the files area of "PushFile" and "PullFile"
+//   files/...                     the files area of "PushFile" and "PullFile" (FilesArea)
 //
 // A frame id is known when its node's manifest lists it. A known frame without a file has no
 // data yet and reads as zeros. Frames and manifests are replaced atomically on disk, so this
@@ -9,11 +9,6 @@
 //
 // A node's stream (id "stream-SERIAL", as "GetStreamId" answers) is the bytes of the node's
 // frames, in frame order, one after the other.
-//
-// Files area: a remote name is relative ("a/b.mov"); it is refused when it is empty, absolute,
-// contains "..", or names a directory that does not exist in the area. A pushed file is
-// written beside its target under a temporary name, flushed and renamed, so it appears whole
-// or not at all.
 //
 // Failure: throws ServerError with the text of the error status ("Unknown frame id: 'ID'",
 // "Invalid file name: 'NAME'", a file error).
@@ -62,13 +57,17 @@ public:
     std::string loadFrame(const std::string& frameId) const;
     bool isKnownFrame(const std::string& frameId) const;
     // A file that arrives in pieces and replaces its target atomically: the bytes go to a
-    // temporary file beside the target, which commit() flushes (with Sync::DURABLE) and renames
-    // over the target. Destroyed without commit() (the sender went away), it removes the
-    // temporary file, so the target is whole or untouched. The constructor throws ServerError
-    // when the temporary file cannot be created.
+    // temporary file beside the target (named "TARGET.in-PROCESS-N.tmp", see isTemporaryName),
+    // which commit() flushes (with Sync::DURABLE) and renames over the target. Destroyed
+    // without commit() (the sender went away), it removes the temporary file, so the target is
+    // whole or untouched. `folderFd` is the open folder of the target (taken over: closed with
+    // the file); `targetPath` only serves the log; `label` names the target in error texts
+    // ("frame '5.0'", "file 'a/b.mov'"), which never show a path of the server (the path goes
+    // to the log). The constructor throws ServerError when the temporary file cannot be made.
     class IncomingFile {
     public:
-        IncomingFile(const std::string& target, ServerFiles::Sync sync);
+        IncomingFile(int folderFd, const std::string& targetPath, const std::string& name,
+                     const std::string& label, ServerFiles::Sync sync);
         ~IncomingFile();
         IncomingFile(const IncomingFile&) = delete;
         IncomingFile& operator=(const IncomingFile&) = delete;
@@ -77,27 +76,31 @@ public:
         void commit();
 
     private:
-        const std::string target_;
-        const std::string temp_;
+        // Logs the full story and throws the client's text: "Cannot WHAT LABEL: REASON".
+        [[noreturn]] void fail(const char* what, int error) const;
+
+        const int folderFd_;
+        const std::string targetPath_;
+        const std::string name_;
+        const std::string temp_;  // a name in the folder
+        const std::string label_;
         const ServerFiles::Sync sync_;
         int fd_;
         int writeError_ = 0;  // errno of the first write that failed
         bool committed_ = false;
     };
 
+    // Whether `name` (one path component) has the form of the temporary files IncomingFile
+    // makes: such a name belongs to the store, never to a client.
+    static bool isTemporaryName(const std::string& name);
+
     // The new bytes of a frame; throws for an unknown frame id.
     std::unique_ptr<IncomingFile> incomingFrame(const std::string& frameId) const;
-    // A file pushed into the files area; throws like filePath().
-    std::unique_ptr<IncomingFile> incomingFile(const std::string& remoteName) const;
-
     // Units [first, first + count) of `unitSize` bytes of stream `streamId`; `count` is cut to
     // the units that exist. Throws for an unknown stream, a negative first unit or a unit size
     // of 0.
     std::string readStream(const std::string& streamId, long long first, long long unitSize,
                            long long& count) const;
-
-    // The path of `remoteName` in the files area; throws "Invalid file name: 'NAME'".
-    std::string filePath(const std::string& remoteName) const;
 
 private:
     // The serial of a frame id "SERIAL.N" or a stream id "stream-SERIAL"; false when the text

@@ -50,6 +50,9 @@ public:
     // Renames `from` to `to` (replacing a file `to`) and flushes the directory of `to`.
     static void rename(const std::string& from, const std::string& to, Sync sync);
     static void syncDirectory(const std::string& path);
+    // A descriptor of the directory `path` (following links), open for *at() calls; the
+    // caller closes it.
+    static int openDirectory(const std::string& path);
     // Names in a directory, "." and ".." left out, sorted.
     static std::vector<std::string> list(const std::string& directory);
     // Removes a file or a whole directory tree; a missing path is fine.

@@ -125,9 +125,14 @@ void ServerFiles::rename(const std::string& from, const std::string& to, Sync sy
     if (sync == Sync::DURABLE) syncDirectory(parentOf(to));
 }
 
+int ServerFiles::openDirectory(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) fail("Cannot open directory", path, errno);
+    return fd;
+}
+
 void ServerFiles::syncDirectory(const std::string& path) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() < 0) fail("Cannot open directory", path, errno);
+    Fd fd(openDirectory(path));
     if (::fsync(fd.get()) != 0) fail("Cannot flush directory", path, errno);
 }
 

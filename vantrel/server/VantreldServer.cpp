@@ -61,12 +61,26 @@ std::vector<std::string> reachableAddresses(bool withIPv6) {
 }  // namespace
 
 // The remote-call server context: hands every request to the dispatcher, telling it which
-// client asked and whether that client is on this host's loopback.
+// client asked and whether that client is on this host's loopback, and keeps the addresses
+// of the logged-in clients for the frame port.
 class VantreldServer::Context : public Vantrel::rcServerContext {
 public:
     Context(int port, const std::string& listenAddress, const MethodDispatcher& dispatcher,
-            EventService& events)
-        : rcServerContext(port, listenAddress), dispatcher_(dispatcher), events_(events) {}
+            EventService& events, LoggedInPeers& loggedIn)
+        : rcServerContext(port, listenAddress),
+          dispatcher_(dispatcher),
+          events_(events),
+          loggedIn_(loggedIn) {}
+
+    bool login(const Vantrel::rcConnectionInfo&) override {
+        const Client* client = getCurrentClient();
+        if (client != nullptr && loggedInClients_.count(client) == 0) {
+            const std::string peer = currentPeer();
+            loggedInClients_[client] = peer;
+            loggedIn_.add(peer);
+        }
+        return true;
+    }
 
     static bool serve(void*, const Vantrel::rcMethod& method, const Vantrel::rcParam::Array& params,
                       Vantrel::rcParam& result) {
@@ -104,6 +118,11 @@ private:
         return session;
     }
     void clientClosed(const Client& client) override {
+        const auto loggedIn = loggedInClients_.find(&client);
+        if (loggedIn != loggedInClients_.end()) {
+            loggedIn_.remove(loggedIn->second);
+            loggedInClients_.erase(loggedIn);
+        }
         const auto found = sessions_.find(&client);
         if (found == sessions_.end()) return;
         events_.connectionClosed(found->second);
@@ -112,7 +131,9 @@ private:
 
     const MethodDispatcher& dispatcher_;
     EventService& events_;
+    LoggedInPeers& loggedIn_;
     std::map<const Client*, uint64_t> sessions_;
+    std::map<const Client*, std::string> loggedInClients_;  // their peer addresses
     uint64_t lastSession_ = 0;
 };
 
@@ -139,7 +160,7 @@ VantreldServer::VantreldServer(const Options& options)
     if (options.port < 0) throw ServerError("Invalid node port " + std::to_string(options.port));
     context_.reset(
         new Context(options.port == 0 ? -1 : options.port, options.listenAddress, dispatcher_,
-                    events_));
+                    events_, loggedIn_));
     if (!context_->isValid()) {
         const std::string where =
             options.listenAddress.empty() ? std::string() : " at " + options.listenAddress;
@@ -205,7 +226,7 @@ int VantreldServer::nodePort() const { return context_->getPort(); }
 
 int VantreldServer::framePort() const { return frames_->port(); }
 
-FrameServer::Options VantreldServer::frameOptions(const Options& options) {
+FrameServer::Options VantreldServer::frameOptions(const Options& options) const {
     FrameServer::Options frames;
     frames.directory = options.directory;
     frames.port = options.framePort;
@@ -214,6 +235,10 @@ FrameServer::Options VantreldServer::frameOptions(const Options& options) {
     frames.sync = options.sync;
     frames.redirects = FrameServer::readRedirects(options.configFile);
     frames.readDelayMs = options.benchReadDelayMs;
+    frames.idleLimitMs = options.frameIdleLimitMs;
+    frames.mayChange = [&loggedIn = loggedIn_](const std::string& peer) {
+        return loggedIn.contains(peer);
+    };
     if (!options.allowed.empty())
         frames.allows = [allowed = options.allowed](const std::string& peer) {
             return allowed.allows(peer);

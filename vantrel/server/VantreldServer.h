@@ -29,6 +29,7 @@
 #include "vantrel/server/DiscoveryService.h"
 #include "vantrel/server/EventService.h"
 #include "vantrel/server/FrameServer.h"
+#include "vantrel/server/LoggedInPeers.h"
 #include "vantrel/server/MethodDispatcher.h"
 #include "vantrel/server/NodeMethods.h"
 #include "vantrel/server/NodeStore.h"
@@ -64,8 +65,11 @@ public:
         int benchReadDelayMs = 0;  // benchmarks: delay per frame read from disk
         // How long one event delivery may take before its client is dropped.
         unsigned int eventTimeoutMs = EventService::DELIVERY_TIMEOUT_MS;
-        // Client addresses that may connect (empty: all); others are closed at accept.
+        // Client addresses that may connect (empty: all), on both ports; others are closed at
+        // accept.
         AddressFilter allowed;
+        // How long a frame-port connection may stay without moving a byte (0: no limit).
+        unsigned int frameIdleLimitMs = FrameServer::DEFAULT_IDLE_LIMIT_MS;
         // Take part in server discovery (DiscoveryService) on the group port `udpPort`
         // (0: the configuration's, else 7555).
         bool discovery = false;
@@ -106,7 +110,8 @@ public:
 private:
     class Context;
     static ServerSettings loadSettings(const Options& options);
-    static FrameServer::Options frameOptions(const Options& options);
+    // The frame port changes frames and files only for peers logged in on the node port.
+    FrameServer::Options frameOptions(const Options& options) const;
     // Starts discovery; a failure is logged and the server goes on without it.
     void startDiscovery(const Options& options);
     static DiscoveryService::Group discoveryGroup(const Options& options,
@@ -122,6 +127,7 @@ private:
     NodeMethods nodeMethods_;
     ServerMethods serverMethods_;
     EventService events_;
+    LoggedInPeers loggedIn_;  // filled by the context, read by the frame server's threads
     std::set<std::string> methodNames_;  // outlive the context, which keeps pointers to them
     std::unique_ptr<Context> context_;
     std::unique_ptr<FrameServer> frames_;  // serves on threads of its own

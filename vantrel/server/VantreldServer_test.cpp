@@ -1,7 +1,9 @@
 #include "vantrel/server/VantreldServer.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netdb.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -9,6 +11,7 @@
 #include "rcApi/rcAPI.h"
 #include "rcApi/rcAttrStream.h"
 #include "rcApi/rcTestSupport.h"
+#include "tcp/TcpTestSupport.h"
 #include "tcp/CoIoTcpDescriptor.h"
 #include "vantrel/client/connection/VantrelDaemonInfo.h"
 #include "vantrel/server/CommandLine.h"
@@ -133,6 +136,112 @@ TEST(VantreldServer, OnlyClientsFromAllowedNetworksAreServed) {
     }
 }
 
+// A data connection to the frame port on 127.0.0.1, from the address `from`.
+Vantrel::testing::RawSocket frameConnection(int port, const char* from = "127.0.0.1") {
+    Vantrel::testing::RawSocket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    ::inet_pton(AF_INET, from, &address.sin_addr);
+    EXPECT_EQ(0, ::bind(socket.fd(), reinterpret_cast<sockaddr*>(&address), sizeof address));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    EXPECT_EQ(0, ::connect(socket.fd(), reinterpret_cast<sockaddr*>(&address), sizeof address));
+    return socket;
+}
+
+// The text of a status reply (up to its NUL byte); "<closed>" when the connection ends first.
+std::string status(const Vantrel::testing::RawSocket& socket) {
+    std::string text;
+    for (;;) {
+        const std::string byte = socket.receive(1);
+        if (byte.empty()) return "<closed>";
+        if (byte[0] == '\0') return text;
+        text += byte;
+    }
+}
+
+bool closedByServer(const Vantrel::testing::RawSocket& socket, int waitMs) {
+    pollfd ready{socket.fd(), POLLIN, 0};
+    char byte;
+    return ::poll(&ready, 1, waitMs) == 1 && ::recv(socket.fd(), &byte, 1, 0) <= 0;
+}
+
+using namespace std::string_literals;
+
+// The frame protocol has no login: changes are taken only from addresses that hold a
+// logged-in node connection, as long as they hold one.
+TEST(VantreldServer, FramePortChangesOnlyForPeersLoggedInOnTheNodePort) {
+    TempDir dir;
+    VantreldThread thread(inProcess(dir / "tree"));
+    const int port = thread.server().framePort();
+    const std::string push = "PushFile\0f.bin\0" "3\0"s;
+    const std::string write = "WriteFrame\0" "9.9\0" "3\0" "xyz"s;
+    const std::string refused = FrameServer::NOT_LOGGED_IN;
+    Vantrel::testing::RawSocket data = frameConnection(port);
+    data.sendAll(push);
+    EXPECT_EQ(refused, status(data));
+    data.sendAll(write);
+    EXPECT_EQ(refused, status(data));  // and its bytes were dropped: the stream is in step
+    {
+        Vantrel::rcAPI client;
+        ASSERT_TRUE(client.connect("127.0.0.1", thread.nodePort(), 5000)) << client.lastError();
+        data.sendAll(write);
+        EXPECT_EQ("Unknown frame id: '9.9'", status(data));
+        data.sendAll(push);
+        EXPECT_EQ("", status(data));
+        data.sendAll("abc");
+        EXPECT_EQ("", status(data));
+        Vantrel::testing::RawSocket elsewhere = frameConnection(port, "127.0.0.2");
+        elsewhere.sendAll(push);
+        EXPECT_EQ(refused, status(elsewhere));
+    }
+    // The node connection has closed: the loop notices it on its next pass.
+    std::string answer;
+    for (int i = 0; i < 200 && answer != refused; ++i) {
+        if (i > 0) ::usleep(50 * 1000);
+        data.sendAll(write);
+        answer = status(data);
+    }
+    EXPECT_EQ(refused, answer);
+    EXPECT_EQ("abc", ServerFiles::readFile(dir / "tree/files/f.bin"));
+}
+
+// One peer cannot hold every data connection; another peer is served meanwhile.
+TEST(VantreldServer, OnePeerHoldsAtMostItsShareOfDataConnections) {
+    TempDir dir;
+    VantreldThread thread(inProcess(dir / "tree"));
+    const int port = thread.server().framePort();
+    std::vector<Vantrel::testing::RawSocket> held;
+    for (int i = 0; i < FrameServer::MAX_CONNECTIONS_PER_PEER; ++i) {
+        held.push_back(frameConnection(port));
+        held.back().sendAll("InvalidateCache\0"s);
+        ASSERT_EQ("", status(held.back())) << i;
+    }
+    EXPECT_TRUE(closedByServer(frameConnection(port), 5000));
+    Vantrel::testing::RawSocket other = frameConnection(port, "127.0.0.2");
+    other.sendAll("InvalidateCache\0"s);
+    EXPECT_EQ("", status(other));
+}
+
+// A data connection on which nothing moves is closed, between requests and within one.
+TEST(VantreldServer, IdleDataConnectionsAreClosed) {
+    TempDir dir;
+    VantreldServer::Options options = inProcess(dir / "tree");
+    options.frameIdleLimitMs = 500;
+    VantreldThread thread(options);
+    for (const std::string& sent : {""s, "ReadFrame\0" "1.0\0"s, "PushFile\0x\0" "9\0" "ab"s}) {
+        Vantrel::rcAPI client;
+        ASSERT_TRUE(client.connect("127.0.0.1", thread.nodePort(), 5000)) << client.lastError();
+        Vantrel::testing::RawSocket data = frameConnection(thread.server().framePort());
+        data.sendAll(sent);
+        if (sent.compare(0, 8, "PushFile") == 0) {
+            EXPECT_EQ("", status(data));
+        }
+        EXPECT_TRUE(closedByServer(data, 60000)) << sent.substr(0, 9);
+    }
+    EXPECT_EQ(std::vector<std::string>{}, ServerFiles::list(dir / "tree/files"));
+}
+
 TEST(VantreldServer, ConstructionFailsClearly) {
     TempDir dir;
     VantreldServer::Options badConfig = inProcess(dir / "tree");
@@ -215,7 +324,8 @@ TEST(CommandLine, ReadsEveryOption) {
                                                  "10.1.1.1,127.0.0.1",
                                                  "--protocol-version", "2012.0.0.5133", "--config",
                                                  "a.cfg", "--trace", "t.log", "--no-sync",
-                                                 "--allow", "10.0.0.0/8,fd00::/8", "tree"});
+                                                 "--allow", "10.0.0.0/8,fd00::/8",
+                                                 "--frame-idle-timeout", "5", "tree"});
     EXPECT_EQ(line.error, "");
     EXPECT_EQ(line.options.port, 0);
     EXPECT_EQ(line.options.listenAddress, "::1");
@@ -228,6 +338,10 @@ TEST(CommandLine, ReadsEveryOption) {
     EXPECT_TRUE(line.options.allowed.allows("10.2.3.4"));
     EXPECT_FALSE(line.options.allowed.allows("192.168.0.1"));
     EXPECT_TRUE(defaults.options.allowed.empty());
+    EXPECT_EQ(line.options.frameIdleLimitMs, 5000u);
+    EXPECT_EQ(defaults.options.frameIdleLimitMs, FrameServer::DEFAULT_IDLE_LIMIT_MS);
+    EXPECT_EQ(CommandLine::parse({"--frame-idle-timeout", "0", "t"}).options.frameIdleLimitMs,
+              0u);
     EXPECT_FALSE(line.initSample);
     EXPECT_TRUE(CommandLine::parse({"--init-sample", "dir"}).initSample);
     EXPECT_TRUE(CommandLine::parse({"--help"}).help);
@@ -254,6 +368,7 @@ TEST(CommandLine, ExplainsWhatIsWrong) {
         {{"--udp-port", "0", "t"}, "Invalid UDP port '0'"},
         {{"--udp-port", "x", "t"}, "Invalid UDP port 'x'"},
         {{"--frobnicate", "t"}, "Unknown option '--frobnicate'"},
+        {{"--frame-idle-timeout", "-1", "t"}, "Invalid value '-1' for --frame-idle-timeout"},
         {{"--allow", "10.0.0.0/40", "t"},
          "Invalid network '10.0.0.0/40' (expected ADDRESS/PREFIX, e.g. 10.0.0.0/8 or fd00::/8)"},
     };
@@ -262,6 +377,7 @@ TEST(CommandLine, ExplainsWhatIsWrong) {
     for (const char* option : {"--port", "--listen", "--address", "--protocol-version", "--config", "--trace",
                                "--no-sync", "--init-sample", "--help", "--version", "--log",
                                "SIGHUP", "--udp-port", "--no-discovery", "--allow",
+                               "--frame-idle-timeout",
                                "authentication"})
         EXPECT_NE(std::string(CommandLine::usage()).find(option), std::string::npos) << option;
 }
