@@ -1,7 +1,10 @@
 // vantreld killed (SIGKILL) in the middle of a burst of node creations, then restarted on the
 // same tree: the tree loads, nothing half-written shows, and every creation the client saw
 // acknowledged is there.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <map>
@@ -10,6 +13,8 @@
 #include "VantreldProcess.h"
 #include "rcApi/rcAPI.h"
 #include "rcApi/rcAttrStream.h"
+#include "tcp/TcpTestSupport.h"
+#include "vantrel/protocol/FrameWire.h"
 #include "vantrel/server/ServerFiles.h"
 #include "vantrel/server/ServerTestSupport.h"
 
@@ -180,5 +185,68 @@ TEST(VantreldCrash, KilledDuringADestroyLeavesTheWholeSubtreeOrNone) {
         EXPECT_EQ(folders.size(), nodes + 1) << "round " << round;
         for (const std::string& folder : folders)
             EXPECT_TRUE(ServerFiles::exists(tree + "/nodes/" + folder + "/node.attr")) << folder;
+    }
+}
+
+namespace {
+
+// A data connection to the frame port on loopback.
+Vantrel::testing::RawSocket frameConnection(int port) {
+    Vantrel::testing::RawSocket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    EXPECT_EQ(0, ::connect(socket.fd(), reinterpret_cast<sockaddr*>(&address), sizeof address));
+    return socket;
+}
+
+}  // namespace
+
+// vantreld killed in the middle of a push: after the restart the half-pushed file is neither
+// in the files area nor served under any name.
+TEST(VantreldCrash, KilledDuringAPushLeavesNoPartOfTheFile) {
+    using namespace std::string_literals;
+    TempDir dir;
+    const std::string tree = dir / "tree";
+    const std::string files = tree + "/files";
+    {
+        VantreldProcess server({"--port", "0", tree});
+        const int port = server.waitUntilReady();
+        ASSERT_GT(port, 0) << server.printed();
+        Vantrel::rcAPI client;  // changes on the frame port need a logged-in peer
+        ASSERT_TRUE(client.connect("127.0.0.1", port, 5000)) << client.lastError();
+        Vantrel::testing::RawSocket data = frameConnection(server.framePort());
+        data.sendAll("PushFile\0movie.mov\0"s +
+                     std::to_string(4 * VantrelFrameWire::TRANSFER_CHUNK) + "\0"s);
+        ASSERT_EQ("\0"s, data.receive(1));
+        // Two whole transfer chunks of four: the server writes each chunk once it has it all.
+        const size_t sent = 2 * VantrelFrameWire::TRANSFER_CHUNK;
+        data.sendAll(std::string(sent, 'm'));
+        // The partial file is on disk once the server has taken the bytes in.
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        auto received = [&] {
+            const std::vector<std::string> names = ServerFiles::list(files);
+            return names.empty() ? 0 : ServerFiles::fileSize(files + "/" + names.front());
+        };
+        while (received() < sent && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_EQ(1u, ServerFiles::list(files).size());
+        server.kill(SIGKILL);
+        EXPECT_EQ(server.waitForExit(5000), 128 + SIGKILL);
+    }
+    const std::string leftover = ServerFiles::list(files).front();
+    VantreldProcess server({"--port", "0", tree});
+    const int port = server.waitUntilReady();
+    ASSERT_GT(port, 0) << server.printed();
+    EXPECT_EQ(std::vector<std::string>{}, ServerFiles::list(files));
+    Vantrel::testing::RawSocket data = frameConnection(server.framePort());
+    for (const std::string& name : {"movie.mov"s, leftover}) {
+        data.sendAll("PullFile\0"s + name + "\0" "262144\0"s);
+        EXPECT_EQ("0\0"s, data.receive(2)) << name;
+        const std::string status = data.receive(1);
+        std::string text = status;
+        while (!text.empty() && text.back() != '\0') text += data.receive(1);
+        EXPECT_NE("\0"s, text) << name << " was served";
     }
 }
