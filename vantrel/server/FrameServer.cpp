@@ -46,6 +46,25 @@ std::string numericAddress(const sockaddr_storage& peer, socklen_t size) {
     return socketAddress.numericHost(address, error) ? address : std::string();
 }
 
+// What a request works on, for error texts: "frame 'ID'", "stream 'ID'", "file 'NAME'".
+std::string subjectOf(const Wire::Request& request) {
+    const char* kind = request.command == Wire::READ_STREAM ? "stream"
+                       : request.command == Wire::PUSH_FILE || request.command == Wire::PULL_FILE
+                           ? "file"
+                           : "frame";
+    return std::string(kind) + " '" + request.argument + "'";
+}
+
+// The text a client gets for `error`. A file error's text names a path of the server: the
+// client gets what failed on the request's subject and the system's reason, the log the path.
+std::string replyText(const ServerError& error, const Wire::Request& request) {
+    const FileError* fileError = dynamic_cast<const FileError*>(&error);
+    if (fileError == nullptr) return error.what();
+    CO_MSG_ERROR("Frame port: %s", fileError->what());
+    const std::string text = fileError->what();
+    return text.substr(0, text.find(" '")) + " " + subjectOf(request) + ": " + fileError->reason();
+}
+
 void sendStatus(FrameSocket& socket, const std::string& text) {
     socket.write(text.c_str(), text.size() + 1);
 }
@@ -280,9 +299,10 @@ void FrameServer::readFrame(FrameSocket& socket, const Wire::Request& request) {
             socket.writeZeros(size - std::min(size, frame.size()));
         }
     } catch (const ServerError& error) {
-        if (acknowledged) return sendStatus(socket, error.what());
+        const std::string text = replyText(error, request);
+        if (acknowledged) return sendStatus(socket, text);
         std::vector<char> head(std::min<size_t>(size, Wire::MIN_NO_ACK_BUFFER));
-        Wire::makeErrorReply(error.what(), head.data(), head.size());
+        Wire::makeErrorReply(text, head.data(), head.size());
         socket.write(head.data(), head.size());
         socket.writeZeros(size - head.size());
     }
@@ -336,7 +356,7 @@ void FrameServer::writeFrame(FrameSocket& socket, const Wire::Request& request) 
         file = storage_.incomingFrame(request.argument);
     } catch (const ServerError& error) {
         socket.discard(static_cast<size_t>(request.number));  // keeps the stream in step
-        return sendStatus(socket, error.what());
+        return sendStatus(socket, replyText(error, request));
     }
     receiveInto(socket, request.number, *file);
     try {
@@ -344,7 +364,7 @@ void FrameServer::writeFrame(FrameSocket& socket, const Wire::Request& request) 
         prefetcher_.forget(request.argument);
         sendStatus(socket, "");
     } catch (const ServerError& error) {
-        sendStatus(socket, error.what());
+        sendStatus(socket, replyText(error, request));
     }
 }
 
@@ -354,7 +374,7 @@ void FrameServer::readStream(FrameSocket& socket, const Wire::Request& request) 
     try {
         units = storage_.readStream(request.argument, request.first, request.unitSize, count);
     } catch (const ServerError& error) {
-        return sendStatus(socket, error.what());
+        return sendStatus(socket, replyText(error, request));
     }
     sendStatus(socket, "");
     socket.write(Wire::numberField(static_cast<long>(count)));
@@ -367,7 +387,7 @@ void FrameServer::pushFile(FrameSocket& socket, const Wire::Request& request) {
         if (!mayChange(socket, request)) throw ServerError(NOT_LOGGED_IN);
         file = files_.incoming(request.argument);
     } catch (const ServerError& error) {
-        return sendStatus(socket, error.what());
+        return sendStatus(socket, replyText(error, request));
     }
     sendStatus(socket, "");
     receiveInto(socket, request.number, *file);  // a sender gone leaves no file behind
@@ -375,7 +395,7 @@ void FrameServer::pushFile(FrameSocket& socket, const Wire::Request& request) {
         file->commit();
         sendStatus(socket, "");
     } catch (const ServerError& error) {
-        sendStatus(socket, error.what());
+        sendStatus(socket, replyText(error, request));
     }
 }
 
@@ -387,7 +407,7 @@ void FrameServer::pullFile(FrameSocket& socket, const Wire::Request& request) {
         socket.sendFile(file.fd(), file.size());
         return sendStatus(socket, "");
     } catch (const ServerError& error) {
-        failure = error.what();
+        failure = replyText(error, request);
     }
     socket.write(Wire::numberField(0));
     sendStatus(socket, failure);

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 
 #include "rcApi/rcAttrStream.h"
@@ -211,6 +212,26 @@ TEST_F(FrameServerTest, FramesAllocatedMeanwhileAreKnown) {
          "\0"
          "2\0"s);
     EXPECT_EQ("\0\0\0"s, receive(3));
+}
+
+// A disk failure is told by what the request named, never by a path of the server.
+TEST_F(FrameServerTest, DiskErrorsNameTheFrameOrStreamNotAServerPath) {
+    const std::string manifest = dir_.path() + "/nodes/" + serial_ + "/node.attr";
+    ServerFiles::removeTree(manifest);
+    ServerFiles::makeDirectory(manifest);  // reading it fails
+    const std::string reason = std::strerror(EISDIR);
+    const std::pair<std::string, std::string> cases[] = {
+        {"ReadFrame\0"s + frame0_ + "\0" "4\0"s,
+         "Cannot read frame '" + frame0_ + "': " + reason + "\0"s},
+        {"WriteFrame\0"s + frame0_ + "\0" "2\0" "hi"s,
+         "Cannot read frame '" + frame0_ + "': " + reason + "\0"s},
+        {"ReadStream\0stream-"s + serial_ + "\0" "10\0" "0\0" "2\0" "1\0"s,
+         "Cannot read stream 'stream-" + serial_ + "': " + reason + "\0"s},
+    };
+    for (const auto& c : cases) {
+        send(c.first);
+        EXPECT_EQ(c.second, receive(c.second.size())) << c.first.substr(0, 12);
+    }
 }
 
 TEST_F(FrameServerTest, CommandsOfALaterGenerationCloseTheConnection) {
