@@ -120,32 +120,26 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args) {
                 line.error = "Invalid port '" + text + "'";
                 return line;
             }
-        } else if (arg == "--frame-idle-timeout") {
-            if (!value(text)) return line;
-            int seconds = -1;
-            try {
-                seconds = parseInt(text);
-            } catch (const std::exception&) {
-            }
-            if (seconds < 0 || seconds > MAX_IDLE_SECONDS) {
-                line.error = "Invalid value '" + text + "' for " + arg;
-                return line;
-            }
-            line.options.frameIdleLimitMs = static_cast<unsigned int>(seconds) * 1000;
-        } else if (arg == "--frame-port" || arg == "--bench-read-delay-ms") {
+        } else if (arg == "--frame-port" || arg == "--bench-read-delay-ms" ||
+                   arg == "--frame-idle-timeout") {
             if (!value(text)) return line;
             int number = -1;
             try {
                 number = parseInt(text);
             } catch (const std::exception&) {
             }
-            const int limit = arg == "--frame-port" ? 65535 : 60000;
+            const int limit = arg == "--frame-port"           ? 65535
+                              : arg == "--frame-idle-timeout" ? MAX_IDLE_SECONDS
+                                                              : 60000;
             if (number < 0 || number > limit) {
                 line.error = "Invalid value '" + text + "' for " + arg;
                 return line;
             }
-            (arg == "--frame-port" ? line.options.framePort : line.options.benchReadDelayMs) =
-                number;
+            if (arg == "--frame-idle-timeout")
+                line.options.frameIdleLimitMs = static_cast<unsigned int>(number) * 1000;
+            else
+                (arg == "--frame-port" ? line.options.framePort : line.options.benchReadDelayMs) =
+                    number;
             framePortGiven = framePortGiven || arg == "--frame-port";
         } else if (arg == "--listen") {
             if (!value(text)) return line;
