@@ -51,6 +51,13 @@ TEST(ToolPushPull, RoundTrip) {
     const ToolResult single = runTool({"pull", server.node("/edit.txt"), dir / "copy.txt"});
     ASSERT_EQ(single.status, 0) << single.err;
     EXPECT_EQ(readFile(dir / "copy.txt"), "cut at 01:00:10:00\n");
+
+    // As README shows it: a push into a folder that does not exist yet.
+    const ToolResult into = runTool({"push", dir / "notes.txt", server.node("/incoming/")});
+    ASSERT_EQ(into.status, 0) << into.err;
+    const ToolResult back = runTool({"pull", server.node("/incoming/notes.txt"), dir / "in.txt"});
+    ASSERT_EQ(back.status, 0) << back.err;
+    EXPECT_EQ(readFile(dir / "in.txt"), "cut at 01:00:10:00\n");
 }
 
 // A failed pull leaves the local file it would have replaced as it was.
@@ -61,7 +68,8 @@ TEST(ToolPushPull, ExitStatusesAndFailedPullKeepsTheLocalFile) {
     writeFile(dir / "keep.txt", "precious");
     tool_testing::expectFailures({
         {{"pull", server.node("/missing.txt"), dir / "keep.txt"}, 1, "cannot pull 'missing.txt'"},
-        {{"push", dir / "keep.txt", server.node("/no/such/folder/x")}, 1, "cannot push"},
+        // A name of the server's own temporary files is refused.
+        {{"push", dir / "keep.txt", server.node("/x.in-1-2.tmp")}, 1, "cannot push"},
         {{"push", dir / "absent.txt", server.node("/")}, 2, "No such file or directory"},
         {{"push", dir / "keep.txt"}, 2, "At least 2"},
         {{"pull", server.node("/a"), server.node("/b"), dir / "keep.txt"}, 2, "is not a folder"},
