@@ -214,6 +214,12 @@ FrameServer::Options VantreldServer::frameOptions(const Options& options) {
     frames.sync = options.sync;
     frames.redirects = FrameServer::readRedirects(options.configFile);
     frames.readDelayMs = options.benchReadDelayMs;
+    frames.cacheBytes = static_cast<size_t>(options.cacheMegabytes) << 20;
+    frames.translatePath = [this](const std::string& path, const std::string& host, int osType) {
+        return settings_.translatePath(path, host, osType, VantrelOS::getHostName().c_str(),
+                                       static_cast<int>(VantrelOS::getOSType()));
+    };
+    frames.observer = [this](const NodeChange& change) { events_.nodeChanged(change); };
     if (!options.allowed.empty())
         frames.allows = [allowed = options.allowed](const std::string& peer) {
             return allowed.allows(peer);
