@@ -167,7 +167,12 @@ VantreldServer::VantreldServer(const Options& options)
 void VantreldServer::startDiscovery(const Options& options) {
     const DiscoveryService::Group group = discoveryGroup(options, settings_);
     try {
-        discovery_.reset(new DiscoveryService(group, serverMethods_.daemonInfo()));
+        std::function<bool(const std::string&)> allows;
+        if (!options.allowed.empty())
+            allows = [allowed = options.allowed](const std::string& sender) {
+                return allowed.allows(sender);
+            };
+        discovery_.reset(new DiscoveryService(group, serverMethods_.daemonInfo(), allows));
         serverMethods_.setKnownServers([this] { return discovery_->knownServers(); });
     } catch (const Vantrel::CoException& error) {
         // Clients that name the server by address still reach it.
