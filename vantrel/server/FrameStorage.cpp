@@ -50,11 +50,14 @@ std::string readString(const Vantrel::rcAttrStream& stream, const char* key) {
 int openRegular(const std::string& path, size_t& size) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return -1;
-    struct stat facts;
-    if (::fstat(fd, &facts) != 0 || !S_ISREG(facts.st_mode)) {
-        const int error = S_ISDIR(facts.st_mode) ? EISDIR : errno;
+    struct stat facts = {};
+    const int error = ::fstat(fd, &facts) != 0 ? errno
+                      : S_ISDIR(facts.st_mode)  ? EISDIR
+                      : !S_ISREG(facts.st_mode) ? EINVAL
+                                                : 0;
+    if (error != 0) {
         ::close(fd);
-        errno = error != 0 ? error : EINVAL;
+        errno = error;
         return -1;
     }
     size = static_cast<size_t>(facts.st_size);
