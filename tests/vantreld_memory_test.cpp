@@ -248,7 +248,8 @@ TEST_F(VantreldMemory, RequestsHoldOnlyWhatTheyNeedAndTheCacheItsBound) {
         ASSERT_EQ(std::string(1, '\0'), frames.field());
     }
     const long long before = resetPeak();
-    for (int i = 0; i < 4; ++i) frames.send(request("ReadAhead", serial + "." + std::to_string(i), frameSize));
+    for (int i = 0; i < 4; ++i)
+        frames.send(request("ReadAhead", serial + "." + std::to_string(i), frameSize));
     for (int i = 0; i < 4; ++i) {  // waits for the loads, if any
         frames.send(request("ReadFrame", serial + "." + std::to_string(i), frameSize));
         ASSERT_EQ(std::string(1, '\0'), frames.field());

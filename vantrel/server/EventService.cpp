@@ -230,7 +230,8 @@ EventService::Delivery EventService::deliver(Sender& sender, const SenderItem& i
     Delivery result;
     Vantrel::rcAPI& api = sender.api;
     const Monitor& monitor = sender.monitor;
-    if (!api.isConnected() && !api.connect(monitor.host.c_str(), monitor.port, deliveryTimeoutMs_)) {
+    if (!api.isConnected() &&
+        !api.connect(monitor.host.c_str(), monitor.port, deliveryTimeoutMs_)) {
         result.outcome = Delivery::UNREACHABLE;
         result.reason = api.lastError();
         return result;
@@ -305,8 +306,9 @@ void EventService::dropMonitor(const Monitor& monitor) {
 }
 
 void EventService::dropRegistrations(const std::function<bool(const Registration&)>& which) {
-    const auto dropped = std::stable_partition(registrations_.begin(), registrations_.end(),
-                                               [&which](const Registration& r) { return !which(r); });
+    const auto dropped =
+        std::stable_partition(registrations_.begin(), registrations_.end(),
+                              [&which](const Registration& known) { return !which(known); });
     for (auto it = dropped; it != registrations_.end(); ++it) {
         auto count = monitorRegistrations_.find(Monitor{it->host, it->port});
         if (count != monitorRegistrations_.end() && --count->second == 0)
