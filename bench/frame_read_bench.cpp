@@ -2,7 +2,10 @@
 //   - frames of 1, 12 and 50 MiB read through VantrelServerHandle::readFrame from vantreld
 //     over loopback (frames in the page cache), beside a raw TCP sender (sendfile of the same
 //     file) and receiver into one buffer, and, when nginx and libcurl are there, nginx serving
-//     the same file to libcurl writing into one buffer;
+//     the same file to libcurl writing into one buffer. Beside each throughput, the processor
+//     time (user + system) that sender and receiver together spent per GiB moved: wall-clock
+//     figures swing on a busy machine, processor time per byte much less. The server and the
+//     raw sender run in this process (getrusage); nginx's share is read from /proc;
 //   - writeFrame throughput (12 MiB frames; the server does not flush to disk);
 //   - frames per second of a 24-frame clip of 1 MiB frames read in order through
 //     VantrelNodeHandle::readFrame with hint 1 against hint 0, from a server that adds a fixed
@@ -15,6 +18,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/sendfile.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -25,6 +29,8 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <iterator>
+#include <sstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -56,19 +62,52 @@ double seconds(const std::function<void()>& action) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// Best of `rounds` timings of `reps` runs of `action`, in MiB/s for `bytes` per run.
-double throughput(size_t bytes, int reps, const std::function<bool()>& action) {
+// Processor time (user + system) of this process and, when `other` > 0, of that child.
+double processorSeconds(pid_t other) {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    double total = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+                   usage.ru_stime.tv_usec / 1e6;
+    if (other > 0) {
+        // Fields 14 and 15 of /proc/PID/stat, after the command name in parentheses.
+        std::ifstream stat("/proc/" + std::to_string(other) + "/stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        std::istringstream fields(text.substr(text.rfind(')') + 2));
+        std::string field;
+        unsigned long long user = 0, system = 0;
+        for (int i = 3; i <= 13 && fields >> field; ++i) {
+        }
+        fields >> user >> system;
+        total += static_cast<double>(user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    }
+    return total;
+}
+
+struct Measure {
+    double mibPerSecond = 0;
+    double processorSecondsPerGiB = 0;  // of every timed run
+};
+
+// Best of three timings of `reps` runs of `action`, in MiB/s for `bytes` per run, and the
+// processor time of all three rounds per GiB (this process and `other`).
+Measure throughput(size_t bytes, int reps, const std::function<bool()>& action, pid_t other = 0) {
     action();  // warm up: page cache, connections
     double best = 1e30;
-    for (int round = 0; round < 3; ++round) {
+    const double processorBefore = processorSeconds(other);
+    const int rounds = 3;
+    for (int round = 0; round < rounds; ++round) {
         bool ok = true;
         const double s = seconds([&] {
             for (int i = 0; i < reps && ok; ++i) ok = action();
         });
-        if (!ok) return 0;
+        if (!ok) return Measure();
         best = std::min(best, s);
     }
-    return static_cast<double>(bytes) * reps / MIB / best;
+    const double gib = static_cast<double>(bytes) * reps * rounds / (1024.0 * MIB);
+    Measure measure;
+    measure.mibPerSecond = static_cast<double>(bytes) * reps / MIB / best;
+    measure.processorSecondsPerGiB = (processorSeconds(other) - processorBefore) / gib;
+    return measure;
 }
 
 sockaddr_in loopback(int port) {
@@ -180,6 +219,7 @@ public:
     }
     bool running() const { return pid_ > 0; }
     int port() const { return port_; }
+    pid_t pid() const { return pid_; }
 
 private:
     bool accepts() const {
@@ -280,42 +320,53 @@ void measureTransfers(const std::string& tree, const std::string& work,
     VantreldThread server(serverOptions(tree, 0));
     VantrelServerHandle handle(("127.0.0.1:" + std::to_string(server.nodePort())).c_str());
 
-    std::printf("%-8s %14s %14s %14s %10s %12s\n", "frame", "readFrame", "raw TCP", "nginx+curl",
+    std::printf("%-8s %21s %21s %21s %8s %8s\n", "frame", "readFrame", "raw TCP", "nginx+curl",
                 "vs raw", "vs nginx");
+    std::printf("%-8s %21s %21s %21s %8s %8s\n", "", "MiB/s   cpu s/GiB", "MiB/s   cpu s/GiB",
+                "MiB/s   cpu s/GiB", "", "");
     for (size_t k = 0; k < 3; ++k) {
         std::vector<char> buffer(sizes[k]);
         const std::string& frameId = clips[k].frames[0];
-        const double frames = throughput(sizes[k], reps[k], [&] {
+        const Measure frames = throughput(sizes[k], reps[k], [&] {
             return handle.readFrame(frameId.c_str(), buffer.data(),
                                     static_cast<unsigned>(sizes[k]));
         });
         RawSender sender(framePath(tree, frameId));
         RawReceiver receiver(sender.port());
-        const double raw =
+        const Measure raw =
             throughput(sizes[k], reps[k], [&] { return receiver.read(buffer.data(), sizes[k]); });
-        double web = 0;
+        Measure web;
 #if VANTREL_BENCH_CURL
         Nginx nginx(tree, work);
         if (nginx.running()) {
             CurlReader curl;
             const std::string url =
                 "http://127.0.0.1:" + std::to_string(nginx.port()) + framePath("", frameId);
-            web = throughput(sizes[k], reps[k],
-                             [&] { return curl.read(url, buffer.data(), sizes[k]); });
+            web = throughput(
+                sizes[k], reps[k], [&] { return curl.read(url, buffer.data(), sizes[k]); },
+                nginx.pid());
         }
 #endif
-        std::printf("%3zu MiB %10.0f MiB/s %8.0f MiB/s %8.0f MiB/s %10.2f %12.2f\n", sizes[k] / MIB,
-                    frames, raw, web, raw > 0 ? frames / raw : 0, web > 0 ? frames / web : 0);
+        const auto ratio = [](double a, double b) { return b > 0 ? a / b : 0; };
+        std::printf("%3zu MiB %10.0f %10.3f %10.0f %10.3f %10.0f %10.3f %8.2f %8.2f\n",
+                    sizes[k] / MIB, frames.mibPerSecond, frames.processorSecondsPerGiB,
+                    raw.mibPerSecond, raw.processorSecondsPerGiB, web.mibPerSecond,
+                    web.processorSecondsPerGiB, ratio(frames.mibPerSecond, raw.mibPerSecond),
+                    ratio(frames.mibPerSecond, web.mibPerSecond));
+        std::printf("%8s processor time per GiB vs raw TCP %.2f, vs nginx+curl %.2f\n", "",
+                    ratio(frames.processorSecondsPerGiB, raw.processorSecondsPerGiB),
+                    ratio(frames.processorSecondsPerGiB, web.processorSecondsPerGiB));
     }
 
     {
         std::vector<char> data(12 * MIB, 'w');
         const std::string frameId = clips[1].frames[0];
-        const double writes = throughput(data.size(), 10, [&] {
+        const Measure writes = throughput(data.size(), 10, [&] {
             return handle.writeFrame(frameId.c_str(), data.data(),
                                      static_cast<unsigned>(data.size()));
         });
-        std::printf("writeFrame, 12 MiB frames: %.0f MiB/s\n", writes);
+        std::printf("writeFrame, 12 MiB frames: %.0f MiB/s, %.3f processor s/GiB\n",
+                    writes.mibPerSecond, writes.processorSecondsPerGiB);
     }
 
 }

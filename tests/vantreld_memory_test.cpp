@@ -3,6 +3,11 @@
 // keep freed memory on purpose.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <string>
 
@@ -13,6 +18,7 @@
 using vantreld::testing::stream;
 using vantreld::testing::TempDir;
 using vantreld::testing::VantreldProcess;
+using namespace std::string_literals;
 
 namespace {
 
@@ -79,6 +85,7 @@ protected:
         return parent;
     }
     long long peak() const { return peakResident(server_->pid()); }
+    int framePort() const { return server_->framePort(); }
     // Makes the peak the current resident memory, and gives that.
     long long resetPeak() const {
         std::ofstream("/proc/" + std::to_string(server_->pid()) + "/clear_refs") << "5";
@@ -171,4 +178,87 @@ TEST_F(VantreldMemory, ALargeReplyCostsAtMostThreeTimesItsSize) {
         << reply;
     ASSERT_GT(reply.size(), size_t(8 * MB));
     EXPECT_LT(peak() - before, 3 * static_cast<long long>(reply.size())) << reply.size();
+}
+
+namespace {
+
+// A data connection to the frame port, speaking the frame protocol raw.
+class FrameConnection {
+public:
+    explicit FrameConnection(int port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    }
+    ~FrameConnection() { ::close(fd_); }
+    bool connected() const { return connected_; }
+    void send(const std::string& bytes) {
+        for (size_t sent = 0; sent < bytes.size();) {
+            const ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+            if (n <= 0) return;
+            sent += static_cast<size_t>(n);
+        }
+    }
+    // Reads and drops `size` bytes; false when the connection ends first.
+    bool drain(size_t size) {
+        std::vector<char> sink(1 << 20);
+        while (size > 0) {
+            const ssize_t n = ::recv(fd_, sink.data(), std::min(size, sink.size()), 0);
+            if (n <= 0) return false;
+            size -= static_cast<size_t>(n);
+        }
+        return true;
+    }
+    // Bytes up to and including the next NUL.
+    std::string field() {
+        std::string text;
+        char c = 1;
+        while (c != 0 && ::recv(fd_, &c, 1, 0) == 1) text += c;
+        return text;
+    }
+
+private:
+    int fd_;
+    bool connected_ = false;
+};
+
+std::string request(const std::string& command, const std::string& argument, long long number) {
+    return command + '\0' + argument + '\0' + std::to_string(number) + '\0';
+}
+
+}  // namespace
+
+// Four frames of 48 MiB with a read-ahead cache of 32 MiB: read-aheads of them hold nothing
+// (each was read whole and then dropped: 200 MB), and a stream request for one unit reads one
+// unit (the whole stream was gathered first: 200 MB).
+TEST_F(VantreldMemory, RequestsHoldOnlyWhatTheyNeedAndTheCacheItsBound) {
+    start({"--cache-mb", "32", "--frame-port", "0"});
+    const std::string id = clip("v");
+    std::string reply;
+    ASSERT_TRUE(call("AllocateFramesEx", stream({{"Node", id}, {"NumFrames", "4"}}), reply));
+    const std::string serial = id.substr(id.rfind(' ') + 1);
+    FrameConnection frames(framePort());
+    ASSERT_TRUE(frames.connected());
+    const size_t frameSize = 48 * MB;
+    const std::string data(frameSize, 'f');
+    for (int i = 0; i < 4; ++i) {
+        frames.send(request("WriteFrame", serial + "." + std::to_string(i), frameSize) + data);
+        ASSERT_EQ(std::string(1, '\0'), frames.field());
+    }
+    const long long before = resetPeak();
+    for (int i = 0; i < 4; ++i)
+        frames.send(request("ReadAhead", serial + "." + std::to_string(i), frameSize));
+    for (int i = 0; i < 4; ++i) {  // waits for the loads, if any
+        frames.send(request("ReadFrame", serial + "." + std::to_string(i), frameSize));
+        ASSERT_EQ(std::string(1, '\0'), frames.field());
+        ASSERT_TRUE(frames.drain(frameSize));
+    }
+    EXPECT_LT(peak() - before, 40 * MB);
+    frames.send(request("ReadStream", "stream-" + serial, 16) + "100\0" "16\0" "1\0"s);
+    ASSERT_EQ(std::string(1, '\0'), frames.field());
+    ASSERT_EQ(std::string("1\0", 2), frames.field());
+    ASSERT_TRUE(frames.drain(16));
+    EXPECT_LT(peak() - before, 40 * MB);
 }

@@ -18,9 +18,11 @@
 #include <thread>
 #include <vector>
 
+#include "EventTestSupport.h"
 #include "ServerHandleTestSupport.h"
 #include "VantreldProcess.h"
 #include "vantrel/VantrelClientAPI.h"
+#include "vantrel/VantrelOS.h"
 #include "vantrel/protocol/FrameWire.h"
 
 namespace {
@@ -217,6 +219,75 @@ TEST_F(FrameTransferTest, UnknownFrameIdsFailInEveryFormAndTheStreamStaysInStep)
     ASSERT_TRUE(handle_->readFrame(frame(0), buffer.data(), SAMPLE_FRAME_SIZE))
         << handle_->lastError();
     EXPECT_EQ(samplePattern(0), std::string(buffer.data(), SAMPLE_FRAME_SIZE));
+}
+
+// A frame written through the frame port is told to the clip's watchers like any change.
+TEST_F(FrameTransferTest, FramesWrittenThroughTheFramePortAreToldToWatchers) {
+    FrameServerProcess server;
+    connect(server);
+    client_testing::RecordingHandler handler;
+    ASSERT_TRUE(handle_->registerEventHandler(clip_.getNodeId(), &handler))
+        << handle_->lastError();
+    VantrelServerHandle writer(server.id().c_str());
+    const std::string bytes = "new frame";
+    ASSERT_TRUE(writer.writeFrame(frame(3), bytes.data(), static_cast<unsigned>(bytes.size())))
+        << writer.lastError();
+    ASSERT_TRUE(handler.waitFor(1));
+    const client_testing::RecordingHandler::Seen seen = handler.seen().front();
+    EXPECT_EQ("FrameWritten", seen.type);
+    EXPECT_EQ(clip_.getNodeId().id(), seen.nodeId);
+    VantrelStr written;
+    EXPECT_TRUE(VantrelDictionary(seen.details.c_str()).getString("Frame", written));
+    EXPECT_STREQ(frame(3), written.c_str());
+    EXPECT_TRUE(handle_->unregisterEventHandler(clip_.getNodeId(), &handler));
+}
+
+// Frames linked to media files are read from the files (the path as the server translates
+// it); a file that cannot be read is an error naming the frame, never zeros nor the path.
+TEST_F(FrameTransferTest, LinkedFramesAreReadFromTheirFilesOrFailClearly) {
+    TempDir media;
+    const std::string translation = "[HostTranslation 0]\nSrcHost = " +
+                                    std::string(VantrelOS::getHostName().c_str()) +
+                                    "\nSrcPath = /elsewhere\nDstHost = *\nDstPath = " +
+                                    std::string(media / "") + "\n";
+    FrameServerProcess server("2015.0.0.5858", {}, translation);
+    connect(server);
+    std::ofstream(media / "a.bin", std::ios::binary) << "first media frame";
+    std::ofstream(media / "b.bin", std::ios::binary) << "second";
+    const VantrelStr paths[] = {(media / "a.bin").c_str(), "/elsewhere/b.bin",
+                                (media / "gone.bin").c_str()};
+    ASSERT_TRUE(clip_.linkToFrames(paths, 3)) << clip_.lastError();
+    std::vector<std::string> linked;
+    for (int i = 0; i < 3; ++i) {
+        VantrelStr id;
+        ASSERT_TRUE(clip_.getFrameId(i, id)) << clip_.lastError();
+        linked.push_back(id.c_str());
+    }
+    std::vector<char> buffer(17, 'x');
+    // The second read is served from the read-ahead cache.
+    ASSERT_TRUE(handle_->readFrame(linked[1].c_str(), buffer.data(), 8, linked[0].c_str()))
+        << handle_->lastError();
+    EXPECT_EQ(std::string("second\0\0", 8), std::string(buffer.data(), 8));
+    ASSERT_TRUE(handle_->readFrame(linked[0].c_str(), buffer.data(), 17)) << handle_->lastError();
+    EXPECT_EQ("first media frame", std::string(buffer.data(), 17));
+    for (const unsigned size : {17u, 8192u}) {  // acknowledged, then the no-ack form
+        std::vector<char> big(size);
+        EXPECT_FALSE(handle_->readFrame(linked[2].c_str(), big.data(), size));
+        EXPECT_EQ("Cannot read the media file of frame '" + linked[2] +
+                      "': No such file or directory",
+                  std::string(handle_->lastError()));
+    }
+    VantrelStr stream;
+    ASSERT_TRUE(clip_.getStreamId(stream));
+    int count = 4;  // units 3 to 6 of 3 bytes: bytes 9 to 20, before the missing file
+    ASSERT_TRUE(handle_->readStream(stream.c_str(), buffer.data(), 17, 3, 3, count))
+        << handle_->lastError();
+    EXPECT_EQ(4, count);  // all there: the third file counts only past the units asked for
+    EXPECT_EQ("ia frameseco", std::string(buffer.data(), 12));
+    count = 100;
+    EXPECT_FALSE(handle_->readStream(stream.c_str(), buffer.data(), 17, 0, 1, count));
+    EXPECT_EQ("Cannot read the media file of frame '" + linked[2] + "': No such file or directory",
+              std::string(handle_->lastError()));
 }
 
 // --------------------------------------------------------------------- server versions

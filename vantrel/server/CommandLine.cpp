@@ -60,6 +60,9 @@ const char* CommandLine::usage() {
            "  --init-sample             fill DIR (new or empty) with a sample tree of volumes,\n"
            "                            projects, libraries, reels, folders and clips with\n"
            "                            frames and metadata, then exit\n"
+           "  --cache-mb N              memory for frames read ahead, in MiB (default 512;\n"
+           "                            0: no read-ahead). Frames being loaded count too;\n"
+           "                            a frame larger than this is read from its file\n"
            "  --bench-read-delay-ms N   add N milliseconds to every frame read from disk\n"
            "                            (benchmarks of read-ahead only)\n"
            "  --version                 print the version and exit\n"
@@ -121,7 +124,7 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args) {
                 return line;
             }
         } else if (arg == "--frame-port" || arg == "--bench-read-delay-ms" ||
-                   arg == "--frame-idle-timeout") {
+                   arg == "--frame-idle-timeout" || arg == "--cache-mb") {
             if (!value(text)) return line;
             int number = -1;
             try {
@@ -130,6 +133,7 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args) {
             }
             const int limit = arg == "--frame-port"           ? 65535
                               : arg == "--frame-idle-timeout" ? MAX_IDLE_SECONDS
+                              : arg == "--cache-mb"           ? 65536
                                                               : 60000;
             if (number < 0 || number > limit) {
                 line.error = "Invalid value '" + text + "' for " + arg;
@@ -138,8 +142,9 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args) {
             if (arg == "--frame-idle-timeout")
                 line.options.frameIdleLimitMs = static_cast<unsigned int>(number) * 1000;
             else
-                (arg == "--frame-port" ? line.options.framePort : line.options.benchReadDelayMs) =
-                    number;
+                (arg == "--frame-port"   ? line.options.framePort
+                 : arg == "--cache-mb" ? line.options.cacheMegabytes
+                                         : line.options.benchReadDelayMs) = number;
             framePortGiven = framePortGiven || arg == "--frame-port";
         } else if (arg == "--listen") {
             if (!value(text)) return line;

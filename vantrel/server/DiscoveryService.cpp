@@ -13,6 +13,7 @@
 #include "osal/CoTime.h"
 #include "rcApi/rcAttrStream.h"
 #include "tcp/CoOsError.h"
+#include "vantrel/VantrelServerInfo.h"
 #include "vantrel/protocol/VantrelDiscoveryPacket.h"
 
 namespace vantreld {
@@ -36,11 +37,13 @@ std::string encodeRecord(const VantrelDaemonInfo& record) {
 
 }  // namespace
 
-DiscoveryService::DiscoveryService(const Group& group, const VantrelDaemonInfo& self)
+DiscoveryService::DiscoveryService(const Group& group, const VantrelDaemonInfo& self,
+                                   std::function<bool(const std::string&)> allows)
     : group_(group),
       self_(self),
       announcement_(encodeRecord(self)),
       groupSocket_(group.port, group.scope.c_str(), nullptr),
+      allows_(std::move(allows)),
       stop_(false) {
     if (announcement_.size() + 64 > Packet::MAX_SIZE)
         CO_MSG_WARNING("Discovery: the server record (%zu bytes) may not fit a datagram",
@@ -149,6 +152,10 @@ void DiscoveryService::receiveOne() {
     std::string sender;
     unsigned port = 0;
     Vantrel::CoMulticast::addrToIPAndPort(from, sender, port);
+    if (allows_ && !allows_(sender)) {
+        CO_MSG_DEBUG("Discovery: datagram from %s dropped (not in --allow)", sender.c_str());
+        return;
+    }
     Packet::Decoded packet;
     std::string error;
     if (!Packet::decode(buffer, length, packet, error)) {
@@ -162,26 +169,50 @@ void DiscoveryService::receiveOne() {
 void DiscoveryService::handle(int type, const std::string& payload, const sockaddr_storage& from,
                               const std::string& sender) {
     if (type == Packet::FIND_SERVERS) {
-        answer(payload, from);
+        answer(payload, from, sender);
         return;
     }
     if (type != Packet::DISCOVER_SERVERS && type != Packet::DISCOVER_SERVERS_REPLY &&
         type != Packet::REMOVE_SERVER)
         return;
     VantrelDaemonInfo record{Vantrel::rcAttrStream(payload)};
+    const bool fromItsServer = type == Packet::REMOVE_SERVER && sentByItsServer(record, sender);
     VantrelKnownServers::cleanUp(record, sender.c_str());
     if (isSelf(record)) return;
-    if (type == Packet::REMOVE_SERVER)
+    if (type != Packet::REMOVE_SERVER) {
+        if (!heard_.addOrUpdate(record))
+            CO_MSG_DEBUG("Discovery: %zu servers listed, '%s' from %s is not", MAX_HEARD_SERVERS,
+                         record.getStorageId(), sender.c_str());
+    } else if (fromItsServer) {
         heard_.removeNamedBy(record);
-    else
-        heard_.addOrUpdate(record);
+    } else {
+        CO_MSG_NOTICE("Discovery: removal of '%s' from %s refused: not one of its addresses",
+                      record.getStorageId(), sender.c_str());
+    }
 }
 
-void DiscoveryService::answer(const std::string& payload, const sockaddr_storage& from) {
+bool DiscoveryService::sentByItsServer(const VantrelDaemonInfo& record,
+                                       const std::string& sender) const {
+    const auto among = [&sender](const VantrelDaemonInfo& info) {
+        for (int i = 0; i < VantrelDaemonInfo::MAX_IPS; ++i)
+            if (sender == info.getIPAddr(i) || sender == info.getFrameIPAddr(i)) return true;
+        return false;
+    };
+    if (among(record)) return true;
+    VantrelDaemonInfo listed;
+    return heard_.resolve(VantrelServerInfo(record).getId(), listed) && among(listed);
+}
+
+void DiscoveryService::answer(const std::string& payload, const sockaddr_storage& from,
+                              const std::string& sender) {
     std::string wanted;
     if (Vantrel::rcAttrStream(payload).getStringValue("Database", wanted) && !wanted.empty() &&
         wanted != self_.getDatabase())
         return;
+    if (!replies_.allow(sender, Vantrel::CoTime::monotonicMs() * 1000)) {
+        CO_MSG_DEBUG("Discovery: search from %s not answered (rate limit)", sender.c_str());
+        return;
+    }
     const std::string packet = Packet::encode(Packet::DISCOVER_SERVERS_REPLY, announcement_);
     try {
         groupSocket_.send(packet.data(), packet.size(), from);

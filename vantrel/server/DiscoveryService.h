@@ -5,11 +5,14 @@
 // the host and announces DISCOVER_SERVERS from each (the group's default interface when there
 // is none); it announces again every resync period. A FIND_SERVERS whose payload is empty or
 // names this server's database is answered by a DISCOVER_SERVERS_REPLY sent to the sender
-// (whether the request came by multicast or unicast). DISCOVER_SERVERS and
-// DISCOVER_SERVERS_REPLY of other servers are kept (cleaned like the client does) and
-// REMOVE_SERVER forgets them; servers silent for twice the resync period are dropped. The
-// destructor, a clean stop, announces REMOVE_SERVER. Malformed datagrams are logged as
-// warnings and dropped.
+// (whether the request came by multicast or unicast), at most as often as ReplyRateLimit
+// lets each source address be answered (a forged source is not flooded). DISCOVER_SERVERS
+// and DISCOVER_SERVERS_REPLY of other servers are kept (cleaned like the client does; at most
+// MAX_HEARD_SERVERS, further servers are not listed until one goes) and REMOVE_SERVER forgets
+// them when it comes from one of the addresses of the server removed (as listed or as the
+// removal names it); servers silent for twice the resync period are dropped. Datagrams from
+// addresses that `allows` refuses (the --allow networks) are dropped unread. The destructor, a
+// clean stop, announces REMOVE_SERVER. Malformed datagrams are logged as warnings and dropped.
 //
 // Failure: the constructor throws CoException when the group socket cannot be made, bound or
 // joined on any interface; later send failures are logged.
@@ -18,6 +21,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -26,6 +30,7 @@
 #include "tcp/CoMulticast.h"
 #include "vantrel/client/connection/VantrelDaemonInfo.h"
 #include "vantrel/client/discovery/VantrelKnownServers.h"
+#include "vantrel/server/ReplyRateLimit.h"
 
 namespace vantreld {
 
@@ -38,8 +43,12 @@ public:
         unsigned resyncSeconds = 300;
     };
 
-    // `self` is this server's record, announced as it is.
-    DiscoveryService(const Group& group, const VantrelDaemonInfo& self);
+    static constexpr size_t MAX_HEARD_SERVERS = 256;
+
+    // `self` is this server's record, announced as it is. `allows` (numeric IPv4 address of
+    // a datagram's sender) empty: every sender is heard.
+    DiscoveryService(const Group& group, const VantrelDaemonInfo& self,
+                     std::function<bool(const std::string& sender)> allows = {});
     ~DiscoveryService();
     DiscoveryService(const DiscoveryService&) = delete;
     DiscoveryService& operator=(const DiscoveryService&) = delete;
@@ -54,7 +63,11 @@ private:
     void receiveOne();
     void handle(int type, const std::string& payload, const sockaddr_storage& from,
                 const std::string& sender);
-    void answer(const std::string& payload, const sockaddr_storage& from);
+    void answer(const std::string& payload, const sockaddr_storage& from,
+                const std::string& sender);
+    // Whether a REMOVE_SERVER of `record` (as received) comes from one of its server's
+    // addresses.
+    bool sentByItsServer(const VantrelDaemonInfo& record, const std::string& sender) const;
     bool isSelf(const VantrelDaemonInfo& record) const;
 
     const Group group_;
@@ -62,7 +75,9 @@ private:
     const std::string announcement_;
     Vantrel::CoMulticast groupSocket_;
     std::vector<std::unique_ptr<Vantrel::CoMulticast>> senders_;
-    VantrelKnownServers heard_;
+    const std::function<bool(const std::string&)> allows_;
+    ReplyRateLimit replies_;  // the service thread's
+    VantrelKnownServers heard_{MAX_HEARD_SERVERS};
     int wakePipe_[2];
     std::atomic<bool> stop_;
     std::thread thread_;

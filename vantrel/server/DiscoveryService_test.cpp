@@ -92,7 +92,15 @@ protected:
         group.port = freeUdpPort();
         return group;
     }
-    void start() { service_.reset(new DiscoveryService(group_, self_)); }
+    void start(std::function<bool(const std::string&)> allows = {}) {
+        service_.reset(new DiscoveryService(group_, self_, std::move(allows)));
+    }
+    // The servers listed once `count` are, or after a second.
+    std::vector<VantrelDaemonInfo> heard(size_t count) {
+        for (int i = 0; i < 100 && service_->knownServers().size() != count; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return service_->knownServers();
+    }
 
     Vantrel::testing::MessageCapture log_;
     const DiscoveryService::Group group_ = makeGroup();
@@ -148,11 +156,6 @@ TEST_F(DiscoveryServiceTest, ListsTheServersItHearsOf) {
     start();
     peer_.announce(Packet::DISCOVER_SERVERS, record("other-id", "OTHER"));
     peer_.announce(Packet::DISCOVER_SERVERS, self_);  // its own voice is not another server
-    const auto heard = [&](size_t count) {
-        for (int i = 0; i < 50 && service_->knownServers().size() != count; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        return service_->knownServers();
-    };
     const std::vector<VantrelDaemonInfo> servers = heard(2);
     ASSERT_EQ(2u, servers.size());
     EXPECT_STREQ("self-id", servers[0].getStorageId());
@@ -160,6 +163,91 @@ TEST_F(DiscoveryServiceTest, ListsTheServersItHearsOf) {
 
     peer_.announce(Packet::REMOVE_SERVER, record("other-id", "OTHER"));
     EXPECT_EQ(1u, heard(1).size());
+}
+
+// A plain UDP socket sending from a loopback address other than 127.0.0.1: another host.
+class Stranger {
+public:
+    explicit Stranger(const char* address) : fd_(::socket(AF_INET, SOCK_DGRAM, 0)) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        ::inet_pton(AF_INET, address, &local.sin_addr);
+        bound_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0;
+    }
+    ~Stranger() { ::close(fd_); }
+    bool bound() const { return bound_; }
+    void send(unsigned port, const std::string& datagram) {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(static_cast<uint16_t>(port));
+        ::inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+        ::sendto(fd_, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                 sizeof to);
+    }
+    // How many datagrams arrive within half a second.
+    int received() {
+        int count = 0;
+        char buffer[Packet::MAX_SIZE];
+        pollfd wait = {fd_, POLLIN, 0};
+        while (::poll(&wait, 1, 500) == 1 && ::recv(fd_, buffer, sizeof buffer, 0) > 0) ++count;
+        return count;
+    }
+
+private:
+    int fd_;
+    bool bound_ = false;
+};
+
+// A removal counts only from one of the removed server's addresses: a neighbour cannot make
+// the server forget another.
+TEST_F(DiscoveryServiceTest, RemovalsComeOnlyFromTheServerRemoved) {
+    start();
+    peer_.announce(Packet::DISCOVER_SERVERS, record("other-id", "OTHER"));  // at 127.0.0.1
+    ASSERT_EQ(2u, heard(2).size());
+    Stranger neighbour("127.0.0.2");
+    ASSERT_TRUE(neighbour.bound());
+    const std::string removal = Packet::encode(
+        Packet::REMOVE_SERVER, record("other-id", "OTHER").toAttrStream().getStreamStr());
+    neighbour.send(group_.port, removal);
+    peer_.ask(Packet::encode(Packet::FIND_SERVERS, ""), "127.0.0.1");
+    ASSERT_EQ(Packet::DISCOVER_SERVERS_REPLY, peer_.answer().type);  // the removal was read
+    EXPECT_EQ(2u, service_->knownServers().size());
+    EXPECT_TRUE(log_.contains("removal of 'other-id' from 127.0.0.2 refused"));
+    peer_.announce(Packet::REMOVE_SERVER, record("other-id", "OTHER"));
+    EXPECT_EQ(1u, heard(1).size());
+}
+
+// Searches are answered a burst at a time per source (a forged source is not flooded), and
+// not at all for sources outside the allowed networks.
+TEST_F(DiscoveryServiceTest, SearchesAreAnsweredWithinTheRateAndTheAllowedNetworks) {
+    start([](const std::string& sender) { return sender != "127.0.0.3"; });
+    Stranger searcher("127.0.0.2"), refused("127.0.0.3");
+    ASSERT_TRUE(searcher.bound() && refused.bound());
+    const std::string search = Packet::encode(Packet::FIND_SERVERS, "");
+    for (int i = 0; i < 100; ++i) {
+        searcher.send(group_.port, search);
+        refused.send(group_.port, search);
+    }
+    const int answered = searcher.received();
+    EXPECT_GE(answered, 1);
+    EXPECT_LE(answered, static_cast<int>(ReplyRateLimit::BURST) + 10);  // a burst, and the rate
+    EXPECT_EQ(0, refused.received());
+    peer_.ask(search, "127.0.0.1");  // another source still has its own
+    EXPECT_EQ(Packet::DISCOVER_SERVERS_REPLY, peer_.answer().type);
+}
+
+// Thousands of forged announcements: the list stops at its bound and the service goes on.
+TEST_F(DiscoveryServiceTest, TheListOfServersHeardIsBounded) {
+    start();
+    const size_t bound = DiscoveryService::MAX_HEARD_SERVERS;
+    for (size_t i = 0; i < bound + 200; ++i) {
+        const std::string id = "forged-" + std::to_string(i);
+        peer_.announce(Packet::DISCOVER_SERVERS, record(id.c_str(), "X"));
+        if (i % 50 == 49) heard(std::min(i + 2, bound + 1));  // paced: no datagram is lost
+    }
+    EXPECT_EQ(bound + 1, heard(bound + 1).size());
+    peer_.ask(Packet::encode(Packet::FIND_SERVERS, ""), "127.0.0.1");
+    EXPECT_EQ(Packet::DISCOVER_SERVERS_REPLY, peer_.answer().type);
 }
 
 // The server's configuration file chooses the group; the record announced is the server's.

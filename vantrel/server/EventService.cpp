@@ -35,103 +35,23 @@ std::string monitorHost(const std::string& peer) {
 
 // ---------------------------------------------------------------------------------- Sender
 
-// Delivers the events queued for one monitor, in order, on a thread of its own, over one
-// remote-call connection kept open between events.
+// The events queued for one monitor and the remote-call connection to it, kept open between
+// events. The queue and the flags are the service's (under its lock); the connection is used
+// by the one worker that has the monitor busy, and stop() may cut its wait from another thread.
 class EventService::Sender {
 public:
-    enum class Queued { OK, ENDED, FULL };
+    typedef SenderItem Item;
 
-    Sender(EventService& service, const Monitor& monitor, unsigned int timeoutMs)
-        : service_(service), monitor_(monitor), timeoutMs_(timeoutMs), thread_([this] { run(); }) {}
-    ~Sender() {
-        {
-            std::lock_guard<std::mutex> guard(lock_);
-            stop_ = true;
-        }
-        wake_.notify_all();
-        api_.stop(nullptr);  // cuts a wait for a reply short
-        thread_.join();
-    }
+    explicit Sender(const Monitor& monitor) : monitor(monitor) {}
     Sender(const Sender&) = delete;
     Sender& operator=(const Sender&) = delete;
 
-    Queued push(int connection, const std::string& stream) {
-        {
-            std::lock_guard<std::mutex> guard(lock_);
-            if (ended_) return Queued::ENDED;
-            if (queue_.size() >= MAX_QUEUED_EVENTS) return Queued::FULL;
-            queue_.push_back(Item{connection, stream});
-        }
-        wake_.notify_all();
-        return Queued::OK;
-    }
-    bool ended() {
-        std::lock_guard<std::mutex> guard(lock_);
-        return ended_;
-    }
-    void clear() {
-        std::lock_guard<std::mutex> guard(lock_);
-        queue_.clear();
-    }
-
-private:
-    struct Item {
-        int connection;
-        std::string stream;
-    };
-
-    void run() {
-        Item item;
-        while (next(item)) {
-            if (!api_.isConnected() &&
-                !api_.connect(monitor_.host.c_str(), monitor_.port, timeoutMs_)) {
-                fail(api_.lastError());
-                continue;
-            }
-            std::string result;
-            if (api_.call(item.connection, VantrelEventWire::NODE_EVENT_METHOD,
-                          item.stream.c_str(), true, result, timeoutMs_))
-                continue;
-            if (api_.isConnected() && !api_.timedOut()) {  // the monitor answered "error"
-                service_.connectionRefused(monitor_, item.connection, result);
-                continue;
-            }
-            // A late reply would be taken for the next event's: the connection goes.
-            api_.disconnect();
-            fail(result);
-        }
-        api_.disconnect();
-    }
-
-    // Waits for the next event; false when stopped or idle for too long (the sender ends).
-    bool next(Item& item) {
-        std::unique_lock<std::mutex> guard(lock_);
-        const bool woken = wake_.wait_for(guard, std::chrono::milliseconds(SENDER_IDLE_MS),
-                                          [this] { return stop_ || !queue_.empty(); });
-        if (stop_ || !woken) {
-            ended_ = true;
-            return false;
-        }
-        item = std::move(queue_.front());
-        queue_.pop_front();
-        return true;
-    }
-
-    void fail(const std::string& reason) {
-        service_.monitorFailed(monitor_, reason);
-        clear();
-    }
-
-    EventService& service_;
-    const Monitor monitor_;
-    const unsigned int timeoutMs_;
-    std::mutex lock_;
-    std::condition_variable wake_;
-    std::deque<Item> queue_;
-    bool stop_ = false;
-    bool ended_ = false;
-    Vantrel::rcAPI api_;  // the thread's, but for stop()
-    std::thread thread_;  // last: it uses everything above
+    const Monitor monitor;
+    std::deque<Item> queue;
+    bool scheduled = false;  // in the ready list
+    bool busy = false;       // a worker is calling the monitor
+    std::chrono::steady_clock::time_point lastUsed = std::chrono::steady_clock::now();
+    Vantrel::rcAPI api;
 };
 
 // ---------------------------------------------------------------------------- EventService
@@ -140,12 +60,16 @@ EventService::EventService(unsigned int deliveryTimeoutMs)
     : deliveryTimeoutMs_(deliveryTimeoutMs) {}
 
 EventService::~EventService() {
-    std::map<Monitor, std::unique_ptr<Sender>> senders;
+    std::vector<std::thread> workers;
     {
         std::lock_guard<std::mutex> guard(lock_);
-        senders.swap(senders_);
+        stopping_ = true;
+        for (auto& sender : senders_)
+            if (sender.second->busy) sender.second->api.stop(nullptr);  // cuts a wait short
+        workers.swap(workers_);
     }
-    // Destroyed here, outside the lock: a sender may be reporting a failure.
+    work_.notify_all();
+    for (std::thread& worker : workers) worker.join();
 }
 
 void EventService::registerWith(MethodDispatcher& dispatcher) {
@@ -190,10 +114,15 @@ void EventService::add(const Request& request) {
     if (held >= MAX_REGISTRATIONS_PER_CONNECTION)
         throw ServerError("Too many event registrations on this connection (at most " +
                           std::to_string(MAX_REGISTRATIONS_PER_CONNECTION) + ")");
-    // Each port is a sender thread here: one client has one monitor, a few at most.
+    // Each port is a monitor to call back: one client has one, a few at most.
     if (ports.size() > MAX_PORTS_PER_CONNECTION)
         throw ServerError("Too many event ports on this connection (at most " +
                           std::to_string(MAX_PORTS_PER_CONNECTION) + ")");
+    const Monitor monitor{added.host, added.port};
+    if (monitorRegistrations_.count(monitor) == 0 && monitorRegistrations_.size() >= MAX_MONITORS)
+        throw ServerError("Too many event clients on this server (at most " +
+                          std::to_string(MAX_MONITORS) + ")");
+    ++monitorRegistrations_[monitor];
     registrations_.push_back(std::move(added));
 }
 
@@ -247,24 +176,123 @@ void EventService::deliver(const std::string& subject, const std::string& type,
 }
 
 void EventService::enqueue(const Monitor& monitor, int connection, const std::string& stream) {
-    std::unique_ptr<Sender>& sender = senders_[monitor];
-    if (sender != nullptr && sender->ended()) sender.reset();  // ended: its thread is done
-    if (sender == nullptr) sender.reset(new Sender(*this, monitor, deliveryTimeoutMs_));
-    switch (sender->push(connection, stream)) {
-        case Sender::Queued::OK:
-            return;
-        case Sender::Queued::ENDED:  // ended just now: a fresh one takes the event
-            sender.reset(new Sender(*this, monitor, deliveryTimeoutMs_));
-            sender->push(connection, stream);
-            return;
-        case Sender::Queued::FULL:
-            CO_MSG_WARNING("Event client %s:%d is too slow (%zu events waiting): its "
-                           "registrations are dropped.",
-                           monitor.host.c_str(), monitor.port, MAX_QUEUED_EVENTS);
-            sender->clear();
-            dropMonitor(monitor);
-            return;
+    std::shared_ptr<Sender>& sender = senders_[monitor];
+    if (sender == nullptr) sender = std::make_shared<Sender>(monitor);
+    if (sender->queue.size() >= MAX_QUEUED_EVENTS) {
+        CO_MSG_WARNING("Event client %s:%d is too slow (%zu events waiting): its "
+                       "registrations are dropped.",
+                       monitor.host.c_str(), monitor.port, MAX_QUEUED_EVENTS);
+        sender->queue.clear();
+        dropMonitor(monitor);
+        return;
     }
+    sender->queue.push_back(Sender::Item{connection, stream});
+    schedule(sender);
+}
+
+void EventService::schedule(const std::shared_ptr<Sender>& sender) {
+    if (stopping_ || sender->scheduled || sender->busy || sender->queue.empty()) return;
+    sender->scheduled = true;
+    ready_.push_back(sender);
+    if (idleWorkers_ == 0 && workers_.size() < MAX_SENDER_THREADS)
+        workers_.emplace_back([this] { work(); });
+    work_.notify_one();
+}
+
+void EventService::work() {
+    std::unique_lock<std::mutex> guard(lock_);
+    while (!stopping_) {
+        if (ready_.empty()) {
+            ++idleWorkers_;
+            work_.wait_for(guard, std::chrono::milliseconds(SENDER_IDLE_MS / 4));
+            --idleWorkers_;
+            closeIdleSenders(guard);
+            continue;
+        }
+        std::shared_ptr<Sender> sender = ready_.front();
+        ready_.pop_front();
+        sender->scheduled = false;
+        if (sender->queue.empty()) continue;  // cleared meanwhile
+        Sender::Item item = std::move(sender->queue.front());
+        sender->queue.pop_front();
+        sender->busy = true;
+        guard.unlock();
+        const Delivery result = deliver(*sender, item);
+        guard.lock();
+        sender->busy = false;
+        sender->lastUsed = std::chrono::steady_clock::now();
+        settle(*sender, item, result);
+        schedule(sender);  // one event per turn: a busy monitor does not starve the others
+    }
+}
+
+EventService::Delivery EventService::deliver(Sender& sender, const SenderItem& item) {
+    Delivery result;
+    Vantrel::rcAPI& api = sender.api;
+    const Monitor& monitor = sender.monitor;
+    if (!api.isConnected() &&
+        !api.connect(monitor.host.c_str(), monitor.port, deliveryTimeoutMs_)) {
+        result.outcome = Delivery::UNREACHABLE;
+        result.reason = api.lastError();
+        return result;
+    }
+    if (api.call(item.connection, VantrelEventWire::NODE_EVENT_METHOD, item.stream.c_str(), true,
+                 result.reason, deliveryTimeoutMs_))
+        return result;
+    if (api.isConnected() && !api.timedOut()) {  // the monitor answered "error"
+        result.outcome = Delivery::REFUSED;
+        return result;
+    }
+    // A late reply would be taken for the next event's: the connection goes.
+    api.disconnect();
+    result.outcome = Delivery::UNREACHABLE;
+    return result;
+}
+
+void EventService::settle(Sender& sender, const SenderItem& item, const Delivery& result) {
+    const Monitor& monitor = sender.monitor;
+    if (result.outcome == Delivery::UNREACHABLE) {
+        CO_MSG_WARNING("Event client %s:%d did not take an event (%s): its registrations are "
+                       "dropped.",
+                       monitor.host.c_str(), monitor.port, result.reason.c_str());
+        dropMonitor(monitor);
+        sender.queue.clear();
+    } else if (result.outcome == Delivery::REFUSED) {
+        CO_MSG_WARNING("Event client %s:%d refused an event for connection %d (%s): that "
+                       "connection's registrations are dropped.",
+                       monitor.host.c_str(), monitor.port, item.connection,
+                       result.reason.c_str());
+        dropRegistrations([&](const Registration& known) {
+            return known.host == monitor.host && known.port == monitor.port &&
+                   known.connection == item.connection;
+        });
+    }
+}
+
+// Senders without events for SENDER_IDLE_MS close their connection and go; closed outside
+// the lock.
+void EventService::closeIdleSenders(std::unique_lock<std::mutex>& guard) {
+    const auto now = std::chrono::steady_clock::now();
+    std::vector<std::shared_ptr<Sender>> idle;
+    for (auto it = senders_.begin(); it != senders_.end();) {
+        Sender& sender = *it->second;
+        if (!sender.busy && !sender.scheduled && sender.queue.empty() &&
+            now - sender.lastUsed >= std::chrono::milliseconds(SENDER_IDLE_MS)) {
+            idle.push_back(it->second);
+            it = senders_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (idle.empty()) return;
+    guard.unlock();
+    idle.clear();
+    guard.lock();
+}
+
+size_t EventService::senderThreads() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return workers_.size();
 }
 
 void EventService::forgetSubject(const std::string& subject) {
@@ -278,28 +306,15 @@ void EventService::dropMonitor(const Monitor& monitor) {
 }
 
 void EventService::dropRegistrations(const std::function<bool(const Registration&)>& which) {
-    registrations_.erase(std::remove_if(registrations_.begin(), registrations_.end(), which),
-                         registrations_.end());
-}
-
-void EventService::monitorFailed(const Monitor& monitor, const std::string& reason) {
-    CO_MSG_WARNING("Event client %s:%d did not take an event (%s): its registrations are "
-                   "dropped.",
-                   monitor.host.c_str(), monitor.port, reason.c_str());
-    std::lock_guard<std::mutex> guard(lock_);
-    dropMonitor(monitor);
-}
-
-void EventService::connectionRefused(const Monitor& monitor, int connection,
-                                     const std::string& reason) {
-    CO_MSG_WARNING("Event client %s:%d refused an event for connection %d (%s): that "
-                   "connection's registrations are dropped.",
-                   monitor.host.c_str(), monitor.port, connection, reason.c_str());
-    std::lock_guard<std::mutex> guard(lock_);
-    dropRegistrations([&](const Registration& known) {
-        return known.host == monitor.host && known.port == monitor.port &&
-               known.connection == connection;
-    });
+    const auto dropped =
+        std::stable_partition(registrations_.begin(), registrations_.end(),
+                              [&which](const Registration& known) { return !which(known); });
+    for (auto it = dropped; it != registrations_.end(); ++it) {
+        auto count = monitorRegistrations_.find(Monitor{it->host, it->port});
+        if (count != monitorRegistrations_.end() && --count->second == 0)
+            monitorRegistrations_.erase(count);
+    }
+    registrations_.erase(dropped, registrations_.end());
 }
 
 }  // namespace vantreld

@@ -9,7 +9,8 @@
 // node connection goes when that connection closes; those of a destroyed node go with it.
 // Limits (error replies, nothing recorded): a subject of at most MAX_SUBJECT_BYTES bytes, at
 // most MAX_REGISTRATIONS_PER_CONNECTION registrations and MAX_PORTS_PER_CONNECTION distinct
-// monitor ports per node connection, a port from 1 to 65535.
+// monitor ports per node connection, at most MAX_MONITORS distinct monitors (host and port)
+// on the server, a port from 1 to 65535.
 //
 // Events. Every change the store makes (NodeObserver) is sent to the clients registered for
 // the changed node and to those registered for its parent:
@@ -28,23 +29,29 @@
 // the changed node. A client that reads only NodeId learns which of its nodes to look at again.
 //
 // Delivery never holds up the server's loop: each change is queued for each monitor (host and
-// port) and sent by that monitor's own sender thread, one call at a time, so events for one
-// monitor arrive in the order the changes were made and a slow monitor delays no other. A
-// monitor that cannot be reached or does not answer within DELIVERY_TIMEOUT_MS, or that lets
-// more than MAX_QUEUED_EVENTS pile up, loses all its registrations and its queue (logged at
-// warning level); one that answers an event with an error loses the registrations of that
-// connection. A sender idle for SENDER_IDLE_MS ends; the next event starts another.
+// port), and a pool of at most MAX_SENDER_THREADS threads (started as events come, for the
+// whole server) calls the monitors, one event of a monitor at a time and one monitor per
+// thread, taking the monitors with events in turn. So events for one monitor arrive in the
+// order the changes were made, and a slow monitor holds one thread, not the others' events.
+// A monitor that cannot be reached or does not answer within DELIVERY_TIMEOUT_MS, or that
+// lets more than MAX_QUEUED_EVENTS pile up, loses all its registrations and its queue (logged
+// at warning level); one that answers an event with an error loses the registrations of that
+// connection. The connection to a monitor stays open between events and is closed after
+// SENDER_IDLE_MS without any.
 //
 // Threads: the method handlers, connectionClosed() and nodeChanged() may be called from any
 // thread (one lock, never held across a network call); registrations() too.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -59,6 +66,8 @@ public:
     static constexpr size_t MAX_SUBJECT_BYTES = 4096;
     static constexpr size_t MAX_REGISTRATIONS_PER_CONNECTION = 4096;
     static constexpr size_t MAX_PORTS_PER_CONNECTION = 8;
+    static constexpr size_t MAX_MONITORS = 256;
+    static constexpr size_t MAX_SENDER_THREADS = 16;
     static constexpr size_t MAX_QUEUED_EVENTS = 10000;
     static constexpr unsigned int DELIVERY_TIMEOUT_MS = 5000;
     static constexpr unsigned int SENDER_IDLE_MS = 30000;
@@ -75,7 +84,7 @@ public:
     explicit EventService(unsigned int deliveryTimeoutMs = DELIVERY_TIMEOUT_MS);
     EventService(const EventService&) = delete;
     EventService& operator=(const EventService&) = delete;
-    // Stops every sender; queued events are dropped.
+    // Stops the sender threads (a call in progress is cut short); queued events are dropped.
     ~EventService() override;
 
     // Adds "RegisterEvents" and "UnregisterEvents".
@@ -85,9 +94,15 @@ public:
     void nodeChanged(const NodeChange& change) override;
 
     std::vector<Registration> registrations() const;
+    // Sender threads started so far (tests).
+    size_t senderThreads() const;
 
 private:
     class Sender;
+    struct SenderItem {
+        int connection;
+        std::string stream;
+    };
     struct Monitor {
         std::string host;
         int port;
@@ -103,18 +118,34 @@ private:
     void deliver(const std::string& subject, const std::string& type,
                  const NodeChange::Details& details);
     void enqueue(const Monitor& monitor, int connection, const std::string& stream);
-    // These three need the lock held.
+    // These need the lock held.
     void forgetSubject(const std::string& subject);
     void dropMonitor(const Monitor& monitor);
     void dropRegistrations(const std::function<bool(const Registration&)>& which);
-    // Called by senders.
-    void monitorFailed(const Monitor& monitor, const std::string& reason);
-    void connectionRefused(const Monitor& monitor, int connection, const std::string& reason);
+    // Puts a sender with events in the ready list, starting a thread when none is free.
+    void schedule(const std::shared_ptr<Sender>& sender);
+    void closeIdleSenders(std::unique_lock<std::mutex>& guard);
+
+    // A sender thread; takes the lock itself.
+    void work();
+    struct Delivery {
+        enum { DELIVERED, REFUSED, UNREACHABLE } outcome = DELIVERED;
+        std::string reason;
+    };
+    // Calls the monitor (without the lock), then settles the outcome (with it).
+    Delivery deliver(Sender& sender, const SenderItem& item);
+    void settle(Sender& sender, const SenderItem& item, const Delivery& result);
 
     const unsigned int deliveryTimeoutMs_;
     mutable std::mutex lock_;
+    std::condition_variable work_;
     std::vector<Registration> registrations_;
-    std::map<Monitor, std::unique_ptr<Sender>> senders_;
+    std::map<Monitor, size_t> monitorRegistrations_;  // registrations per monitor
+    std::map<Monitor, std::shared_ptr<Sender>> senders_;
+    std::deque<std::shared_ptr<Sender>> ready_;  // senders with events, none busy
+    std::vector<std::thread> workers_;
+    size_t idleWorkers_ = 0;
+    bool stopping_ = false;
 };
 
 }  // namespace vantreld

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -241,4 +243,49 @@ TEST_F(EventServiceTest, AHungMonitorDelaysNobodyAndIsDropped) {
     ok("CreateNodeEx", "Parent 4 hostDispl 1 CType 1 0ExType 6 VOLUME");
     ASSERT_TRUE(monitor.waitForEvents(3));
     EXPECT_EQ(3u, monitor.events().size());
+}
+
+// Threads of this process (the server runs in it).
+size_t threadCount() {
+    std::ifstream status("/proc/self/status");
+    std::string word;
+    while (status >> word)
+        if (word == "Threads:") {
+            size_t count = 0;
+            status >> count;
+            return count;
+        }
+    return 0;
+}
+
+// Many clients with eight monitors each: the server holds at most MAX_MONITORS of them, and
+// a change that goes to all of them (none listening) is sent by a bounded pool of threads
+// while node calls go on being served.
+TEST_F(EventServiceTest, MonitorsAndSenderThreadsAreBoundedServerWide) {
+    const size_t clients = EventService::MAX_MONITORS / EventService::MAX_PORTS_PER_CONNECTION + 4;
+    std::vector<std::unique_ptr<Vantrel::rcAPI>> connections;
+    size_t refused = 0;
+    for (size_t c = 0; c < clients; ++c) {
+        connections.emplace_back(new Vantrel::rcAPI);
+        ASSERT_TRUE(connections.back()->connect("127.0.0.1", server_.nodePort(), CALL_MS));
+        for (size_t p = 0; p < EventService::MAX_PORTS_PER_CONNECTION; ++p) {
+            const int port = static_cast<int>(30000 + c * 8 + p);  // nobody listens there
+            const auto reply =
+                call(*connections.back(), "RegisterEvents", registration(port, 1, "host"));
+            if (reply.ok) continue;
+            EXPECT_EQ("Too many event clients on this server (at most 256)", reply.text);
+            ++refused;
+        }
+    }
+    EXPECT_EQ(EventService::MAX_MONITORS, registrations());
+    EXPECT_EQ(clients * EventService::MAX_PORTS_PER_CONNECTION - EventService::MAX_MONITORS,
+              refused);
+    const size_t before = threadCount();
+    ok("CreateNodeEx", "Parent 4 hostDispl 1 AType 1 0ExType 6 VOLUME");
+    EXPECT_EQ("host", ok("GetRootNode", ""));
+    EXPECT_TRUE(eventually([&] { return registrations() == 0; }, 30));  // none listens
+    EXPECT_LE(server_.server().events().senderThreads(), EventService::MAX_SENDER_THREADS);
+    EXPECT_LE(threadCount(), before + EventService::MAX_SENDER_THREADS);
+    // Their monitors gone, others may register again.
+    EXPECT_TRUE(call(*connections.front(), "RegisterEvents", registration(4100, 1, "host")).ok);
 }

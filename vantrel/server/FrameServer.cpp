@@ -123,8 +123,8 @@ bool FrameServer::knows(const ProtocolVersion& version, Wire::Command command) {
 FrameServer::FrameServer(const Options& options, RequestLog* log)
     : options_(options),
       log_(log),
-      storage_(options.directory, options.sync, options.readDelayMs),
-      prefetcher_(storage_, CACHE_BYTES, PREFETCH_WORKERS),
+      storage_(options.directory, options.sync, options.readDelayMs, options.translatePath),
+      prefetcher_(storage_, options.cacheBytes, PREFETCH_WORKERS),
       files_(options.directory, options.sync) {
     if (options.port < 0) throw ServerError("Invalid frame port " + std::to_string(options.port));
     listener_.reset(new Vantrel::CoIoTcpServerDescriptor(options.port == 0 ? -1 : options.port, 0,
@@ -361,24 +361,45 @@ void FrameServer::writeFrame(FrameSocket& socket, const Wire::Request& request) 
     receiveInto(socket, request.number, *file);
     try {
         file->commit();
-        prefetcher_.forget(request.argument);
-        sendStatus(socket, "");
     } catch (const ServerError& error) {
-        sendStatus(socket, replyText(error, request));
+        return sendStatus(socket, replyText(error, request));
+    }
+    prefetcher_.forget(request.argument);
+    announceFrameWritten(request.argument);
+    sendStatus(socket, "");
+}
+
+void FrameServer::announceFrameWritten(const std::string& frameId) {
+    if (!options_.observer) return;
+    try {
+        const FrameStorage::FrameNode node = storage_.nodeOfFrame(frameId);
+        options_.observer(NodeChange{node.nodeId, node.parentId, "FrameWritten",
+                                     {{"Frame", frameId}}, {}});
+    } catch (const ServerError& error) {
+        // The node went away since the write: nobody is left to tell.
+        CO_MSG_DEBUG("Frame port: no event for frame '%s': %s", frameId.c_str(), error.what());
     }
 }
 
 void FrameServer::readStream(FrameSocket& socket, const Wire::Request& request) {
     long long count = request.count;
-    std::string units;
+    bool begun = false;
     try {
-        units = storage_.readStream(request.argument, request.first, request.unitSize, count);
+        storage_.readStream(
+            request.argument, request.first, request.unitSize, count,
+            [&](long long units) {
+                begun = true;
+                sendStatus(socket, "");
+                socket.write(Wire::numberField(static_cast<long>(units)));
+            },
+            [&](const FrameStorage::OpenFrame& file, uint64_t offset, uint64_t length) {
+                if (file.fd() < 0) return socket.writeZeros(static_cast<size_t>(length));
+                socket.sendFile(file.fd(), static_cast<size_t>(length), offset);
+            });
     } catch (const ServerError& error) {
-        return sendStatus(socket, replyText(error, request));
+        if (begun) throw;
+        sendStatus(socket, replyText(error, request));
     }
-    sendStatus(socket, "");
-    socket.write(Wire::numberField(static_cast<long>(count)));
-    socket.write(units);
 }
 
 void FrameServer::pushFile(FrameSocket& socket, const Wire::Request& request) {

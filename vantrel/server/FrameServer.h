@@ -28,6 +28,9 @@
 //   - The parameter bytes of the parameter forms are read and ignored.
 //   - "WriteFrame" stores the frame durably (temporary file, flush, rename) before it answers;
 //     for an unknown frame id it reads and drops the data bytes and answers the error status.
+//     A stored frame is dropped from the read-ahead cache (a read that follows the answer
+//     gets the new bytes) and told to the observer as "FrameWritten", like the store's own
+//     changes.
 //   - Read-aheads ("ReadAhead", "ReadAheadParams", and "ReadAheadRedirect" for frames held
 //     here) start loading the frame into a bounded memory cache; "InvalidateCache" empties it.
 //   - Redirection: frames whose ids start with a prefix named in a [FrameRedirect N] section
@@ -38,7 +41,9 @@
 //         NodePort = 7649
 //         FramePort = 7650
 //     "ReadAheadRedirect" for such a frame answers that server's record; otherwise "0".
-//   - "ReadStream" reads the node stream named (FrameStorage); a failure is an error status.
+//   - "ReadStream" sends the units of the node stream named from its files (FrameStorage); a
+//     failure is an error status. A linked file that cannot be read any more once the count
+//     is sent closes the connection.
 //   - "PushFile" / "PullFile" use the files area (FilesArea). "PullFile" of a name that is
 //     refused or cannot be opened answers the size 0 and then the error status.
 //   - Requested sizes above MAX_TRANSFER bytes, and malformed requests, close the connection.
@@ -62,6 +67,7 @@
 #include "vantrel/server/FilesArea.h"
 #include "vantrel/server/FramePrefetcher.h"
 #include "vantrel/server/FrameStorage.h"
+#include "vantrel/server/NodeObserver.h"
 #include "vantrel/server/ProtocolVersion.h"
 #include "vantrel/server/RequestLog.h"
 
@@ -99,12 +105,18 @@ public:
         ServerFiles::Sync sync = ServerFiles::Sync::DURABLE;
         std::vector<Redirect> redirects;
         int readDelayMs = 0;  // benchmarks: a fixed delay per frame read from disk
+        size_t cacheBytes = CACHE_BYTES;  // the read-ahead cache's bound (FramePrefetcher)
         // Whether a peer (numeric address) may open a data connection; empty: every peer.
         std::function<bool(const std::string& peerAddress)> allows;
         // Whether a peer may change frames and files; empty: every peer.
         std::function<bool(const std::string& peerAddress)> mayChange;
         // How long a data connection may stay without moving a byte; 0: no limit.
         unsigned int idleLimitMs = DEFAULT_IDLE_LIMIT_MS;
+        // Where the files of linked frames are on this host (FrameStorage); empty: as given.
+        FrameStorage::PathTranslator translatePath;
+        // Told of every frame written through this port ("FrameWritten"), on the data
+        // connection's thread; must not block. Empty: nobody is told.
+        std::function<void(const NodeChange&)> observer;
     };
 
     // The [FrameRedirect N] sections of a configuration file (none when `path` is empty).
@@ -136,6 +148,7 @@ private:
     void readFrame(FrameSocket& socket, const VantrelFrameWire::Request& request);
     void readAheadRedirect(FrameSocket& socket, const VantrelFrameWire::Request& request);
     void writeFrame(FrameSocket& socket, const VantrelFrameWire::Request& request);
+    void announceFrameWritten(const std::string& frameId);
     // Reads `size` bytes of the request into `file` (not committed).
     static void receiveInto(FrameSocket& socket, long long size, FrameStorage::IncomingFile& file);
     void readStream(FrameSocket& socket, const VantrelFrameWire::Request& request);

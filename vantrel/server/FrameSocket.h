@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -30,9 +31,9 @@ public:
     void write(const void* data, size_t size);
     void write(const std::string& bytes) { write(bytes.data(), bytes.size()); }
     void writeZeros(size_t size);
-    // Sends `length` bytes of the open file `fileFd` from its offset 0 without copying them
+    // Sends `length` bytes of the open file `fileFd` from `offset` without copying them
     // through this process; what the file lacks (it shrank meanwhile) is sent as zeros.
-    void sendFile(int fileFd, size_t length);
+    void sendFile(int fileFd, size_t length, uint64_t offset = 0);
     // Reads and drops `size` bytes.
     void discard(size_t size);
     // Makes a blocked read or write of another thread fail. Any thread.

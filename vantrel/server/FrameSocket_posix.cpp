@@ -50,8 +50,8 @@ void FrameSocket::writeZeros(size_t size) {
     }
 }
 
-void FrameSocket::sendFile(int fileFd, size_t length) {
-    off_t offset = 0;
+void FrameSocket::sendFile(int fileFd, size_t length, uint64_t from) {
+    off_t offset = static_cast<off_t>(from);
     size_t left = length;
     while (left > 0) {
         const ssize_t sent = ::sendfile(fd_, fileFd, &offset, left);

@@ -188,7 +188,12 @@ VantreldServer::VantreldServer(const Options& options)
 void VantreldServer::startDiscovery(const Options& options) {
     const DiscoveryService::Group group = discoveryGroup(options, settings_);
     try {
-        discovery_.reset(new DiscoveryService(group, serverMethods_.daemonInfo()));
+        std::function<bool(const std::string&)> allows;
+        if (!options.allowed.empty())
+            allows = [allowed = options.allowed](const std::string& sender) {
+                return allowed.allows(sender);
+            };
+        discovery_.reset(new DiscoveryService(group, serverMethods_.daemonInfo(), allows));
         serverMethods_.setKnownServers([this] { return discovery_->knownServers(); });
     } catch (const Vantrel::CoException& error) {
         // Clients that name the server by address still reach it.
@@ -226,7 +231,7 @@ int VantreldServer::nodePort() const { return context_->getPort(); }
 
 int VantreldServer::framePort() const { return frames_->port(); }
 
-FrameServer::Options VantreldServer::frameOptions(const Options& options) const {
+FrameServer::Options VantreldServer::frameOptions(const Options& options) {
     FrameServer::Options frames;
     frames.directory = options.directory;
     frames.port = options.framePort;
@@ -239,6 +244,12 @@ FrameServer::Options VantreldServer::frameOptions(const Options& options) const 
     frames.mayChange = [&loggedIn = loggedIn_](const std::string& peer) {
         return loggedIn.contains(peer);
     };
+    frames.cacheBytes = static_cast<size_t>(options.cacheMegabytes) << 20;
+    frames.translatePath = [this](const std::string& path, const std::string& host, int osType) {
+        return settings_.translatePath(path, host, osType, VantrelOS::getHostName().c_str(),
+                                       static_cast<int>(VantrelOS::getOSType()));
+    };
+    frames.observer = [this](const NodeChange& change) { events_.nodeChanged(change); };
     if (!options.allowed.empty())
         frames.allows = [allowed = options.allowed](const std::string& peer) {
             return allowed.allows(peer);

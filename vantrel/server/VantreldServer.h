@@ -63,6 +63,7 @@ public:
         // 0: chosen by the system (the default here; the command line's is 7550)
         int framePort = 0;
         int benchReadDelayMs = 0;  // benchmarks: delay per frame read from disk
+        int cacheMegabytes = static_cast<int>(FrameServer::CACHE_BYTES >> 20);  // read-ahead
         // How long one event delivery may take before its client is dropped.
         unsigned int eventTimeoutMs = EventService::DELIVERY_TIMEOUT_MS;
         // Client addresses that may connect (empty: all), on both ports; others are closed at
@@ -110,8 +111,9 @@ public:
 private:
     class Context;
     static ServerSettings loadSettings(const Options& options);
-    // The frame port changes frames and files only for peers logged in on the node port.
-    FrameServer::Options frameOptions(const Options& options) const;
+    // The frame port changes frames and files only for peers logged in on the node port; uses
+    // settings_ and events_, which outlive the frame server.
+    FrameServer::Options frameOptions(const Options& options);
     // Starts discovery; a failure is logged and the server goes on without it.
     void startDiscovery(const Options& options);
     static DiscoveryService::Group discoveryGroup(const Options& options,

@@ -61,19 +61,23 @@ void VantrelKnownServers::cleanUp(VantrelDaemonInfo& record, const char* sender)
     if (record.getDatabase()[0] == '\0') record.setDatabase(DEFAULT_DATABASE);
 }
 
-void VantrelKnownServers::addOrUpdate(const VantrelDaemonInfo& record) {
+bool VantrelKnownServers::addOrUpdate(const VantrelDaemonInfo& record) {
     Vantrel::CoMutexGuard guard(lock_);
-    for (VantrelDaemonInfo& listed : servers_) {
-        if (!listed.isSameServer(record)) continue;
+    for (auto listed = servers_.begin(); listed != servers_.end(); ++listed) {
+        if (!listed->isSameServer(record)) continue;
         if (debugLevel() >= 1)
             CO_MSG_USER("Vantrel Multicast: updating '%s'", record.getStorageId());
-        listed = record;
-        std::stable_sort(servers_.begin(), servers_.end());
-        return;
+        *listed = record;
+        // Where a full stable sort would put it: among its equals, it keeps its place.
+        const bool inOrder = (listed == servers_.begin() || !(record < *(listed - 1))) &&
+                             (listed + 1 == servers_.end() || !(*(listed + 1) < record));
+        if (!inOrder) std::stable_sort(servers_.begin(), servers_.end());
+        return true;
     }
+    if (servers_.size() >= capacity_) return false;
     if (debugLevel() >= 1) CO_MSG_USER("Vantrel Multicast: adding '%s'", record.getStorageId());
-    servers_.push_back(record);
-    std::stable_sort(servers_.begin(), servers_.end());
+    servers_.insert(std::upper_bound(servers_.begin(), servers_.end(), record), record);
+    return true;
 }
 
 bool VantrelKnownServers::removeNamedBy(const VantrelDaemonInfo& record) {

@@ -2,7 +2,9 @@
 // received record, adding or updating, removing, and discarding the silent.
 //
 // Records are kept in the order of server lists (VantrelDaemonInfo::operator<), each with the
-// time it was last received as its last activity (getLastSeen()).
+// time it was last received as its last activity (getLastSeen()), at most `capacity` of them
+// (a list fed by a hostile network stays bounded). An addition finds its place by a binary
+// search and moves the records after it, without sorting the list again.
 //
 // Debug level: the environment variable VANTREL_MULTICAST_DEBUG read once at load with atoi
 // (0 when unset). Level 1 posts adds, updates, removals, sends and resolutions; level 2 also
@@ -13,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
 #include <vector>
 
 #include "ipc/CoMutex.h"
@@ -36,9 +39,12 @@ public:
     //   3. node port 0 becomes DEFAULT_NODE_PORT, an empty database DEFAULT_DATABASE.
     static void cleanUp(VantrelDaemonInfo& record, const char* sender);
 
+    explicit VantrelKnownServers(size_t capacity = SIZE_MAX) : capacity_(capacity) {}
+
     // Replaces the listed record of the same server (record rule of VantrelDaemonInfo) or
-    // appends it; the list is then sorted again.
-    void addOrUpdate(const VantrelDaemonInfo& record) EXCLUDES(lock_);
+    // adds it in its place in the order; false (nothing changed) when it is a new server and
+    // the list holds `capacity` records already.
+    bool addOrUpdate(const VantrelDaemonInfo& record) EXCLUDES(lock_);
     // Removes the first listed server that the id of `record` names (an announced removal).
     // True when one was removed.
     bool removeNamedBy(const VantrelDaemonInfo& record) EXCLUDES(lock_);
@@ -59,6 +65,7 @@ public:
     void clear() EXCLUDES(lock_);
 
 private:
+    const size_t capacity_;
     mutable Vantrel::CoMutex lock_;
     std::vector<VantrelDaemonInfo> servers_ GUARDED_BY(lock_);
 };

@@ -118,6 +118,21 @@ TEST_F(KnownServersTest, AddsUpdatesAndKeepsListOrder) {
     EXPECT_STREQ("10.0.0.9", found.getIPAddr(0));
 }
 
+// A bounded list refuses new servers when full but still takes updates of listed ones; the
+// order is the full sort's whatever the order of arrival.
+TEST_F(KnownServersTest, ABoundedListKeepsItsServersInOrder) {
+    VantrelKnownServers servers(3);
+    EXPECT_TRUE(servers.addOrUpdate(server("s-3", "10.0.0.3", "gamma")));
+    EXPECT_TRUE(servers.addOrUpdate(server("s-1", "10.0.0.1", "alpha")));
+    EXPECT_TRUE(servers.addOrUpdate(server("s-2", "10.0.0.2", "beta")));
+    EXPECT_FALSE(servers.addOrUpdate(server("s-4", "10.0.0.4", "delta")));
+    EXPECT_TRUE(servers.addOrUpdate(server("s-1", "10.0.0.1", "zeta")));  // renamed: moves
+    std::vector<std::string> names;
+    for (const VantrelDaemonInfo& listed : servers.copy(nullptr))
+        names.push_back(listed.getDisplayName());
+    EXPECT_EQ((std::vector<std::string>{"beta", "gamma", "zeta"}), names);
+}
+
 TEST_F(KnownServersTest, AnnouncedRemovalAndDroppedServers) {
     VantrelKnownServers servers;
     servers.addOrUpdate(server("s-1", "10.0.0.2"));
