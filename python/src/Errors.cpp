@@ -56,7 +56,7 @@ void defineErrors(py::module_& module) {
         module, "ConnectionError", "The server could not be reached or the link to it broke.",
         py::make_tuple(error, py::handle(PyExc_ConnectionError)));
     errorClasses.notFound = newErrorClass(module, "NotFoundError",
-                                          "A display path names no node.",
+                                          "A display path or node id names no node.",
                                           py::make_tuple(error, py::handle(PyExc_LookupError)));
     errorClasses.stopped = newErrorClass(module, "StoppedError",
                                          "The call was cut short by Server.stop().",
@@ -77,7 +77,8 @@ void defineErrors(py::module_& module) {
 Failure failureOf(const std::string& text, bool stopped) {
     if (stopped) return Failure(Failure::Kind::STOPPED, text);
     if (isConnectionText(text)) return Failure(Failure::Kind::CONNECTION, text);
-    if (text.rfind("No child named", 0) == 0) return Failure(Failure::Kind::NOT_FOUND, text);
+    if (text.rfind("No child named", 0) == 0 || text.rfind("Unknown node id", 0) == 0)
+        return Failure(Failure::Kind::NOT_FOUND, text);
     return Failure(Failure::Kind::GENERAL, text.empty() ? "Unknown failure" : text);
 }
 

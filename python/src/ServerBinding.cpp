@@ -102,6 +102,11 @@ std::vector<VantrelServerInfo> findServers(std::optional<std::string> database) 
     return found;
 }
 
+ServerPtr withTimeout(ServerPtr server, const py::object& timeout) {
+    setTimeout(*server, timeout);
+    return server;
+}
+
 }  // namespace
 
 void bindServers(py::module_& module) {
@@ -112,10 +117,14 @@ void bindServers(py::module_& module) {
         .def("__exit__", [](ClientContext& context, py::args) { context.exit(); });
 
     py::class_<ServerState, ServerPtr>(module, "Server", "One server, named by its id.")
-        .def(py::init([](const std::string& id) { return makeServerState(VantrelServerId(id.c_str())); }),
-             py::arg("id"))
-        .def(py::init([](const VantrelServerInfo& info) { return makeServerState(info.getId()); }),
-             py::arg("info"))
+        .def(py::init([](const std::string& id, py::object timeout) {
+                 return withTimeout(makeServerState(VantrelServerId(id.c_str())), timeout);
+             }),
+             py::arg("id"), py::kw_only(), py::arg("timeout") = py::none())
+        .def(py::init([](const VantrelServerInfo& info, py::object timeout) {
+                 return withTimeout(makeServerState(info.getId()), timeout);
+             }),
+             py::arg("info"), py::kw_only(), py::arg("timeout") = py::none())
         .def_property_readonly("id", [](ServerState& s) { return s.idText; })
         .def_property_readonly("info", &serverInfo)
         .def_property_readonly("display_name", infoText(&VantrelServerInfo::getDisplayName))

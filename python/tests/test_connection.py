@@ -1,6 +1,8 @@
 """Failures of the link, stop() from another thread, discovery, initialisation."""
 import builtins
+import math
 import os
+import signal
 import socket
 import subprocess
 import sys
@@ -54,6 +56,111 @@ def test_stop_from_another_thread_cuts_a_waiting_call_short(library):
     silent.close()
     assert not waiter.is_alive()
     assert isinstance(outcome[0], vantrel.StoppedError) and "cut short" in str(outcome[0])
+
+
+@pytest.fixture
+def silent_address():
+    """ADDRESS:PORT of a socket that accepts connections (backlog) and never answers."""
+    silent = socket.socket()
+    silent.bind(("127.0.0.1", 0))
+    silent.listen(4)
+    yield "127.0.0.1:%d" % silent.getsockname()[1]
+    silent.close()
+
+
+@pytest.fixture
+def module_timeout():
+    yield
+    vantrel.set_timeout(vantrel.DEFAULT_TIMEOUT)
+
+
+@pytest.mark.parametrize("limit_by", ["server", "module"])
+def test_a_call_that_gets_no_answer_times_out(library, silent_address, module_timeout, limit_by):
+    if limit_by == "module":
+        vantrel.set_timeout(0.5)
+        server = vantrel.Server(silent_address)
+    else:
+        server = vantrel.Server(silent_address, timeout=0.5)
+    assert server.timeout == 0.5
+    with pytest.raises(vantrel.ConnectionError, match="timed out"):
+        server.root
+
+
+def test_timeout_settings(library, module_timeout):
+    server = vantrel.Server("127.0.0.1:1")
+    assert vantrel.get_timeout() == server.timeout == vantrel.DEFAULT_TIMEOUT == 30
+    server.timeout = 2
+    vantrel.set_timeout(None)
+    assert (server.timeout, vantrel.get_timeout()) == (2, None)
+    server.timeout = None  # follows the module again
+    assert server.timeout is None
+    server.timeout = math.inf
+    vantrel.set_timeout(5)
+    assert server.timeout is None
+    for wrong in (0, -1, "x"):
+        with pytest.raises((ValueError, TypeError)):
+            vantrel.set_timeout(wrong)
+
+
+def run_script(script, timeout=60, **popen):
+    """Runs a Python script in a child; the library's own ceiling unset, so only the module's
+    settings bound its calls."""
+    env = dict(os.environ)
+    env.pop("VANTREL_CALL_TIMEOUT_MS", None)
+    return subprocess.Popen([sys.executable, "-c", script], env=env, text=True,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, **popen)
+
+
+def test_ctrl_c_ends_a_blocked_call_with_keyboard_interrupt(silent_address):
+    script = f"""
+import vantrel
+vantrel.set_timeout(None)
+with vantrel.Client():
+    server = vantrel.Server("{silent_address}")
+    print("calling", flush=True)
+    try:
+        server.root
+    except KeyboardInterrupt:
+        print("interrupted")
+"""
+    child = run_script(script)
+    assert child.stdout.readline() == "calling\n"
+    time.sleep(0.5)  # lets the call start waiting; an earlier signal passes the test as well
+    child.send_signal(signal.SIGINT)
+    try:
+        out, err = child.communicate(timeout=WAIT * 3)
+    except subprocess.TimeoutExpired:
+        child.kill()
+        child.communicate()
+        pytest.fail("the blocked call ignored SIGINT")
+    assert (child.returncode, out) == (0, "interrupted\n"), err
+
+
+def test_library_messages_go_to_logging_not_stdout(start_vantreld):
+    daemon = start_vantreld("--no-discovery")
+    script = f"""
+import logging, queue, vantrel
+records = queue.Queue()
+class Keep(logging.Handler):
+    def emit(self, record):
+        records.put(record)
+logging.getLogger("vantrel").addHandler(Keep())
+logging.getLogger("vantrel").propagate = False
+with vantrel.Client():
+    server = vantrel.Server("{daemon.address}")
+    watch = server.watch(server.root, lambda event: None)
+    print("watching", flush=True)
+    input()  # the server is stopped now
+    watch.cancel()  # the library tells why it cannot unregister
+    record = records.get(timeout=20)
+    print("logged", record.name, record.levelname, record.getMessage())
+"""
+    child = run_script(script, stdin=subprocess.PIPE)
+    assert child.stdout.readline() == "watching\n"
+    daemon.stop()
+    out, err = child.communicate("\n", timeout=WAIT * 6)
+    lines = out.splitlines()
+    assert len(lines) == 1 and lines[0].startswith("logged vantrel "), (out, err)
 
 
 def test_discovery_finds_a_server(library, start_vantreld, tmp_path):

@@ -9,9 +9,16 @@
 Every call that talks to a server releases the interpreter lock while it waits. Failures
 raise vantrel.Error or one of its subclasses.
 """
+import atexit as _atexit
+import logging as _logging
+import os as _os
+import threading as _threading
 from collections.abc import MutableMapping as _MutableMapping
 
+from . import _vantrel
+
 from ._vantrel import (  # noqa: F401  (re-exported)
+    DEFAULT_TIMEOUT,
     ClipFormat,
     Client,
     ConnectionError,
@@ -24,14 +31,16 @@ from ._vantrel import (  # noqa: F401  (re-exported)
     ServerInfo,
     StoppedError,
     Watch,
+    get_timeout,
     library_version,
     servers,
+    set_timeout,
 )
 
 __all__ = [
     "ClipFormat", "Client", "ConnectionError", "Error", "Event", "FrameFormatError",
     "Metadata", "Node", "NotFoundError", "Server", "ServerInfo", "StoppedError", "Watch",
-    "library_version", "servers",
+    "library_version", "servers", "DEFAULT_TIMEOUT", "get_timeout", "set_timeout",
 ]
 
 
@@ -74,3 +83,21 @@ def _metadata(node):
 
 
 Node.metadata = property(_metadata, doc="The node's metadata streams, as a Metadata mapping.")
+
+
+_logger = _logging.getLogger("vantrel")
+
+
+def _log_library_messages():
+    for level, text in _vantrel._take_messages():
+        _logger.log(level, "%s", text)
+
+
+def _forward_library_messages():
+    """The library's messages go to logger "vantrel" (never to standard output)."""
+    while _os.read(_vantrel._message_wake_fd, 4096):
+        _log_library_messages()
+
+
+_threading.Thread(target=_forward_library_messages, name="vantrel messages", daemon=True).start()
+_atexit.register(_log_library_messages)  # what came in just before the end
