@@ -181,6 +181,55 @@ def test_discovery_finds_a_server(library, start_vantreld, tmp_path):
     assert any(s.database == database for s in vantrel.servers())
 
 
+def start_with_database(start_vantreld, tmp_path, name, database):
+    config = tmp_path / f"{name}.cfg"
+    config.write_text(f"[Server]\nDisplayName = {name}\nDatabase = {database}\n")
+    return start_vantreld("--config", str(config), sample=False)  # a storage id of its own
+
+
+def wait_until_discovered(counts):
+    deadline = time.monotonic() + WAIT
+    while time.monotonic() < deadline:
+        if all(len(vantrel.servers(db)) == n for db, n in counts.items()):
+            return
+        time.sleep(0.05)
+    pytest.fail(f"discovery did not find the servers: {[(s.display_name, s.database) for s in vantrel.servers()]}")
+
+
+def test_an_address_without_a_port_names_the_one_server_discovery_finds_there(
+        library, start_vantreld, tmp_path):
+    shared, alone = ("PY" + uuid.uuid4().hex[:8].upper() for _ in range(2))
+    first = start_with_database(start_vantreld, tmp_path, "First", shared)
+    second = start_with_database(start_vantreld, tmp_path, "Second", shared)
+    start_with_database(start_vantreld, tmp_path, "Alone", alone)
+    wait_until_discovered({shared: 2, alone: 1})
+    assert vantrel.Server(first.address).display_name == "First"  # a link this process holds
+
+    def in_this_process(id):
+        try:
+            return vantrel.Server(id).display_name
+        except vantrel.Error as error:
+            return str(error)
+
+    def in_a_fresh_process(id):
+        script = ("import vantrel\nwith vantrel.Client():\n    try:\n"
+                  f"        print(vantrel.Server('{id}').display_name)\n"
+                  "    except vantrel.Error as error:\n        print(error)\n")
+        return subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
+                              timeout=60).stdout.strip()
+
+    def with_the_tool(id):
+        result = subprocess.run([os.environ["VANTREL_TOOL"], "--json", "info", id],
+                                capture_output=True, text=True, timeout=60)
+        return result.stdout if result.returncode == 0 else result.stderr
+
+    for answer in (in_this_process, in_a_fresh_process, with_the_tool):
+        assert "Alone" in answer(f"127.0.0.1:{alone}"), answer.__name__
+        refusal = answer(f"127.0.0.1:{shared}")
+        assert "Several servers match" in refusal, (answer.__name__, refusal)
+        assert first.address in refusal and second.address in refusal, refusal
+
+
 def test_the_library_must_be_initialised_first():
     script = "import vantrel\ntry:\n    vantrel.Server('127.0.0.1:1')\nexcept vantrel.Error as e:\n    print(e)\n"
     result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
