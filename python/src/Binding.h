@@ -28,7 +28,7 @@ namespace py = pybind11;
 // A failure reported to Python as one of the module's exception classes.
 class Failure : public std::runtime_error {
 public:
-    enum class Kind { GENERAL, CONNECTION, NOT_FOUND, STOPPED, FRAME_FORMAT };
+    enum class Kind { GENERAL, CONNECTION, NOT_FOUND, STOPPED, FRAME_FORMAT, INDEX };
     Failure(Kind kind, const std::string& text) : std::runtime_error(text), kind_(kind) {}
     Kind kind() const { return kind_; }
 
