@@ -228,6 +228,7 @@ def test_an_address_without_a_port_names_the_one_server_discovery_finds_there(
         refusal = answer(f"127.0.0.1:{shared}")
         assert "Several servers match" in refusal, (answer.__name__, refusal)
         assert first.address in refusal and second.address in refusal, refusal
+        assert "Server not found" in answer(f"127.0.0.1:NONE{alone}"), answer.__name__
 
 
 def test_the_library_must_be_initialised_first():

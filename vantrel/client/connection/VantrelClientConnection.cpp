@@ -122,13 +122,18 @@ private:
 
 // An id that names an address but no port (nor a storage id) names the server that discovery
 // finds at that address with that database: it is resolved before the cache is searched, so
-// that every process connects to the same server whatever links it holds, and several
-// servers that match are refused by name rather than one of them picked.
+// that every process connects to the same server whatever links it holds; several servers
+// that match are refused by name rather than one of them picked, and none is refused too.
 VantrelServerId serverNamedBy(const VantrelServerId& id) {
     if (id.getIPAddr()[0] == '\0' || id.getPort() != 0 || id.getStorageId()[0] != '\0') return id;
     VantrelServerId asked(id.getDB()[0] != '\0' ? id.getDB() : DEFAULT_DATABASE, id.getIPAddr(), 0);
     const std::vector<VantrelDaemonInfo> found = VantrelDiscoveryHooks::installed().serversAt(asked);
-    if (found.empty()) return id;  // connecting then fails as for any server that is not there
+    // Not even a link this process holds to a server at that address stands in for it.
+    if (found.empty())
+        throw CoException((std::string("Server not found: no server of database '") +
+                           asked.getDB() + "' at " + asked.getIPAddr() + " answered discovery")
+                              .c_str(),
+                          __LINE__, __FILE__);
     if (found.size() > 1) {
         std::string text = std::string("Several servers match '") + asked.getId() + "':";
         for (size_t i = 0; i < found.size(); ++i)
