@@ -11,6 +11,8 @@
 #include <pybind11/pybind11.h>
 
 #include <atomic>
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -26,7 +28,7 @@ namespace py = pybind11;
 // A failure reported to Python as one of the module's exception classes.
 class Failure : public std::runtime_error {
 public:
-    enum class Kind { GENERAL, CONNECTION, NOT_FOUND, STOPPED, FRAME_FORMAT };
+    enum class Kind { GENERAL, CONNECTION, NOT_FOUND, STOPPED, FRAME_FORMAT, INDEX };
     Failure(Kind kind, const std::string& text) : std::runtime_error(text), kind_(kind) {}
     Kind kind() const { return kind_; }
 
@@ -87,6 +89,16 @@ struct ServerState {
     // Whether a failure with `text` is a call cut short by stop(): the library reports it with
     // stop's message, whether the stop came while the call waited or while it got going.
     bool stoppedWith(const std::string& text);
+
+    // Cuts the call now on the server's link short with `reason`, leaving stopMessage alone
+    // (a time-out or an interrupt is not the application's stop). Any thread.
+    void cutShort(const char* reason);
+
+    // This server's own time limit of a call in milliseconds: FOLLOW_MODULE (the module's
+    // setting) or, from 1 up, the limit; NO_LIMIT for none.
+    static constexpr int64_t FOLLOW_MODULE = -1;
+    static constexpr int64_t NO_LIMIT = 0;
+    std::atomic<int64_t> timeoutMs{FOLLOW_MODULE};
 };
 
 using ServerPtr = std::shared_ptr<ServerState>;
@@ -98,20 +110,43 @@ ServerPtr makeServerState(const VantrelServerId& id);
 // The Failure for a call of `server` that answered false with `text`.
 Failure failureOf(const std::string& text, bool stopped);
 
-// Runs `operation` (a callable answering bool) with the interpreter lock released and the
-// server's call mutex held; on false throws the Failure for the handle's last error.
+// The module's time limit of a call in milliseconds (ServerState::NO_LIMIT for none); by
+// default DEFAULT_TIMEOUT_MS. Any thread.
+constexpr int64_t DEFAULT_TIMEOUT_MS = 30000;
+std::atomic<int64_t>& moduleTimeoutMs();
+// The limit in force for `server`'s calls (NO_LIMIT for none).
+int64_t effectiveTimeoutMs(const ServerState& server);
+// Gives `server` a limit of its own (seconds; math.inf: none), or with None makes it follow
+// the module's. Raises ValueError for a number that is no limit.
+void setTimeout(ServerState& server, const py::object& seconds);
+
+// Runs `job` on a thread of its own while the calling thread waits for it with the
+// interpreter lock released, so that the wait can end early:
+//  - on the main thread, every WAIT_SLICE_MS the thread takes the interpreter lock and runs
+//    the signal handlers; when one raises (KeyboardInterrupt on Ctrl-C), the server's call
+//    is cut short and that exception propagates once the job has ended;
+//  - when the server's time limit passes, the call is cut short and Failure (connection,
+//    "Connection timed out ...") is thrown once the job has ended.
+// The job runs to its end in every case (it touches no Python object); what it throws is
+// thrown again here. Call with the interpreter lock held.
+constexpr int WAIT_SLICE_MS = 100;
+void runGuarded(ServerState& server, const std::function<void()>& job);
+
+// Runs `operation` (a callable answering bool) through runGuarded with the server's call
+// mutex held; on false throws the Failure for the handle's last error.
 template <class Operation>
 void callServer(ServerState& server, Operation&& operation) {
     std::string error;
+    bool failed = false;
     bool stopped = false;
-    {
-        py::gil_scoped_release released;
+    runGuarded(server, [&] {
         std::lock_guard<std::mutex> lock(server.callMutex);
         if (operation()) return;
+        failed = true;
         error = server.handle.lastError();
         stopped = server.stoppedWith(error);
-    }
-    throw failureOf(error, stopped);
+    });
+    if (failed) throw failureOf(error, stopped);
 }
 
 // Binders, one per part of the module.
@@ -119,5 +154,7 @@ void bindFormats(py::module_& module);
 void bindServers(py::module_& module);
 void bindNodes(py::module_& module);
 void bindEvents(py::module_& module);
+void bindCallLimits(py::module_& module);
+void bindMessages(py::module_& module);
 
 }  // namespace vantrel_python

@@ -21,7 +21,7 @@ bool isConnectionText(const std::string& text) {
 }
 
 struct ErrorClasses {
-    py::handle general, connection, notFound, stopped, frameFormat;
+    py::handle general, connection, notFound, stopped, frameFormat, index;
 };
 ErrorClasses errorClasses;
 
@@ -41,6 +41,7 @@ py::handle classFor(Failure::Kind kind) {
         case Failure::Kind::NOT_FOUND: return errorClasses.notFound;
         case Failure::Kind::STOPPED: return errorClasses.stopped;
         case Failure::Kind::FRAME_FORMAT: return errorClasses.frameFormat;
+        case Failure::Kind::INDEX: return errorClasses.index;
         case Failure::Kind::GENERAL: break;
     }
     return errorClasses.general;
@@ -56,7 +57,7 @@ void defineErrors(py::module_& module) {
         module, "ConnectionError", "The server could not be reached or the link to it broke.",
         py::make_tuple(error, py::handle(PyExc_ConnectionError)));
     errorClasses.notFound = newErrorClass(module, "NotFoundError",
-                                          "A display path names no node.",
+                                          "A display path or node id names no node.",
                                           py::make_tuple(error, py::handle(PyExc_LookupError)));
     errorClasses.stopped = newErrorClass(module, "StoppedError",
                                          "The call was cut short by Server.stop().",
@@ -65,6 +66,9 @@ void defineErrors(py::module_& module) {
         module, "FrameFormatError",
         "An array or buffer does not match the clip format of the frame.",
         py::make_tuple(error, py::handle(PyExc_ValueError)));
+    errorClasses.index = newErrorClass(
+        module, "IndexError", "A frame or child index is outside the node's frames or children.",
+        py::make_tuple(error, py::handle(PyExc_IndexError)));
     py::register_exception_translator([](std::exception_ptr thrown) {
         try {
             if (thrown) std::rethrow_exception(thrown);
@@ -77,7 +81,10 @@ void defineErrors(py::module_& module) {
 Failure failureOf(const std::string& text, bool stopped) {
     if (stopped) return Failure(Failure::Kind::STOPPED, text);
     if (isConnectionText(text)) return Failure(Failure::Kind::CONNECTION, text);
-    if (text.rfind("No child named", 0) == 0) return Failure(Failure::Kind::NOT_FOUND, text);
+    if (text.find("index out of range") != std::string::npos)
+        return Failure(Failure::Kind::INDEX, text);
+    if (text.rfind("No child named", 0) == 0 || text.rfind("Unknown node id", 0) == 0)
+        return Failure(Failure::Kind::NOT_FOUND, text);
     return Failure(Failure::Kind::GENERAL, text.empty() ? "Unknown failure" : text);
 }
 

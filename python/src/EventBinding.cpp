@@ -43,15 +43,25 @@ struct Watch {
     int key;
 };
 
+// Fails (NotFoundError) when the server knows no node `id`: a server may accept events of a
+// node it does not hold, and such a watch would never report anything.
+void checkNodeExists(ServerState& server, const std::string& id) {
+    callServer(server, [&] {
+        VantrelNodeHandle node(server.handle, VantrelNodeId(id.c_str()));
+        VantrelStr type;
+        return node.getNodeTypeStr(type);
+    });
+}
+
 Watch watch(const ServerPtr& server, py::object node, py::object callback) {
     if (!PyCallable_Check(callback.ptr())) throw py::type_error("callback must be callable");
     const std::string id = py::isinstance<Node>(node) ? node.attr("id").cast<std::string>()
                                                       : node.cast<std::string>();
+    checkNodeExists(*server, id);
     auto handler = std::make_unique<EventHandler>(id, std::move(callback));
     std::string error;
     int key = 0;
-    {
-        py::gil_scoped_release released;
+    runGuarded(*server, [&] {
         std::lock_guard<std::mutex> lock(server->eventsMutex);
         if (server->events.registerEventHandler(VantrelNodeId(id.c_str()), handler.get())) {
             key = server->nextWatch++;
@@ -59,30 +69,26 @@ Watch watch(const ServerPtr& server, py::object node, py::object callback) {
         } else {
             error = server->events.lastError();
         }
-    }
+    });
     if (key == 0) throw failureOf(error, false);
     return Watch{server, key};
 }
 
 // Unregisters watch `key`; once this returns its callback does not run and will not run again.
+// The library forgets the handler even when it cannot tell the server (the link is gone, and
+// with it the events), so that ends the watch quietly too.
 void cancel(Watch& watch) {
     ServerState& server = *watch.server;
     std::unique_ptr<EventHandler> handler;
-    std::string error;
-    {
-        py::gil_scoped_release released;
+    runGuarded(server, [&] {
         std::lock_guard<std::mutex> lock(server.eventsMutex);
         auto found = server.watches.find(watch.key);
         if (found == server.watches.end()) return;
-        if (server.events.unregisterEventHandler(VantrelNodeId(found->second->nodeId().c_str()),
-                                                 found->second.get())) {
-            handler = std::move(found->second);
-            server.watches.erase(found);
-        } else {
-            error = server.events.lastError();
-        }
-    }
-    if (!handler) throw failureOf(error, false);
+        server.events.unregisterEventHandler(VantrelNodeId(found->second->nodeId().c_str()),
+                                             found->second.get());
+        handler = std::move(found->second);
+        server.watches.erase(found);
+    });
 }
 
 }  // namespace

@@ -47,12 +47,6 @@ size_t rawBytes(const VantrelClipFormat& format) {
     return pixelBytes(format);
 }
 
-VantrelClipFormat clipFormatOf(ServerState& server, VantrelNodeHandle& node) {
-    VantrelClipFormat format;
-    callServer(server, [&] { return node.getClipFormat(format); });
-    return format;
-}
-
 std::string shapeText(const std::vector<py::ssize_t>& shape) {
     std::ostringstream text;
     text << "(";
@@ -121,6 +115,22 @@ FrameLayout layoutOf(ServerState& server, VantrelNodeHandle& node) {
 }
 
 }  // namespace
+
+VantrelClipFormat clipFormatOf(ServerState& server, VantrelNodeHandle& node) {
+    VantrelClipFormat format;
+    bool isClip = false;
+    VantrelStr name, type;
+    callServer(server, [&] {
+        if (!node.getIsClipNode(isClip)) return false;
+        if (!isClip) return node.getDisplayName(name) && node.getNodeTypeStr(type);
+        return node.getClipFormat(format);
+    });
+    if (!isClip)
+        throw Failure(Failure::Kind::GENERAL, std::string("'") + name.c_str() + "' is a " +
+                                                  type.c_str() +
+                                                  ", not a clip: it has no clip format or frames");
+    return format;
+}
 
 FrameLayout frameLayout(const VantrelClipFormat& format) {
     FrameLayout layout;

@@ -26,6 +26,10 @@ struct FrameLayout {
 
 FrameLayout frameLayout(const VantrelClipFormat& format);
 
+// The clip format of `node`; Failure ("'NAME' is a FOLDER, not a clip") for a node that is no
+// clip, whose format the server would make up.
+VantrelClipFormat clipFormatOf(ServerState& server, VantrelNodeHandle& node);
+
 // Frame `index` of `node`, read straight into a new array (or bytes object for raw frames).
 py::object readFrame(ServerState& server, VantrelNodeHandle& node, int index);
 // Frame `index` read into `out`, which must match the layout exactly (shape, dtype, C order,

@@ -3,9 +3,11 @@
 
 PYBIND11_MODULE(_vantrel, module) {
     module.doc() = "The Vantrel client library (compiled part; import vantrel).";
+    vantrel_python::bindMessages(module);
     vantrel_python::defineErrors(module);
     vantrel_python::bindFormats(module);
     vantrel_python::bindServers(module);
+    vantrel_python::bindCallLimits(module);
     vantrel_python::bindNodes(module);
     vantrel_python::bindEvents(module);
     int major = 0, minor = 0, maint = 0;

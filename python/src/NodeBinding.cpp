@@ -31,10 +31,25 @@ std::string nodeText(Node& node, bool (VantrelNodeHandle::*get)(VantrelStr&) con
     return text.c_str();
 }
 
-VantrelClipFormat clipFormat(Node& node) {
-    VantrelClipFormat format;
-    callServer(*node.server, [&] { return node.handle.getClipFormat(format); });
-    return format;
+VantrelClipFormat clipFormat(Node& node) { return clipFormatOf(*node.server, node.handle); }
+
+int numFrames(Node& node) {
+    int count = 0;
+    callServer(*node.server, [&] { return freshHandle(node).getNumFrames(count); });
+    return count;
+}
+
+// Node('NAME', TYPE, id='ID'); the id alone when the server cannot tell the rest.
+std::string describe(Node& node) {
+    const std::string id = nodeId(node);
+    try {
+        const std::string name = nodeText(node, &VantrelNodeHandle::getDisplayName);
+        const std::string type = nodeText(node, &VantrelNodeHandle::getNodeTypeStr);
+        return "Node(" + py::repr(py::str(name)).cast<std::string>() + ", " + type + ", id=" +
+               py::repr(py::str(id)).cast<std::string>() + ")";
+    } catch (const Failure&) {
+        return "Node(id=" + py::repr(py::str(id)).cast<std::string>() + ")";
+    }
 }
 
 std::vector<Node> children(Node& node) {
@@ -188,7 +203,8 @@ void bindNodes(py::module_& module) {
              py::arg("index"), py::arg("data"))
         .def("__eq__", &sameNode, py::is_operator())
         .def("__hash__", [](Node& node) { return py::hash(py::str(nodeId(node))); })
-        .def("__repr__", [](Node& node) { return "Node('" + nodeId(node) + "')"; });
+        .def_property_readonly("num_frames", &numFrames, "The number of frames of the clip.")
+        .def("__repr__", &describe);
 }
 
 }  // namespace vantrel_python

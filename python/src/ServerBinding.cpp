@@ -102,6 +102,23 @@ std::vector<VantrelServerInfo> findServers(std::optional<std::string> database) 
     return found;
 }
 
+// A file between this host and the server's files area, `local` a path of this host.
+void transferFile(ServerState& server, const std::string& remote, const std::string& local,
+                  bool (VantrelServerHandle::*transfer)(const char*, const char*) const) {
+    callServer(server, [&] { return (server.handle.*transfer)(remote.c_str(), local.c_str()); });
+}
+
+// Leaving a 'with' block: the watches end and the link closes (the next call reopens it).
+void leave(ServerState& server) {
+    server.dropWatches();
+    disconnect(server);
+}
+
+ServerPtr withTimeout(ServerPtr server, const py::object& timeout) {
+    setTimeout(*server, timeout);
+    return server;
+}
+
 }  // namespace
 
 void bindServers(py::module_& module) {
@@ -112,10 +129,14 @@ void bindServers(py::module_& module) {
         .def("__exit__", [](ClientContext& context, py::args) { context.exit(); });
 
     py::class_<ServerState, ServerPtr>(module, "Server", "One server, named by its id.")
-        .def(py::init([](const std::string& id) { return makeServerState(VantrelServerId(id.c_str())); }),
-             py::arg("id"))
-        .def(py::init([](const VantrelServerInfo& info) { return makeServerState(info.getId()); }),
-             py::arg("info"))
+        .def(py::init([](const std::string& id, py::object timeout) {
+                 return withTimeout(makeServerState(VantrelServerId(id.c_str())), timeout);
+             }),
+             py::arg("id"), py::kw_only(), py::arg("timeout") = py::none())
+        .def(py::init([](const VantrelServerInfo& info, py::object timeout) {
+                 return withTimeout(makeServerState(info.getId()), timeout);
+             }),
+             py::arg("info"), py::kw_only(), py::arg("timeout") = py::none())
         .def_property_readonly("id", [](ServerState& s) { return s.idText; })
         .def_property_readonly("info", &serverInfo)
         .def_property_readonly("display_name", infoText(&VantrelServerInfo::getDisplayName))
@@ -138,6 +159,16 @@ void bindServers(py::module_& module) {
         .def("disconnect", &disconnect)
         .def_property_readonly("root", [](const ServerPtr& s) { return rootNode(s); })
         .def("resolve", &resolvePath, py::arg("path"))
+        .def("_push_file",
+             [](ServerState& s, const std::string& local, const std::string& remote) {
+                 transferFile(s, remote, local, &VantrelServerHandle::pushStream);
+             })
+        .def("_pull_file",
+             [](ServerState& s, const std::string& remote, const std::string& local) {
+                 transferFile(s, remote, local, &VantrelServerHandle::pullStream);
+             })
+        .def("__enter__", [](const ServerPtr& s) { return s; })
+        .def("__exit__", [](ServerState& s, py::args) { leave(s); })
         .def("__repr__", [](ServerState& s) { return "Server('" + s.idText + "')"; });
 
     module.def("servers", &findServers, py::arg("database") = py::none());

@@ -82,3 +82,21 @@ def test_a_callback_may_call_the_library(server):
         folder.create("Clip in callback", "CLIP", vantrel.ClipFormat(2, 2))
         folder.create("Folder in callback", "FOLDER")
         assert [types.get(timeout=WAIT), types.get(timeout=WAIT)] == ["CLIP", "FOLDER"]
+
+
+@pytest.mark.parametrize("end", ["cancel", "with"])
+def test_a_watch_ends_quietly_after_the_server_stopped(library, start_vantreld, end):
+    daemon = start_vantreld("--no-discovery")
+    server = vantrel.Server(daemon.address)
+    if end == "cancel":
+        watch = server.watch(server.root, lambda event: None)
+        daemon.stop()
+        watch.cancel()
+    else:
+        with server.watch(server.root, lambda event: None):
+            daemon.stop()
+
+
+def test_watching_a_node_that_does_not_exist_raises(server):
+    with pytest.raises(vantrel.NotFoundError, match="no-such-node"):
+        server.watch("no-such-node", lambda event: None)

@@ -126,9 +126,22 @@ def test_a_format_too_large_for_a_transfer_is_refused():
         vantrel.ClipFormat(65536, 65536)
 
 
-def test_frame_index_out_of_range_raises(server):
-    with pytest.raises(vantrel.Error, match="Frame index out of range"):
-        server.resolve(SHOT).read_frame(3)
+@pytest.mark.parametrize("index", [3, -1, 2**31 - 1])
+def test_frame_index_out_of_range_raises_index_error(server, index):
+    clip = server.resolve(SHOT)
+    frame = clip.read_frame(0)
+    for attempt in (lambda: clip.read_frame(index), lambda: clip.write_frame(index, frame)):
+        with pytest.raises(vantrel.IndexError, match="Frame index out of range") as raised:
+            attempt()
+        assert isinstance(raised.value, IndexError) and isinstance(raised.value, vantrel.Error)
+
+
+def test_a_node_that_is_no_clip_has_no_format_nor_frames(server):
+    folder = server.resolve(DAILIES)
+    for attempt in (lambda: folder.clip_format, lambda: folder.read_frame(0),
+                    lambda: folder.write_frame(0, b"x")):
+        with pytest.raises(vantrel.Error, match="'Dailies' is a FOLDER, not a clip"):
+            attempt()
 
 
 @pytest.mark.parametrize("shared_server", [True, False], ids=["one Server", "a Server each"])

@@ -1,4 +1,7 @@
 """The tree: walking it, changing it, metadata both ways."""
+import inspect
+import pydoc
+
 import pytest
 
 import vantrel
@@ -99,3 +102,57 @@ def test_metadata_both_ways(server, start_vantreld):
         other.metadata["missing"]
     with pytest.raises(TypeError):
         del other.metadata["notes"]
+
+
+def test_a_node_behaves_as_a_container_of_its_children(server):
+    reel = server.resolve(REEL)
+    names = [child.name for child in reel.children]
+    assert [child.name for child in reel] == names and len(reel) == len(names)
+    assert reel["Shot 010"] == server.resolve(REEL + "/Shot 010")
+    with pytest.raises(KeyError):
+        reel["No such shot"]
+    shot = reel["Shot 010"]
+    assert len(shot) == 0 and bool(shot)  # no children, still a node
+    assert (shot.path, server.root.path) == (REEL + "/Shot 010", "/")
+    assert shot.num_frames == len(shot.frame_ids) == 3
+    assert repr(shot) == f"Node('Shot 010', CLIP, id={shot.id!r})"
+
+
+def test_version_help_and_server_as_context_manager(library, start_vantreld):
+    assert vantrel.__version__ == "%d.%d.%d" % vantrel.library_version
+    assert "display-name path" in vantrel.Server.resolve.__doc__
+    assert str(inspect.signature(vantrel.Server.resolve)) == "(self, path: str) -> Node"
+    page = pydoc.render_doc(vantrel.Server, renderer=pydoc.plaintext)
+    assert "resolve(self, path: str) -> Node" in page and "display-name path" in page
+    assert repr(vantrel.Node) == "<class 'vantrel.Node'>"
+    daemon = start_vantreld("--no-discovery")
+    with vantrel.Server(daemon.address) as server:
+        watch = server.watch(server.root, lambda event: None)
+        assert server.root.name
+    watch.cancel()  # already ended with the block
+    assert server.root.name  # the next call opens the link again
+
+
+def test_events_as_an_iterator(server):
+    folder = server.resolve("/Volume 1/Commercial/Shared Vault/Library A/Dailies")
+    with server.events(folder, timeout=10) as events:
+        folder.create("Iterated", "FOLDER")
+        event = next(events)
+        assert (event.type, event.details["Name"]) == ("ChildCreated", "Iterated")
+    assert list(server.events(folder, timeout=0.2)) == []  # nothing happens: the loop ends
+
+
+def test_push_and_pull_files(server, tmp_path):
+    tmp_path = tmp_path / "files"
+    tmp_path.mkdir()
+    sent = tmp_path / "notes.txt"
+    sent.write_bytes(b"cut 3\n" * 1000)
+    server.push(sent, "notes.txt")
+    received = tmp_path / "received.txt"
+    received.write_text("old")
+    server.pull("notes.txt", received)
+    assert received.read_bytes() == sent.read_bytes()
+    with pytest.raises(vantrel.Error):
+        server.pull("missing.txt", received)
+    assert received.read_bytes() == sent.read_bytes()  # a failed pull leaves the target alone
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["notes.txt", "received.txt"]

@@ -9,30 +9,45 @@
 Every call that talks to a server releases the interpreter lock while it waits. Failures
 raise vantrel.Error or one of its subclasses.
 """
+import atexit as _atexit
+import logging as _logging
+import os as _os
+import queue as _queue
+import threading as _threading
+import uuid as _uuid
 from collections.abc import MutableMapping as _MutableMapping
 
+from . import _help, _vantrel
+
 from ._vantrel import (  # noqa: F401  (re-exported)
+    DEFAULT_TIMEOUT,
     ClipFormat,
     Client,
     ConnectionError,
     Error,
     Event,
     FrameFormatError,
+    IndexError,
     Node,
     NotFoundError,
     Server,
     ServerInfo,
     StoppedError,
     Watch,
+    get_timeout,
     library_version,
     servers,
+    set_timeout,
 )
 
 __all__ = [
-    "ClipFormat", "Client", "ConnectionError", "Error", "Event", "FrameFormatError",
+    "ClipFormat", "Client", "ConnectionError", "Error", "Event", "Events", "FrameFormatError",
+    "IndexError",
     "Metadata", "Node", "NotFoundError", "Server", "ServerInfo", "StoppedError", "Watch",
-    "library_version", "servers",
+    "library_version", "servers", "DEFAULT_TIMEOUT", "get_timeout", "set_timeout",
 ]
+
+__version__ = "%d.%d.%d" % library_version
 
 
 class Metadata(_MutableMapping):
@@ -74,3 +89,128 @@ def _metadata(node):
 
 
 Node.metadata = property(_metadata, doc="The node's metadata streams, as a Metadata mapping.")
+
+
+def _node_iter(node):
+    """The node's children, in the server's order (read afresh)."""
+    return iter(node.children)
+
+
+def _node_len(node):
+    """The number of the node's children."""
+    return len(node.children)
+
+
+def _node_getitem(node, name):
+    """The child whose display name is `name`; KeyError when there is none."""
+    if not isinstance(name, str):
+        raise TypeError("a child is named by its display name (a str)")
+    for child in node.children:
+        if child.name == name:
+            return child
+    raise KeyError(name)
+
+
+def _node_path(node):
+    names = []
+    while node.parent is not None:
+        names.append(node.name)
+        node = node.parent
+    return "/" + "/".join(reversed(names))
+
+
+def _node_bool(node):
+    return True  # a node without children is still a node
+
+
+Node.__iter__ = _node_iter
+Node.__len__ = _node_len
+Node.__getitem__ = _node_getitem
+Node.__bool__ = _node_bool
+Node.path = property(_node_path, doc="The node's display path from the root (\"/\" for the root).")
+
+
+class Events:
+    """The events of one node as an iterator, from Server.events(): each next() waits for the
+    next event, at most `timeout` seconds (None: for ever), and iteration ends when none came
+    in that time. Also a context manager; leaving it (or cancel()) ends the watch."""
+
+    def __init__(self, server, node, timeout=None):
+        self._events = _queue.SimpleQueue()
+        self._timeout = timeout
+        self._watch = server.watch(node, self._events.put)
+
+    def __iter__(self):
+        return self
+
+    def __next__(self):
+        try:
+            return self._events.get(timeout=self._timeout)
+        except _queue.Empty:
+            raise StopIteration from None
+
+    def cancel(self):
+        """Ends the watch; events already received can still be read."""
+        self._watch.cancel()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc_info):
+        self.cancel()
+
+
+def _server_events(server, node, timeout=None):
+    """The events of `node` (a Node or a node id) as an iterator:
+
+        for event in server.events(node, timeout=5):
+            print(event.type, event.details)
+
+    Ends when no event comes within `timeout` seconds (None: waits for ever)."""
+    return Events(server, node, timeout)
+
+
+def _server_push(server, local_path, remote_name):
+    """Copies the file `local_path` into the server's files area as `remote_name`."""
+    server._push_file(_os.fspath(local_path), remote_name)
+
+
+def _server_pull(server, remote_name, local_path):
+    """Copies `remote_name` of the server's files area to `local_path`. The file arrives under
+    a temporary name beside it and replaces `local_path` only once whole; on failure nothing
+    is left behind."""
+    local_path = _os.path.abspath(_os.fspath(local_path))
+    folder, name = _os.path.split(local_path)
+    partial = _os.path.join(folder, ".%s.%s.part" % (name, _uuid.uuid4().hex[:12]))
+    try:
+        server._pull_file(remote_name, partial)
+        _os.replace(partial, local_path)
+    except BaseException:
+        if _os.path.exists(partial):
+            _os.unlink(partial)
+        raise
+
+
+Server.events = _server_events
+Server.push = _server_push
+Server.pull = _server_pull
+
+
+_help.document(globals())
+
+_logger = _logging.getLogger("vantrel")
+
+
+def _log_library_messages():
+    for level, text in _vantrel._take_messages():
+        _logger.log(level, "%s", text)
+
+
+def _forward_library_messages():
+    """The library's messages go to logger "vantrel" (never to standard output)."""
+    while _os.read(_vantrel._message_wake_fd, 4096):
+        _log_library_messages()
+
+
+_threading.Thread(target=_forward_library_messages, name="vantrel messages", daemon=True).start()
+_atexit.register(_log_library_messages)  # what came in just before the end

@@ -5,10 +5,17 @@ Python threads run meanwhile. Calls on one Server (and on its Nodes) take turns;
 thread lets transfers run side by side. Failures raise Error or one of its subclasses, with
 the library's error text; no call answers False.
 
+Every call to a server is bounded in time: DEFAULT_TIMEOUT (30 seconds) unless
+set_timeout() or Server(..., timeout=...) says otherwise; a call that runs out raises
+ConnectionError. Ctrl-C ends a call that waits with KeyboardInterrupt (within about a tenth
+of a second; the call is stopped and its link closed). The library's messages go to the
+logging module, logger "vantrel", never to standard output.
+
 Texts (names, paths, stream names) travel to servers in UTF-8 and are read back as str; the
 library converts them through the process's locale, which Python sets to a UTF-8 one.
 """
 import builtins
+import os
 from collections.abc import Callable, Iterator, MutableMapping
 from types import TracebackType
 from typing import Any, Optional, Union
@@ -18,6 +25,19 @@ import numpy.typing as npt
 
 library_version: tuple[int, int, int]
 """The client library's version (major, minor, maintenance)."""
+__version__: str
+"""The version as text, "2015.0.0"."""
+DEFAULT_TIMEOUT: float
+"""The time limit of a call in seconds until set_timeout() changes it: 30."""
+
+def set_timeout(seconds: Optional[float]) -> None:
+    """Sets the longest any call to a server may take, in seconds, for every Server without a
+    timeout of its own; None (or math.inf) for no limit. A call that runs out is stopped and
+    raises ConnectionError("Connection timed out: ..."). Frame and file transfers count as one
+    call each."""
+
+def get_timeout() -> Optional[float]:
+    """The module's time limit of a call in seconds (None: no limit)."""
 
 class Error(Exception):
     """Any failure of the Vantrel library; str(error) is the library's error text."""
@@ -30,6 +50,9 @@ class NotFoundError(Error, LookupError):
 
 class StoppedError(Error):
     """The call was cut short by Server.stop() from another thread; the text is stop's message."""
+
+class IndexError(Error, builtins.IndexError):
+    """A frame or child index outside the node's frames or children."""
 
 class FrameFormatError(Error, ValueError):
     """An array or buffer given for a frame does not match the clip's format (shape, dtype,
@@ -135,15 +158,29 @@ class Watch:
     """A callback registered with Server.watch(); also a context manager that cancels it."""
     def cancel(self) -> None:
         """Unregisters the callback: once this returns it is not running and will not run
-        again. Cancelling twice does nothing. Not to be called from the callback itself."""
+        again. Cancelling twice does nothing, and neither does cancelling once the server has
+        gone (its events went with it). Not to be called from the callback itself."""
     def __enter__(self) -> Watch: ...
+    def __exit__(self, exc_type: Optional[type[BaseException]], exc: Optional[BaseException],
+                 traceback: Optional[TracebackType]) -> None: ...
+
+class Events:
+    """The events of one node as an iterator (Server.events): each step waits for the next
+    event at most `timeout` seconds (None: for ever) and the loop ends when none came in
+    that time. Also a context manager; leaving it, or cancel(), ends the watch."""
+    def __iter__(self) -> Iterator[Event]: ...
+    def __next__(self) -> Event: ...
+    def cancel(self) -> None: ...
+    def __enter__(self) -> Events: ...
     def __exit__(self, exc_type: Optional[type[BaseException]], exc: Optional[BaseException],
                  traceback: Optional[TracebackType]) -> None: ...
 
 class Server:
     """One server. Made from an id text ("ADDRESS:PORT" connects directly; "ADDRESS" or
-    "ADDRESS:DATABASE" is found by discovery) or from a ServerInfo. Contacts nothing until
-    the first call. Needs an active Client block (else Error)."""
+    "ADDRESS:DATABASE" is found by discovery: the one server of that database at that
+    address, an Error naming them when there are several) or from a ServerInfo. Contacts
+    nothing until the first call. Needs an active Client block (else Error). In a 'with'
+    block, leaving it ends the server's watches and closes its link."""
     @property
     def id(self) -> str:
         """The id as given."""
@@ -172,7 +209,26 @@ class Server:
     @property
     def root(self) -> Node:
         """The root of the server's tree."""
-    def __init__(self, id: Union[str, ServerInfo]) -> None: ...
+    @property
+    def timeout(self) -> Optional[float]:
+        """The longest a call to this server may take, in seconds (None: no limit). Assigning
+        a number (math.inf: no limit) gives this server its own limit; assigning None makes
+        it follow set_timeout() again."""
+    @timeout.setter
+    def timeout(self, seconds: Optional[float]) -> None: ...
+    def __init__(self, id: Union[str, ServerInfo], *, timeout: Optional[float] = None) -> None:
+        """`timeout`: this server's own time limit of a call (None: the module's)."""
+    def __enter__(self) -> Server: ...
+    def __exit__(self, exc_type: Optional[type[BaseException]], exc: Optional[BaseException],
+                 traceback: Optional[TracebackType]) -> None:
+        """Ends the server's watches and closes its link (the next call opens it again)."""
+    def push(self, local_path: Union[str, os.PathLike[str]], remote_name: str) -> None:
+        """Copies a local file into the server's files area as `remote_name`."""
+    def pull(self, remote_name: str, local_path: Union[str, os.PathLike[str]]) -> None:
+        """Copies `remote_name` from the server's files area to `local_path`, which is
+        replaced only once the file has arrived whole (nothing is left behind on failure)."""
+    def events(self, node: Union[Node, str], timeout: Optional[float] = None) -> Events:
+        """The events of `node` as an iterator (see Events): for event in server.events(n, timeout=5)."""
     def ping(self, timeout: float = 5.0) -> float:
         """Pings the server (timeout in seconds, connecting included); the round trip in
         seconds. Raises ConnectionError when the server cannot be reached."""
@@ -193,14 +249,27 @@ class Server:
         cancelled or until nothing refers to the server any more (its Server, Nodes and
         Watches); a callback that refers to them keeps the watch until it is cancelled.
         Callbacks of every server share one thread: keep them short. A callback may call the
-        library, but must not watch or cancel on this server."""
+        library, but must not watch or cancel on this server. NotFoundError when the server
+        holds no such node."""
     def unwatch(self, watch: Watch) -> None:
         """Same as watch.cancel()."""
 
 class Node:
     """One node of a server's tree. What it learns (name, type, clip format, frame ids used
     by read_frame) is cached; children, frame_ids and metadata are read afresh each time.
-    Nodes compare equal when they are the same node of the same Server object."""
+    Nodes compare equal when they are the same node of the same Server object. A node is a
+    container of its children: `for child in node`, len(node), node["child name"]."""
+    def __iter__(self) -> Iterator[Node]: ...
+    def __len__(self) -> int:
+        """The number of children."""
+    def __getitem__(self, name: str) -> Node:
+        """The child of that display name; KeyError when there is none."""
+    @property
+    def path(self) -> str:
+        """The display path from the root ("/" for the root), as Server.resolve takes it."""
+    @property
+    def num_frames(self) -> int:
+        """The number of the clip's frames."""
     @property
     def id(self) -> str:
         """The server's id of the node (renaming may change it)."""
@@ -213,7 +282,8 @@ class Node:
     def type(self) -> str:
         """"HOST", "VOLUME", "PROJECT", ..., "CLIP"."""
     @property
-    def clip_format(self) -> ClipFormat: ...
+    def clip_format(self) -> ClipFormat:
+        """The clip's format; Error for a node that is no clip."""
     @property
     def children(self) -> list[Node]:
         """The children, in the server's order."""
@@ -251,7 +321,8 @@ class Node:
         array_shape and array_dtype, filled by the library in place, or bytes for formats
         that do not map to an array. With `out`: fills it and returns it; it must match
         exactly (a C-contiguous writable array of that shape and dtype, or for raw formats a
-        writable buffer of frame_buffer_size bytes), else FrameFormatError."""
+        writable buffer of frame_buffer_size bytes), else FrameFormatError. IndexError for
+        an index outside the frames; Error for a node that is no clip."""
     def write_frame(self, index: int,
                     data: Union[npt.NDArray[Any], bytes, bytearray, memoryview]) -> None:
         """Writes frame `index` from an array of the clip format's array_shape and

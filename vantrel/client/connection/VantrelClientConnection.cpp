@@ -120,6 +120,33 @@ private:
     const int capacity_;
 };
 
+// An id that names an address but no port (nor a storage id) names the server that discovery
+// finds at that address with that database: it is resolved before the cache is searched, so
+// that every process connects to the same server whatever links it holds; several servers
+// that match are refused by name rather than one of them picked, and none is refused too.
+VantrelServerId serverNamedBy(const VantrelServerId& id) {
+    if (id.getIPAddr()[0] == '\0' || id.getPort() != 0 || id.getStorageId()[0] != '\0') return id;
+    VantrelServerId asked(id.getDB()[0] != '\0' ? id.getDB() : DEFAULT_DATABASE, id.getIPAddr(), 0);
+    const std::vector<VantrelDaemonInfo> found = VantrelDiscoveryHooks::installed().serversAt(asked);
+    // Not even a link this process holds to a server at that address stands in for it.
+    if (found.empty())
+        throw CoException((std::string("Server not found: no server of database '") +
+                           asked.getDB() + "' at " + asked.getIPAddr() + " answered discovery")
+                              .c_str(),
+                          __LINE__, __FILE__);
+    if (found.size() > 1) {
+        std::string text = std::string("Several servers match '") + asked.getId() + "':";
+        for (size_t i = 0; i < found.size(); ++i)
+            text += std::string(i == 0 ? " " : ", ") + "'" + found[i].getDisplayName() + "' at " +
+                    found[i].getIPAddr(0) + ":" + std::to_string(found[i].getNodePort());
+        throw CoException((text + "; name one as ADDRESS:PORT").c_str(), __LINE__, __FILE__);
+    }
+    VantrelServerId server(found.front().getDatabase(), found.front().getIPAddr(0),
+                           found.front().getNodePort());
+    server.setStorageId(found.front().getStorageId());
+    return server;
+}
+
 // Exists between the first VantrelClientInit and the last VantrelClientUninit, which run
 // before and after every other use of the library. Handles share the ownership, so that a
 // handle that outlives the library (or its init) can still release its entry; such a handle
@@ -158,7 +185,7 @@ void VantrelClientConnection::Shared::acquire(const VantrelServerId& id) {
     if (connections == nullptr)
         throw CoException("Vantrel client library not initialised.", __LINE__, __FILE__);
     CoCache::Entry* entry =
-        connections->getCacheEntry(Connections::Key(id), true, true, true, 0);
+        connections->getCacheEntry(Connections::Key(serverNamedBy(id)), true, true, true, 0);
     if (entry == nullptr) {
         char text[160];
         std::snprintf(text, sizeof text,

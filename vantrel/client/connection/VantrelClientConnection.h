@@ -75,7 +75,12 @@ public:
         ~Shared();
 
         // Drops the reference held before, then references the cached connection of `id`,
-        // creating it when no cached connection serves the id (nothing is sent). Throws
+        // creating it when no cached connection serves the id (nothing is sent). An id that
+        // names an address and no port is resolved through discovery first (see
+        // VantrelDiscoveryHooks::serversAt; it may wait a second or two): the connection is
+        // that of the one server found there; when several match, CoException names them
+        // ("Several servers match 'ID': 'NAME' at ADDRESS:PORT, ..."), and when none does it
+        // says so ("Server not found: no server of database 'DB' at ADDRESS answered ..."). Throws
         // CoException when the library is not initialised ("Vantrel client library not
         // initialised.") or when every cache slot is held by some handle ("No free shared
         // connection slot: all N are in use (see VANTREL_SHARED_CONNECTIONS).").

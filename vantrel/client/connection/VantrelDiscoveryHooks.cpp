@@ -8,6 +8,7 @@ namespace {
 class NoDiscovery : public VantrelDiscoveryHooks {
 public:
     bool resolve(const VantrelServerId&, VantrelDaemonInfo&) override { return false; }
+    std::vector<VantrelDaemonInfo> serversAt(const VantrelServerId&) override { return {}; }
     void serverAnswered(const VantrelDaemonInfo&) override {}
     void dropServer(const VantrelDaemonInfo&) override {}
     void searchStorageId(const char*) override {}

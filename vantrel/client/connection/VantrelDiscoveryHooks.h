@@ -14,6 +14,8 @@
 // Threads: every member is callable from any thread.
 #pragma once
 
+#include <vector>
+
 #include "vantrel/client/connection/VantrelDaemonInfo.h"
 #include "vantrel/VantrelServerId.h"
 
@@ -23,6 +25,11 @@ public:
 
     // Fills `info` with the description of the server `id` names; false when unknown.
     virtual bool resolve(const VantrelServerId& id, VantrelDaemonInfo& info) = 0;
+    // Every server that `id` names (record-against-id rule), for an id that names an address
+    // and a database but no port: starts discovery when it does not run, and searches and
+    // waits a second for the answers when it has just started or lists none of them, so that
+    // every server there has had its chance to answer. Empty when none answered.
+    virtual std::vector<VantrelDaemonInfo> serversAt(const VantrelServerId& id) = 0;
     // The server described by `info` answered a connection: its listed record's activity
     // time is renewed, or an unlisted server is asked directly for its announcement.
     virtual void serverAnswered(const VantrelDaemonInfo& info) = 0;

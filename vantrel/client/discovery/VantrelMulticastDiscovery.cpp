@@ -8,25 +8,37 @@
 #include "vantrel/CoMsg.h"
 #include "vantrel/client/discovery/VantrelMulticastClient.h"
 
-// An id that names an address is connected to directly when discovery does not know it, so
-// it does not start discovery by itself (that would delay the first connection by up to two
-// seconds on a network without servers); discovery, once running, is asked first. An id
-// without an address (a storage id or a database alone) needs discovery and starts it.
+// An id that names an address and a port is connected to directly when discovery does not
+// know it, so it does not start discovery by itself (that would delay the first connection by
+// up to two seconds on a network without servers); discovery, once running, is asked first.
+// An id without an address (a storage id or a database alone) needs discovery and starts it,
+// and so does an address without a port (serversAt), which names no port to connect to.
 
 namespace {
 
 constexpr auto SEARCH_WAIT = std::chrono::seconds(1);
 constexpr auto SEARCH_POLL = std::chrono::milliseconds(10);
 
-VantrelMulticastClient* clientFor(const VantrelServerId& id) {
-    VantrelMulticastClient* client = VantrelMulticastClient::existingInstance();
-    if (client != nullptr || id.getIPAddr()[0] != '\0') return client;
+VantrelMulticastClient* startedClient() {
     try {
         return &VantrelMulticastClient::getInstance();
     } catch (const std::exception& error) {
         CO_MSG_WARNING("Could not start server discovery: %s", error.what());
         return nullptr;
     }
+}
+
+VantrelMulticastClient* clientFor(const VantrelServerId& id) {
+    VantrelMulticastClient* client = VantrelMulticastClient::existingInstance();
+    if (client != nullptr || id.getIPAddr()[0] != '\0') return client;
+    return startedClient();
+}
+
+std::vector<VantrelDaemonInfo> listedAt(VantrelMulticastClient& client, const VantrelServerId& id) {
+    std::vector<VantrelDaemonInfo> found;
+    for (const VantrelDaemonInfo& server : client.servers().copy(id.getDB()))
+        if (server.isSameServer(id)) found.push_back(server);
+    return found;
 }
 
 // A storage id that is not listed yet: ask the network and give the answers a second.
@@ -60,6 +72,19 @@ bool VantrelMulticastDiscovery::resolve(const VantrelServerId& id, VantrelDaemon
     if (client == nullptr) return false;
     if (client->resolve(id, info) || resolveDatabase(*client, id, info)) return true;
     return id.getStorageId()[0] != '\0' && searchAndResolve(*client, id, info);
+}
+
+std::vector<VantrelDaemonInfo> VantrelMulticastDiscovery::serversAt(const VantrelServerId& id) {
+    const bool wasRunning = VantrelMulticastClient::existingInstance() != nullptr;
+    VantrelMulticastClient* client = startedClient();
+    if (client == nullptr) return {};
+    std::vector<VantrelDaemonInfo> found = listedAt(*client, id);
+    if (wasRunning && !found.empty()) return found;
+    // A fresh client has heard from the first server that answered its search and those that
+    // server knows of: the others at this address get the time a search gives them.
+    client->sendDiscovery(id.getDB());
+    std::this_thread::sleep_for(SEARCH_WAIT);
+    return listedAt(*client, id);
 }
 
 void VantrelMulticastDiscovery::serverAnswered(const VantrelDaemonInfo& info) {

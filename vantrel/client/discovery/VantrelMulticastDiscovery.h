@@ -11,6 +11,7 @@ public:
     static VantrelMulticastDiscovery& hooks();
 
     bool resolve(const VantrelServerId& id, VantrelDaemonInfo& info) override;
+    std::vector<VantrelDaemonInfo> serversAt(const VantrelServerId& id) override;
     void serverAnswered(const VantrelDaemonInfo& info) override;
     void dropServer(const VantrelDaemonInfo& info) override;
     void searchStorageId(const char* storageId) override;
