@@ -6,6 +6,9 @@
 #   LIBDIR/cmake/Vantrel/               find_package(Vantrel): the target Vantrel::client
 #   LIBDIR/pkgconfig/vantrel.pc         pkg-config --cflags --libs vantrel
 #   BINDIR/vantreld, BINDIR/vantrel     the reference server and the command-line tool
+#   MANDIR/man1/vantrel.1, vantreld.1   their manual pages, made from their --help
+#   DATAROOTDIR/bash-completion/completions/vantrel   the tool's bash completion
+#   DATAROOTDIR/doc/vantrel/examples/   the example programs' sources
 #
 # The public tree include/vantrel/ is installed as it stands: programs include
 # "vantrel/VantrelClientAPI.h" with INCLUDEDIR on their include path, as the tree's own code
@@ -77,6 +80,35 @@ if(TARGET vantrel)
   set_target_properties(vantrel PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
   install(TARGETS vantrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
+
+# Manual pages made from the programs' own --help (cmake/HelpToMan.cmake) whenever the
+# programs change, the tool's bash completion, and the example programs under the package's
+# documentation folder. A cross-build cannot run its programs: it installs no manual pages.
+set(vantrel_man_summary_vantrel "find Vantrel servers, browse and change their node trees")
+set(vantrel_man_summary_vantreld "serve a Vantrel node tree kept in a directory")
+set(vantrel_man_subcommands_vantrel ON)
+set(vantrel_man_subcommands_vantreld OFF)
+foreach(program vantrel vantreld)
+  if(TARGET ${program} AND NOT CMAKE_CROSSCOMPILING)
+    set(page ${CMAKE_BINARY_DIR}/man/${program}.1)
+    add_custom_command(
+      OUTPUT ${page}
+      COMMAND ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:${program}> -DNAME=${program}
+              "-DSUMMARY=${vantrel_man_summary_${program}}" -DVERSION=${PROJECT_VERSION}
+              -DSUBCOMMANDS=${vantrel_man_subcommands_${program}} -DOUTPUT=${page}
+              -P ${CMAKE_CURRENT_LIST_DIR}/HelpToMan.cmake
+      DEPENDS ${program} ${CMAKE_CURRENT_LIST_DIR}/HelpToMan.cmake
+      COMMENT "Manual page of ${program}")
+    add_custom_target(${program}_man_page ALL DEPENDS ${page})
+    install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endif()
+endforeach()
+if(TARGET vantrel)
+  install(FILES ${CMAKE_SOURCE_DIR}/tools/vantrel-completion.bash
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions RENAME vantrel)
+endif()
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/examples/ DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/vantrel/examples
+        FILES_MATCHING PATTERN "*.cpp")
 
 # `cpack -G DEB` in the build folder: one package with everything above.
 set(CPACK_PACKAGE_NAME vantrel)

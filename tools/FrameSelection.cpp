@@ -31,11 +31,22 @@ size_t indexOf(const std::string& text, const std::string& item, size_t frameCou
     return value;
 }
 
+// The step after the 'x' at `times` of a range `item` ("0-100x2"): a whole number from 1.
+size_t stepOf(const std::string& item, size_t times) {
+    const std::string digits = trimmed(item.substr(times + 1));
+    const bool whole = !digits.empty() && digits.size() <= 9 &&
+                       std::all_of(digits.begin(), digits.end(),
+                                   [](unsigned char c) { return std::isdigit(c); });
+    const size_t step = whole ? std::stoul(digits) : 0;
+    if (step == 0) throw SelectionError("'" + item + "' has no step of 1 or more after 'x'");
+    return step;
+}
+
 }  // namespace
 
 FrameSelection FrameSelection::all(size_t frameCount) {
     FrameSelection selection;
-    if (frameCount > 0) selection.add(0, frameCount - 1);
+    if (frameCount > 0) selection.add(0, frameCount - 1, 1);
     return selection;
 }
 
@@ -48,16 +59,19 @@ FrameSelection FrameSelection::parse(const std::string& text, size_t frameCount)
         if (comma == std::string::npos) comma = text.size();
         const std::string item = text.substr(start, comma - start);
         const size_t dash = item.find('-');
+        const size_t times = item.find('x');
         if (dash == std::string::npos) {
             const size_t index = indexOf(item, item, frameCount);
-            selection.add(index, index);
+            selection.add(index, index, 1);
         } else {
             const size_t first = indexOf(item.substr(0, dash), item, frameCount);
-            const std::string tail = item.substr(dash + 1);
+            const std::string tail = item.substr(dash + 1, times == std::string::npos
+                                                               ? std::string::npos
+                                                               : times - dash - 1);
             const size_t last =
                 trimmed(tail).empty() ? frameCount - 1 : indexOf(tail, item, frameCount);
             if (last < first) throw SelectionError("range '" + item + "' runs backwards");
-            selection.add(first, last);
+            selection.add(first, last, times == std::string::npos ? 1 : stepOf(item, times));
         }
         start = comma + 1;
     }
@@ -68,12 +82,12 @@ size_t FrameSelection::operator[](size_t position) const {
     const size_t range =
         static_cast<size_t>(std::upper_bound(ends_.begin(), ends_.end(), position) - ends_.begin());
     const size_t rangeStart = range == 0 ? 0 : ends_[range - 1];
-    return ranges_[range].first + (position - rangeStart);
+    return ranges_[range].first + (position - rangeStart) * ranges_[range].step;
 }
 
-void FrameSelection::add(size_t first, size_t last) {
-    ranges_.push_back({first, last});
-    ends_.push_back(size() + (last - first + 1));
+void FrameSelection::add(size_t first, size_t last, size_t step) {
+    ranges_.push_back({first, step});
+    ends_.push_back(size() + (last - first) / step + 1);
 }
 
 }  // namespace vantrel_tool

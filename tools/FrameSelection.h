@@ -1,5 +1,6 @@
 // Which frames of a clip a transfer takes: index ranges such as "0-23,40" or "10-" (from 10 to
-// the last frame), in the order written (repeats allowed); the empty text takes every frame.
+// the last frame), every Nth frame of a range with "xN" ("0-100x2": 0, 2, ... 100; "1-x2"),
+// in the order written (repeats allowed); the empty text takes every frame.
 //
 // Parsing is strict and bounded: items are separated by commas, each a decimal index or two
 // joined by '-' (the first not above the second), optional spaces around them; an index must
@@ -38,9 +39,9 @@ public:
 private:
     struct Range {
         size_t first;
-        size_t last;
+        size_t step;
     };
-    void add(size_t first, size_t last);
+    void add(size_t first, size_t last, size_t step);
 
     std::vector<Range> ranges_;
     std::vector<size_t> ends_;  // positions just past each range, in order

@@ -21,6 +21,8 @@ TEST(FrameSelectionTest, NamesFramesInTheOrderWritten) {
         {" 8 - , 2 ", {8, 9, 2}},
         {"5,5,1-2", {5, 5, 1, 2}},
         {"9-9", {9}},
+        {"0-9x3", {0, 3, 6, 9}},  // every third frame
+        {"1-x4,0-8x5", {1, 5, 9, 0, 5}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -43,6 +45,9 @@ TEST(FrameSelectionTest, RefusesMalformedAndOutOfRangeTexts) {
         {"+1", "'+1' is not"},
         {"0x4", "'0x4' is not"},
         {"2,", "'' is not"},
+        {"0-9x0", "'0-9x0' has no step"},
+        {"0-9x", "no step"},
+        {"0-9x-2", "no step"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);

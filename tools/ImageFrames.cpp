@@ -181,6 +181,14 @@ size_t FrameLayout::frameBytes() const {
            static_cast<size_t>(channels) * sampleBytes();
 }
 
+TagSamples samplesOfTag(const std::string& tag) {
+    const TagParts parts = splitTag(tag);
+    TagSamples samples;
+    samples.channels = channelsOfBase(parts.base);
+    if (samples.channels > 0) samples.bitsPerChannel = parts.isFloat ? 32 : 8;
+    return samples;
+}
+
 FrameLayout frameLayoutOf(const VantrelClipFormat& format) {
     const TagParts tag = splitTag(format.formatTag());
     FrameLayout layout;

@@ -53,6 +53,14 @@ struct FrameLayout {
     size_t frameBytes() const;
 };
 
+// What a convertible tag says of its pixels: channels (0 for any other tag) and the usual
+// bits of one sample (8 for integer tags, 32 for float ones).
+struct TagSamples {
+    int channels = 0;
+    int bitsPerChannel = 0;
+};
+TagSamples samplesOfTag(const std::string& tag);
+
 // The layout of `format`'s frames; throws ImageError ("clip format 'uyvy' cannot be
 // converted to images: ...") when it has none of the layouts above.
 FrameLayout frameLayoutOf(const VantrelClipFormat& format);

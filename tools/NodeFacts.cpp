@@ -47,9 +47,9 @@ nlohmann::json toJson(const NodeFacts& facts) {
 }
 
 std::string summary(const NodeFacts& facts) {
-    std::string text = facts.name + " [" + facts.type + "]";
+    std::string text = escapeName(facts.name) + " [" + facts.type + "]";
     if (facts.format)
-        text += " " + summary(*facts.format) + ", " + std::to_string(facts.frames) + " frames";
+        text += " " + summary(*facts.format) + ", " + counted(facts.frames, "frame");
     return text;
 }
 

@@ -24,19 +24,36 @@ std::vector<std::string> splitDisplayPath(const std::string& path) {
         if (!current.empty() && current != ".") components.push_back(current);
         current.clear();
     };
-    for (char c : path) {
-        if (isSeparator(c))
+    for (size_t i = 0; i < path.size(); ++i) {
+        const bool escaped = path[i] == '\\' && i + 1 < path.size() && isSeparator(path[i + 1]);
+        if (escaped)
+            current += path[++i];
+        else if (isSeparator(path[i]))
             finish();
         else
-            current += c;
+            current += path[i];
     }
     finish();
     return components;
 }
 
+std::string escapeName(const std::string& name) {
+    std::string escaped;
+    for (char c : name) {
+        if (isSeparator(c)) escaped += '\\';
+        escaped += c;
+    }
+    return escaped;
+}
+
 std::optional<NodePath> parseNodePath(const std::string& text) {
     const size_t end = serverEnd(text);
-    if (end == std::string::npos || end == 0) return std::nullopt;
+    if (end == std::string::npos) {
+        // SERVER alone: its root. A text that starts like a path names no server.
+        if (text.empty() || isSeparator(text[0])) return std::nullopt;
+        return NodePath{text, {}};
+    }
+    if (end == 0) return std::nullopt;
     NodePath path;
     path.server = text.substr(0, end);
     path.components = splitDisplayPath(text.substr(end + 1));
@@ -52,7 +69,7 @@ std::string parseServerText(const std::string& text) {
 std::string NodePath::displayPath() const {
     if (components.empty()) return "/";
     std::string path;
-    for (const std::string& component : components) path += "/" + component;
+    for (const std::string& component : components) path += "/" + escapeName(component);
     return path;
 }
 

@@ -3,8 +3,10 @@
 // SERVER is the library's server-id text (ADDRESS, ADDRESS:PORT or ADDRESS:DATABASE); the
 // path is a list of display names separated by "/" (or "\"), empty and "." components
 // skipped, as VantrelResolveDisplayPath reads it. The server ends at the first ":/" (or
-// ":\"); a text ending in ":" names the root of SERVER ("127.0.0.1:7549:"). Display names
-// may hold ":" and spaces; they cannot hold "/" or "\".
+// ":\"); SERVER alone, or a text ending in ":", names the root of SERVER ("127.0.0.1:7549"). Display names
+// may hold ":" and spaces; a "/" or "\" inside a name is written "\/" or "\\" (so "Cut\/Day
+// 2" names the node "Cut/Day 2"), and paths are printed that way. A "\" before any other
+// character is a separator, as it always was.
 //
 // Value type; no failure other than the parse functions' std::nullopt / empty answers.
 #pragma once
@@ -30,7 +32,7 @@ struct NodePath {
     bool isRoot() const { return components.empty(); }
 };
 
-// Reads `SERVER:/path` or `SERVER:`; nullopt when the text names no server or no path.
+// Reads `SERVER:/path`, `SERVER:` or `SERVER`; nullopt when the text names no server.
 std::optional<NodePath> parseNodePath(const std::string& text);
 
 // Reads a server alone: `SERVER`, or `SERVER:` / `SERVER:/` (the root's path is allowed and
@@ -38,7 +40,9 @@ std::optional<NodePath> parseNodePath(const std::string& text);
 // names a node below the root.
 std::string parseServerText(const std::string& text);
 
-// Splits a display path into its components as above.
+// Splits a display path into its components as above (escapes undone).
 std::vector<std::string> splitDisplayPath(const std::string& path);
+// `name` as a path writes it: "/" and "\" escaped.
+std::string escapeName(const std::string& name);
 
 }  // namespace vantrel_tool

@@ -13,6 +13,8 @@ TEST(NodePath, ReadsServerAndDisplayNames) {
     } cases[] = {
         {"127.0.0.1:7549:/Volume 1/Commercial", "127.0.0.1:7549", {"Volume 1", "Commercial"}},
         {"127.0.0.1:7549:", "127.0.0.1:7549", {}},
+        {"127.0.0.1:7549", "127.0.0.1:7549", {}},  // SERVER alone is its root
+        {"studio", "studio", {}},
         {"127.0.0.1:7549:/", "127.0.0.1:7549", {}},
         {"studio:/A", "studio", {"A"}},
         {"studio:db:/A//./B/", "studio:db", {"A", "B"}},
@@ -20,6 +22,9 @@ TEST(NodePath, ReadsServerAndDisplayNames) {
         // Only the first ":/" ends the server: later colons belong to display names.
         {"h:1:/Time: 10:00/x:/y", "h:1", {"Time: 10:00", "x:", "y"}},
         {"h:1:/café — noir", "h:1", {"café — noir"}},
+        // "\/" and "\\" put a separator inside a name; "\" before anything else separates.
+        {"h:1:/Cut\\/Day 2/a\\\\b\\c", "h:1", {"Cut/Day 2", "a\\b", "c"}},
+        {"h:1:/\\/", "h:1", {"/"}},
     };
     for (const auto& c : cases) {
         const std::optional<NodePath> path = parseNodePath(c.text);
@@ -30,7 +35,7 @@ TEST(NodePath, ReadsServerAndDisplayNames) {
 }
 
 TEST(NodePath, RefusesTextsWithoutServerOrPath) {
-    for (const char* text : {"", ":", ":/A", "127.0.0.1:7549", "/Volume 1", "studio"})
+    for (const char* text : {"", ":", ":/A", "/Volume 1", "\\Volume 1"})
         EXPECT_FALSE(parseNodePath(text)) << text;
 }
 
@@ -41,6 +46,12 @@ TEST(NodePath, ServerTextsAcceptTheRootOnly) {
     EXPECT_EQ(parseServerText("studio:db"), "studio:db");
     EXPECT_EQ(parseServerText("127.0.0.1:7549:/Volume 1"), "");
     EXPECT_EQ(parseServerText(""), "");
+}
+
+TEST(NodePath, PrintsNamesWithSeparatorsEscapedSoThatTheyReadBack) {
+    const NodePath path{"h:1", {"Cut/Day 2", "a\\b"}};
+    EXPECT_EQ(path.text(), "h:1:/Cut\\/Day 2/a\\\\b");
+    EXPECT_EQ(parseNodePath(path.text())->components, path.components);
 }
 
 TEST(NodePath, PrintsItselfAndItsParent) {

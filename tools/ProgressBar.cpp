@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "PartialFile.h"
+
 namespace vantrel_tool {
 namespace {
 
@@ -89,10 +91,7 @@ ProgressBar::ProgressBar(FILE* out, bool enabled, const std::string& unit, uint6
 }
 
 ProgressBar::~ProgressBar() {
-    if (drawn_ && !finished_) {
-        std::fputc('\n', out_);
-        std::fflush(out_);
-    }
+    if (drawn_ && !finished_) endLine();
 }
 
 void ProgressBar::advance(uint64_t items, uint64_t bytes) {
@@ -109,10 +108,13 @@ void ProgressBar::finish() {
     if (finished_) return;
     draw();
     finished_ = true;
-    if (drawn_) {
-        std::fputc('\n', out_);
-        std::fflush(out_);
-    }
+    if (drawn_) endLine();
+}
+
+void ProgressBar::endLine() {
+    std::fputc('\n', out_);
+    std::fflush(out_);
+    if (out_ == stderr) setProgressLineOpen(false);
 }
 
 void ProgressBar::draw() {
@@ -122,6 +124,8 @@ void ProgressBar::draw() {
     std::fprintf(out_, "\r%s\033[K", render(counts_, unit_, columns_).c_str());
     std::fflush(out_);
     drawn_ = true;
+    // A signal that ends the tool now ends this line first (PartialFile.h).
+    if (out_ == stderr) setProgressLineOpen(true);
 }
 
 }  // namespace vantrel_tool

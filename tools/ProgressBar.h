@@ -5,7 +5,8 @@
 // It counts items (frames or files) and bytes; the totals may be unknown (0), and time left
 // comes from the bytes when their total is known, else from the items. The line is redrawn
 // at most ten times a second and once more, with a newline, by finish() (or by the destructor
-// when a transfer stops early, so that an error message starts on a line of its own).
+// when a transfer stops early, so that an error message starts on a line of its own, or by
+// the handler of SIGINT and SIGTERM when it draws on standard error: see PartialFile.h).
 //
 // Whether it shows is the caller's choice (shouldShow: a terminal, no --quiet); a disabled bar
 // writes nothing at all.
@@ -49,6 +50,7 @@ public:
 
 private:
     void draw();
+    void endLine();
 
     FILE* const out_;
     const bool enabled_;

@@ -1,19 +1,64 @@
 #include "Tool.h"
 
+#include <unistd.h>
+
+#include "vantrel/CoMsg.h"
+
 namespace vantrel_tool {
 
+namespace {
+
+class LibraryMessageRouter : public Vantrel::CoMsg::Router {
+public:
+    explicit LibraryMessageRouter(bool verbose) : verbose_(verbose) {}
+    void post(const Vantrel::CoMsg& msg) const override {
+        if (verbose_) Router::post(msg, stderr);
+    }
+
+private:
+    const bool verbose_;
+};
+
+}  // namespace
+
+void routeLibraryMessages(bool verbose) {
+    // Never destroyed: threads of the library may still post while the process exits.
+    static const LibraryMessageRouter* const router = new LibraryMessageRouter(verbose);
+    Vantrel::CoMsg::setRouter(router);
+}
+
 void usageError(const std::string& text) { throw ToolFailure(EXIT_USAGE, text); }
+
+std::string counted(long long count, const std::string& one, const std::string& several) {
+    return std::to_string(count) + " " + (count == 1 ? one : several);
+}
+
+bool standardOutputIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
+
+namespace {
+
+// `server` itself when the port it names, if any, is one a server can listen on.
+const std::string& checkedPort(const std::string& server) {
+    const int port = VantrelServerId(server.c_str()).getPort();
+    if (port != 0 && (port < 1 || port > 65535))
+        usageError("port " + std::to_string(port) + " of '" + server +
+                   "' is out of range (1 to 65535)");
+    return server;
+}
+
+}  // namespace
 
 NodePath nodePathArgument(const std::string& text) {
     const std::optional<NodePath> path = parseNodePath(text);
     if (!path) usageError("'" + text + "' names no node (write SERVER:/display/path)");
+    checkedPort(path->server);
     return *path;
 }
 
 std::string serverArgument(const std::string& text) {
     const std::string server = parseServerText(text);
     if (server.empty()) usageError("'" + text + "' names no server (write SERVER or SERVER:)");
-    return server;
+    return checkedPort(server);
 }
 
 Tool::Tool(const ToolOptions& options, std::ostream& out) : options_(options), out_(out) {}

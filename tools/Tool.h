@@ -48,13 +48,29 @@ private:
 // Wrong usage found after the arguments were parsed (exit status 2).
 [[noreturn]] void usageError(const std::string& text);
 
+// "1 frame", "2 frames": `count` and the word that fits it.
+std::string counted(long long count, const std::string& one, const std::string& several);
+inline std::string counted(long long count, const std::string& one) {
+    return counted(count, one, one + "s");
+}
+
+// Whether the process's standard output is a terminal (and not a pipe or a file).
+bool standardOutputIsTerminal();
+
 // The node path `text` names (NodePath.h); wrong usage when it names none.
 NodePath nodePathArgument(const std::string& text);
 // The server `text` names (SERVER, SERVER: or SERVER:/); wrong usage when it names none.
 std::string serverArgument(const std::string& text);
 
+// Sends the library's messages to standard error when `verbose`, else nowhere: standard
+// output carries the tool's results alone (JSON lines included). Call once, first thing in
+// main(); the router stays installed until the process ends.
+void routeLibraryMessages(bool verbose);
+
 struct ToolOptions {
     bool json = false;
+    bool verbose = false;  // the library's own messages on standard error
+    bool quiet = false;    // no progress bar, no notes on standard error
     unsigned int timeoutSeconds = 30;  // ceiling of each remote call; 0: the library's own
 };
 

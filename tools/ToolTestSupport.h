@@ -188,6 +188,7 @@ public:
     }
 
     bool running() const { return port_ > 0; }
+    int port() const { return port_; }
     // "127.0.0.1:PORT"
     std::string id() const { return "127.0.0.1:" + std::to_string(port_); }
     // "127.0.0.1:PORT:" followed by `path` ("/Volume 1", say).

@@ -47,8 +47,10 @@ void addSourcesAndTarget(CLI::App* command, std::vector<std::string>& paths,
         ->expected(2, CLI::detail::expected_max_vector_size);
 }
 
-void addQuietFlag(CLI::App* command, bool& quiet) {
-    command->add_flag("-q,--quiet", quiet, "Draw no progress bar");
+void addStartOption(CLI::App* command, size_t& start) {
+    command->add_option("--start", start,
+                        "Number in the file name of frame 0 (such as 1001; default 0)")
+        ->check(CLI::Range(size_t(0), size_t(1) << 40));
 }
 
 bool progressWanted(bool quiet) {
@@ -109,7 +111,8 @@ bool isLocalDirectory(const std::string& path) {
 
 LocalOutput::LocalOutput(const std::string& path)
     : path_(path == "-" ? "standard output" : path),
-      file_(path == "-" ? stdout : std::fopen(path.c_str(), "wb")) {
+      partial_(path == "-" ? nullptr : std::make_unique<PartialFile>(path)),
+      file_(partial_ ? std::fopen(partial_->temporary().c_str(), "wb") : stdout) {
     if (file_ == nullptr) localFailure("write", path_);
 }
 
@@ -126,6 +129,7 @@ void LocalOutput::close() {
     file_ = nullptr;
     const bool failed = file == stdout ? std::fflush(file) != 0 : std::fclose(file) != 0;
     if (failed) localFailure("write", path_);
+    if (partial_) partial_->commit();
 }
 
 }  // namespace vantrel_tool

@@ -1,5 +1,5 @@
 // What the transfer subcommands (get, put, push, pull, export, import) share: the clip they
-// name, the --quiet flag and the progress bar, and local files.
+// name, the progress bar, and local files.
 //
 // Local file failures throw ToolFailure with EXIT_USAGE ("cannot read 'x': No such file or
 // directory"); a path that is not a clip throws EXIT_SERVER_ERROR, like a wrong path.
@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 
 #include "FileNamePattern.h"
 #include "FrameSelection.h"
+#include "PartialFile.h"
 #include "ProgressBar.h"
 #include "Tool.h"
 
@@ -32,8 +34,9 @@ FileNamePattern fileNameArgument(const std::string& text);
 // each), as put, push, pull and import take them.
 void addSourcesAndTarget(CLI::App* command, std::vector<std::string>& paths,
                          const std::string& description);
-// Adds -q,--quiet to `command`.
-void addQuietFlag(CLI::App* command, bool& quiet);
+// Adds --start N to `command`: the number in the file name of the first frame (file numbers
+// are frame indexes + N; default 0).
+void addStartOption(CLI::App* command, size_t& start);
 // Whether long transfers draw a progress bar: standard error is a terminal and not `quiet`.
 bool progressWanted(bool quiet);
 
@@ -53,8 +56,9 @@ std::vector<unsigned char> readLocalFile(const std::string& path, uint64_t limit
 std::string baseName(const std::string& path);
 bool isLocalDirectory(const std::string& path);
 
-// A local file being written: created (or truncated) by the constructor, closed and checked
-// by close(); the destructor closes it without checking. "-" is standard output.
+// A local file being written: made under a temporary name by the constructor, closed,
+// checked and given its name by close(); the destructor closes and removes it (PartialFile).
+// "-" is standard output.
 class LocalOutput {
 public:
     explicit LocalOutput(const std::string& path);
@@ -67,6 +71,7 @@ public:
 
 private:
     std::string path_;
+    std::unique_ptr<PartialFile> partial_;  // null for standard output
     FILE* file_;
 };
 

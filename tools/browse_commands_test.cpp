@@ -64,6 +64,28 @@ TEST(ToolBrowse, ServersListsWhatDiscoveryFinds) {
     EXPECT_EQ(none.out, "No servers found.\n");
 }
 
+// An IPv6 server is listed as [ADDRESS]:PORT, and that text names it wherever an id is read.
+TEST(ToolBrowse, IPv6ServersAreNamedInBrackets) {
+    const int group = client_testing::freeLoopbackPort();
+    const std::string discovery = "[SelfDiscovery]\nPort = " + std::to_string(group) + "\n";
+    SampleServer server({"--listen", "::1"}, discovery);
+    ASSERT_TRUE(server.running());
+    TempDir dir;
+    std::ofstream(dir / "network.cfg") << discovery;
+    const std::vector<std::string> env{"VANTREL_NETWORK_CFG=" + dir / "network.cfg"};
+    const std::string id = "[::1]:" + std::to_string(server.port());
+
+    const ToolResult found = runTool({"--json", "servers"}, "", env);
+    ASSERT_EQ(found.status, 0) << found.err;
+    const json servers = json::parse(found.out)["servers"];
+    ASSERT_EQ(servers.size(), 1u) << found.out;
+    EXPECT_EQ(servers[0]["server"], id);
+
+    EXPECT_NE(runText({"ping", id}).find(id + " answers in "), std::string::npos);
+    EXPECT_EQ(runJson({"ping", id + ":"})["alive"], true);
+    EXPECT_EQ(runJson({"stat", id + ":" + REEL})["name"], "Reel 1");
+}
+
 TEST(ToolBrowse, InfoShowsTheRecordVersionsAndTables) {
     SampleServer server({"--no-discovery"},
                         "[Server]\nDisplayName = Studio A\nDatabase = QLXFS\n"

@@ -4,7 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "ToolTestSupport.h"
+#include "TransferTestSupport.h"
 
 namespace {
 
@@ -58,6 +58,46 @@ TEST(ToolChange, CreateMakesNodesOfAnyTypeAndClipsOfTheFormatGiven) {
     EXPECT_EQ(clip["frames"], 5);
 }
 
+// Channels and bits come from a tag whose pixels the tools know; a format that contradicts
+// such a tag is refused before anything is created. Other tags take what is written.
+TEST(ToolChange, CreateDerivesOrRefusesFormatsOfKnownTags) {
+    SampleServer server;
+    ASSERT_TRUE(server.running());
+    struct Derived {
+        std::vector<std::string> options;
+        int channels, bits;
+    };
+    const Derived derived[] = {
+        {{"--tag", "rgba"}, 4, 32},
+        {{"--tag", "rgb_float_le"}, 3, 96},
+        {{"--tag", "mono_le", "--bits", "16"}, 1, 16},
+        {{"--tag", "uyvy", "--bits", "16"}, 3, 16},
+        {{}, 3, 24},
+    };
+    int made = 0;
+    for (const Derived& d : derived) {
+        const std::string path = LIBRARY + "/Take " + std::to_string(++made);
+        std::vector<std::string> args{"create", "--type", "CLIP", "--width", "4", "--height", "2"};
+        args.insert(args.end(), d.options.begin(), d.options.end());
+        args.push_back(server.node(path));
+        runOk(args);
+        const json format = stat(server, path)["format"];
+        EXPECT_EQ(format["channels"], d.channels) << path;
+        EXPECT_EQ(format["bitsPerPixel"], d.bits) << path;
+    }
+
+    const std::string refused = server.node(LIBRARY + "/Refused");
+    tool_testing::expectFailures({
+        {{"create", "--type", "CLIP", "--tag", "rgba", "--channels", "3", refused}, 2,
+         "3 channels where the tag holds 4"},
+        {{"create", "--type", "CLIP", "--bits", "7", refused}, 2,
+         "7 bits per pixel do not split into 3 whole channels"},
+        {{"create", "--type", "CLIP", "--tag", "rgb", "--bits", "48", "--frame-size", "10", refused},
+         2, "cannot hold pixels"},
+    });
+    EXPECT_EQ(runTool({"stat", refused}).status, 1);
+}
+
 TEST(ToolChange, MvRenamesAndRmRemoves) {
     SampleServer server;
     ASSERT_TRUE(server.running());
@@ -87,11 +127,56 @@ TEST(ToolChange, MvRenamesAndRmRemoves) {
               "CLIP\tShot 020\t8x4 rgb, 2 frames\n");
 }
 
+// "/" inside a name is written "\/" in paths, and printed that way.
+TEST(ToolChange, NamesHoldingSlashesAreEscapedInPaths) {
+    SampleServer server;
+    ASSERT_TRUE(server.running());
+    const std::string escaped = LIBRARY + "/Cut\\/Day 2";
+    EXPECT_EQ(runOk({"create", "--type", "FOLDER", server.node(escaped)}).out.rfind(
+                  "Created " + server.node(escaped) + " [FOLDER]", 0),
+              0u);
+    EXPECT_EQ(stat(server, escaped)["name"], "Cut/Day 2");
+    EXPECT_EQ(runOk({"ls", server.node(LIBRARY)}).out,
+              "REEL\tReel 1\nFOLDER\tDailies\nFOLDER\tCut\\/Day 2\n");
+    const std::string inner = escaped + "/a\\\\b\\/c";  // the name "a\b/c"
+    runOk({"create", "--type", "FOLDER", server.node(inner)});
+    EXPECT_EQ(stat(server, inner)["name"], "a\\b/c");
+    EXPECT_EQ(runOk({"tree", server.node(escaped)}).out,
+              "Cut\\/Day 2 [FOLDER]\n  a\\\\b\\/c [FOLDER]\n");
+}
+
+// rm takes several paths, and removes none of them when one is refused; counts read as words.
+TEST(ToolChange, RmTakesSeveralPathsAndCountsReadAsWords) {
+    SampleServer server;
+    ASSERT_TRUE(server.running());
+    runOk({"create", "--type", "CLIP", "--width", "4", "--height", "2", "--frames", "1",
+           server.node(LIBRARY + "/Dailies/One")});
+    EXPECT_NE(runOk({"ls", server.node(LIBRARY + "/Dailies")}).out.find("rgb, 1 frame\n"),
+              std::string::npos);
+    const ToolResult refused = runTool(
+        {"rm", server.node(LIBRARY + "/Dailies/One"), server.node(LIBRARY + "/Dailies/Nested")});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("Nested has 1 child; -r removes them too"), std::string::npos)
+        << refused.err;
+    EXPECT_EQ(stat(server, LIBRARY + "/Dailies/One")["name"], "One");
+
+    EXPECT_EQ(runOk({"rm", "-r", server.node(LIBRARY + "/Dailies/One"),
+                     server.node(LIBRARY + "/Dailies/Nested")})
+                  .out,
+              "Removed " + server.node(LIBRARY + "/Dailies/One") + "\nRemoved " +
+                  server.node(LIBRARY + "/Dailies/Nested") + "\n");
+    EXPECT_EQ(stat(server, LIBRARY + "/Dailies")["children"], 1);
+}
+
 TEST(ToolChange, MetaListsReadsAndWritesStreams) {
     SampleServer server;
     ASSERT_TRUE(server.running());
     EXPECT_EQ(runOk({"meta", "ls", server.node(SHOT)}).out, "comments\ntimecode\n");
-    EXPECT_EQ(runOk({"meta", "get", server.node(SHOT), "comments"}).out, "first shot, wide\n");
+    // Into a pipe the stored bytes come unchanged (no line end added); a terminal gets one.
+    EXPECT_EQ(runOk({"meta", "get", server.node(SHOT), "comments"}).out, "first shot, wide");
+    const tool_testing::TerminalResult shown =
+        tool_testing::runOnTerminal({"meta", "get", server.node(SHOT), "comments"});
+    EXPECT_EQ(shown.screen, "first shot, wide\r\n");
 
     // From standard input, then from a file; text with line ends and non-ASCII stays whole.
     const std::string notes = "line one\nligne deux, \xc3\xa9t\xc3\xa9\n";
@@ -155,26 +240,40 @@ TEST(ToolWatch, PrintsTheEventsOfACreatedNodeUntilInterrupted) {
     EXPECT_EQ(events[1]["details"]["Child"], events[0]["details"]["Child"]);
 }
 
-TEST(ToolWatch, CountEndsItAndALostServerEndsItWithStatus3) {
+// --count and the node's own destruction end watch with status 0; a server that stops ends
+// it with status 3, and the library's own complaints stay off standard output (JSON lines
+// stay parseable).
+TEST(ToolWatch, CountDestructionAndALostServerEndIt) {
     SampleServer server;
     ASSERT_TRUE(server.running());
+    const std::string doomed = LIBRARY + "/Reel 1/Shot 020";
     ToolProcess counted({"watch", "--count", "1", server.node(SHOT)});
-    ToolProcess endless({"watch", server.node(SHOT)});
-    ASSERT_TRUE(counted.waitFor("Watching ", 20000, true)) << counted.result().err;
-    ASSERT_TRUE(endless.waitFor("Watching ", 20000, true)) << endless.result().err;
+    ToolProcess endless({"--json", "watch", server.node(SHOT)});
+    ToolProcess destroyed({"watch", server.node(doomed)});
+    for (ToolProcess* watch : {&counted, &endless, &destroyed})
+        ASSERT_TRUE(watch->waitFor("Watching ", 20000, true)) << watch->result().err;
     runOk({"meta", "set", server.node(SHOT), "comments"}, "changed");
     runOk({"mv", server.node(SHOT), "Shot 011"});
+    runOk({"rm", server.node(doomed)});
     const ToolResult& one = counted.finish();
     EXPECT_EQ(one.status, 0) << one.err;
     EXPECT_EQ(one.out, "MetaDataChanged Stream=comments\n");
+    const ToolResult& gone = destroyed.finish();
+    EXPECT_EQ(gone.status, 0) << gone.err;
+    EXPECT_EQ(gone.out, "Destroyed\n");
 
-    ASSERT_TRUE(endless.waitFor("Renamed Name=Shot 011\n", 20000)) << endless.result().out;
+    ASSERT_TRUE(endless.waitFor("\"Renamed\"", 20000)) << endless.result().out;
     server.stop();
     const ToolResult& lost = endless.finish();
     EXPECT_EQ(lost.status, 3) << lost.err;
     EXPECT_NE(lost.err.find("vantrel watch: server '" + server.id() + "' stopped answering"),
               std::string::npos)
         << lost.err;
+    std::istringstream lines(lost.out);
+    std::vector<std::string> types;
+    for (std::string line; std::getline(lines, line);)
+        types.push_back(nlohmann::json::parse(line).at("type"));  // throws on a stray line
+    EXPECT_EQ(types, (std::vector<std::string>{"MetaDataChanged", "Renamed"})) << lost.out;
 }
 
 }  // namespace

@@ -11,8 +11,17 @@ struct ExportOptions {
     std::string clip;
     std::string output;
     std::string frames;
-    bool quiet = false;
+    size_t start = 0;
 };
+
+// `message` naming `target` where it names the temporary file written in its place.
+std::string withTargetName(std::string message, const std::string& temporary,
+                           const std::string& target) {
+    for (size_t at = message.find(temporary); at != std::string::npos;
+         at = message.find(temporary, at + target.size()))
+        message.replace(at, temporary.size(), target);
+    return message;
+}
 
 void runExport(Tool& tool, const ExportOptions& options) {
     const NodePath path = nodePathArgument(options.clip);
@@ -28,16 +37,18 @@ void runExport(Tool& tool, const ExportOptions& options) {
     if (selection.size() > 1 && !names.numbered())
         usageError("'" + options.output + "' has no frame number (such as %04d) for " +
                    std::to_string(selection.size()) + " frames");
-    ProgressBar progress(stderr, progressWanted(options.quiet), "frames", selection.size(),
+    ProgressBar progress(stderr, progressWanted(tool.options().quiet), "frames", selection.size(),
                          selection.size() * reader.frameSize());
     nlohmann::json files = nlohmann::json::array();
     reader.read(selection, [&](size_t index, const std::vector<unsigned char>& bytes) {
-        const std::string name = names.name(index);
+        const std::string name = names.name(options.start + index);
+        PartialFile image(name);
         try {
-            writeFrameImage(name, reader.format(), bytes.data(), bytes.size());
+            writeFrameImage(image.temporary(), reader.format(), bytes.data(), bytes.size());
         } catch (const ImageError& error) {
-            usageError(error.what());
+            usageError(withTargetName(error.what(), image.temporary(), name));
         }
+        image.commit();
         files.push_back({{"index", index}, {"file", name}});
         progress.advance(1, bytes.size());
     });
@@ -45,7 +56,7 @@ void runExport(Tool& tool, const ExportOptions& options) {
     const VantrelClipFormat& format = reader.format();
     tool.print({{"clip", path.text()}, {"format", format.formatTag()}, {"files", files}},
                [&](std::ostream& out) {
-                   out << "exported " << selection.size() << " frames of " << format.width() << "x"
+                   out << "exported " << counted(selection.size(), "frame") << " of " << format.width() << "x"
                        << format.height() << " " << format.formatTag() << " to " << options.output
                        << "\n";
                });
@@ -65,11 +76,13 @@ void add_export_command(CommandRegistry& registry) {
     command->add_option("clip", options->clip, "The clip (SERVER:/display/path)")->required();
     command
         ->add_option("name", options->output,
-                     "Image file name; %04d in it is the frame index (needed for several frames)")
+                     "Image file name; %04d or #### in it is the frame number (needed for several "
+                     "frames)")
         ->required();
     command->add_option("--frames", options->frames,
-                        "Frame indexes and ranges, such as 0-23,40 or 10- (default: every frame)");
-    addQuietFlag(command, options->quiet);
+                        "Frame indexes and ranges, such as 0-23,40, 10- or 0-100x2 (default: "
+                        "every frame)");
+    addStartOption(command, options->start);
     registry.setAction(command, [options](Tool& tool) { runExport(tool, *options); });
 }
 

@@ -12,14 +12,16 @@ struct GetOptions {
     std::string clip;
     std::string frames;
     std::string output = "-";
-    bool quiet = false;
+    size_t start = 0;
 };
 
 // Where the frames go: one file per frame under a numbered name, else one stream (a file or
 // standard output) holding them in the order read.
 class FrameFiles {
 public:
-    explicit FrameFiles(const std::string& output) : pattern_(fileNameArgument(output)) {
+    // Frame i goes to the file numbered `start` + i.
+    FrameFiles(const std::string& output, size_t start)
+        : pattern_(fileNameArgument(output)), start_(start) {
         if (!pattern_.numbered()) stream_ = std::make_unique<LocalOutput>(output);
     }
 
@@ -27,9 +29,9 @@ public:
     std::string write(size_t index, const std::vector<unsigned char>& bytes) {
         if (stream_) {
             stream_->write(bytes.data(), bytes.size());
-            return pattern_.name(index);
+            return pattern_.name(start_ + index);
         }
-        const std::string name = pattern_.name(index);
+        const std::string name = pattern_.name(start_ + index);
         LocalOutput file(name);
         file.write(bytes.data(), bytes.size());
         file.close();
@@ -41,19 +43,22 @@ public:
 
 private:
     FileNamePattern pattern_;
+    size_t start_;
     std::unique_ptr<LocalOutput> stream_;
 };
 
 void runGet(Tool& tool, const GetOptions& options) {
     if (options.output == "-" && tool.json())
         usageError("--json needs --output: standard output carries the frames");
+    if (options.output == "-" && standardOutputIsTerminal())
+        usageError("frames are not written to a terminal (give -o NAME, or a pipe)");
     const NodePath path = nodePathArgument(options.clip);
     fileNameArgument(options.output);  // a bad name fails before any transfer
     VantrelNodeHandle clip = resolveClip(tool, path);
     ClipReader reader(tool, clip);
     const FrameSelection selection = frameSelectionArgument(options.frames, reader.frameCount());
-    FrameFiles files(options.output);
-    ProgressBar progress(stderr, progressWanted(options.quiet), "frames", selection.size(),
+    FrameFiles files(options.output, options.start);
+    ProgressBar progress(stderr, progressWanted(tool.options().quiet), "frames", selection.size(),
                          selection.size() * reader.frameSize());
     nlohmann::json written = nlohmann::json::array();
     reader.read(selection, [&](size_t index, const std::vector<unsigned char>& bytes) {
@@ -67,7 +72,7 @@ void runGet(Tool& tool, const GetOptions& options) {
     const uint64_t total = selection.size() * reader.frameSize();
     tool.print({{"clip", path.text()}, {"frames", written}, {"bytes", total}},
                [&](std::ostream& out) {
-                   out << "got " << selection.size() << " frames (" << total << " bytes) into "
+                   out << "got " << counted(selection.size(), "frame") << " (" << total << " bytes) into "
                        << options.output << "\n";
                });
 }
@@ -83,11 +88,12 @@ void add_get_command(CommandRegistry& registry) {
         "0-3,7 -o bars.%04d.raw");
     command->add_option("clip", options->clip, "The clip (SERVER:/display/path)")->required();
     command->add_option("frames", options->frames,
-                        "Frame indexes and ranges, such as 0-23,40 or 10- (default: every frame)");
+                        "Frame indexes and ranges, such as 0-23,40, 10- or 0-100x2 (default: every "
+                        "frame)");
     command->add_option("-o,--output", options->output,
-                        "File name; %04d in it gives one file per frame, numbered by frame index "
+                        "File name; %04d or #### in it gives one file per frame, numbered by frame index "
                         "(default: - for standard output)");
-    addQuietFlag(command, options->quiet);
+    addStartOption(command, options->start);
     registry.setAction(command, [options](Tool& tool) { runGet(tool, *options); });
 }
 

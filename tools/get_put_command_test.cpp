@@ -2,7 +2,11 @@
 // only, exit statuses.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <chrono>
+#include <filesystem>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -19,6 +23,7 @@ using tool_testing::runOnTerminal;
 using tool_testing::runTool;
 using tool_testing::SampleServer;
 using tool_testing::TempDir;
+using tool_testing::ToolProcess;
 using tool_testing::ToolResult;
 using tool_testing::writeFile;
 
@@ -118,6 +123,24 @@ std::vector<std::string> frameRequests(const std::string& path, size_t count) {
 }
 
 // Frames are asked ahead in the order the ranges name, each once, before they are read.
+// put - takes frames back to back from standard input, as get writes them; get will not
+// write frames to a terminal.
+TEST(ToolGetPut, PutFromStandardInputAndNoFramesOnATerminal) {
+    SampleServer server;
+    ASSERT_TRUE(server.running());
+    const std::string frames = randomBytes(2 * FRAME_SIZE + 10, 7);
+    const ToolResult put = runTool({"put", "--at", "2", "-", server.node(SHOT)}, frames);
+    ASSERT_EQ(put.status, 0) << put.err;
+    EXPECT_EQ(put.out, "put 3 frames (" + std::to_string(frames.size()) + " bytes) into " +
+                           server.node(SHOT) + ", 2 of them new\n");
+    const ToolResult got = runTool({"get", server.node(SHOT), "2-"});
+    EXPECT_EQ(got.out, frames + std::string(FRAME_SIZE - 10, '\0'));
+
+    const tool_testing::TerminalResult shown = runOnTerminal({"get", server.node(SHOT)});
+    EXPECT_EQ(shown.status, 2);
+    EXPECT_NE(shown.screen.find("not written to a terminal"), std::string::npos) << shown.screen;
+}
+
 TEST(ToolGetPut, ReadsAheadTheFramesItReadsNext) {
     const TempDir dir;
     SampleServer server({"--no-discovery", "--trace", dir / "trace"});
@@ -182,6 +205,69 @@ TEST(ToolGetPut, ExitStatuses) {
     server.stop();
     tool_testing::expectFailures({{{"get", clip}, 3, "cannot reach server"},
                                   {{"put", dir / "fits", clip}, 3, "cannot reach server"}});
+}
+
+// The names in `dir`, sorted.
+std::vector<std::string> filesIn(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Files written by the processes started meanwhile fail once they pass `bytes` (EFBIG, as on
+// a full disk) instead of ending them with SIGXFSZ.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &old_);
+        oldSignal_ = ::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = old_;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &old_);
+        ::signal(SIGXFSZ, oldSignal_);
+    }
+
+private:
+    rlimit old_{};
+    sighandler_t oldSignal_;
+};
+
+// A transfer that fails or is interrupted part-way leaves nothing under its final name (a
+// file already there keeps its bytes) and no temporary file beside it.
+TEST(ToolGetPut, UnfinishedTransfersLeaveNoPartialFiles) {
+    SampleServer server;
+    ASSERT_TRUE(server.running());
+    const TempDir dir;
+    writeFile(dir / "kept.raw", "old");
+    {
+        const FileSizeLimit limit(FRAME_SIZE + 10);
+        tool_testing::expectFailures({
+            {{"get", server.node(SHOT), "-o", dir / "kept.raw"}, 2, "cannot write '" + (dir / "kept.raw")},
+            {{"get", server.node(SHOT), "-o", dir / "new.raw"}, 2, "File too large"},
+        });
+    }
+    EXPECT_EQ(readFile(dir / "kept.raw"), "old");
+    EXPECT_EQ(filesIn(dir / ""), std::vector<std::string>{"kept.raw"});
+
+    // Ctrl-C in the middle of a long get (3 MB frames, far more than are read before it).
+    const std::string big = "/Volume 1/Commercial/Shared Vault/Library A/Big";
+    ASSERT_EQ(runTool({"create", "--type", "CLIP", "--width", "1024", "--height", "1024",
+                       "--frames", "400", server.node(big)})
+                  .status,
+              0);
+    ToolProcess get({"get", "-q", server.node(big), "-o", dir / "big.raw"});
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (filesIn(dir / "").size() < 2 && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(filesIn(dir / "").size(), 2u) << "the get never started writing";
+    get.signal(SIGINT);
+    EXPECT_EQ(get.finish().status, 128 + SIGINT) << get.result().err;
+    EXPECT_EQ(filesIn(dir / ""), std::vector<std::string>{"kept.raw"});
 }
 
 }  // namespace

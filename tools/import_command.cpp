@@ -13,7 +13,6 @@ constexpr float DEFAULT_RATE = 24.0f;
 struct ImportOptions {
     std::vector<std::string> paths;  // the images, then the new clip
     float rate = 0;                  // 0: from the first image, else DEFAULT_RATE
-    bool quiet = false;
 };
 
 OIIO::ImageSpec imageSpecArgument(const std::string& file) {
@@ -73,13 +72,14 @@ private:
 };
 
 void runImport(Tool& tool, const ImportOptions& options) {
-    const std::vector<std::string> files(options.paths.begin(), options.paths.end() - 1);
+    std::vector<std::string> files(options.paths.begin(), options.paths.end() - 1);
+    sortByFrameNumber(files);
     const NodePath path = nodePathArgument(options.paths.back());
     const VantrelClipFormat format = formatOfImages(files, options.rate);
     NewClip clip(tool, path, format);
     ClipWriter writer(tool, clip.handle());
     writer.reserve(files.size());
-    ProgressBar progress(stderr, progressWanted(options.quiet), "frames", files.size(),
+    ProgressBar progress(stderr, progressWanted(tool.options().quiet), "frames", files.size(),
                          files.size() * writer.frameSize());
     for (size_t i = 0; i < files.size(); ++i) {
         std::vector<unsigned char> pixels;
@@ -102,7 +102,7 @@ void runImport(Tool& tool, const ImportOptions& options) {
                 {"frameRate", format.frameRate()},
                 {"frames", files.size()}},
                [&](std::ostream& out) {
-                   out << "imported " << files.size() << " frames of " << format.width() << "x"
+                   out << "imported " << counted(files.size(), "frame") << " of " << format.width() << "x"
                        << format.height() << " " << format.formatTag() << " into " << path.text()
                        << "\n";
                });
@@ -119,12 +119,12 @@ void add_import_command(CommandRegistry& registry) {
         "'127.0.0.1:7549:/Volume 1/Feature Film/Vault/Main/Reel 1/Plate'");
     addSourcesAndTarget(
         command, options->paths,
-        "The image files, in frame order, then the new clip (SERVER:/display/path)");
+        "The image files (in the order of the frame numbers in their names), then the new "
+        "clip (SERVER:/display/path)");
     command
         ->add_option("--rate", options->rate,
                      "Frames per second (default: the first image's, else 24)")
         ->check(CLI::PositiveNumber);
-    addQuietFlag(command, options->quiet);
     registry.setAction(command, [options](Tool& tool) { runImport(tool, *options); });
 }
 

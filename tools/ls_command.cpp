@@ -43,11 +43,12 @@ void add_ls_command(CommandRegistry& registry) {
         tool.print(doc, [&](std::ostream& out) {
             for (const nlohmann::json& row : rows) {
                 out << row["type"].get<std::string>() << "\t"
-                    << (options->depth > 1 ? row["path"] : row["name"]).get<std::string>();
+                    << (options->depth > 1 ? row["path"].get<std::string>()
+                                           : escapeName(row["name"].get<std::string>()));
                 if (row.contains("format"))
                     out << "\t" << row["format"]["width"] << "x" << row["format"]["height"] << " "
-                        << row["format"]["tag"].get<std::string>() << ", " << row["frames"]
-                        << " frames";
+                        << row["format"]["tag"].get<std::string>() << ", "
+                        << counted(row["frames"].get<long long>(), "frame");
                 out << "\n";
             }
         });

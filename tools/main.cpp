@@ -3,6 +3,8 @@
 #include <clocale>
 #include <cstring>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "ToolCommands.h"
 
@@ -27,14 +29,46 @@ void chooseLocale() {
 }
 
 // CLI11 reports a mistyped subcommand as a missing one; name the word it did not know.
-std::string usageText(const CLI::App& app, const CLI::ParseError& error, int argc, char** argv) {
+std::string usageText(const CLI::App& app, const CLI::ParseError& error,
+                      const std::vector<std::string>& args) {
     if (!app.get_subcommands().empty()) return error.what();
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
         if (arg == "--timeout") ++i;  // its value
         else if (arg.empty() || arg[0] != '-') return "unknown subcommand '" + arg + "'";
     }
     return error.what();
+}
+
+// "vantrel help SUBCOMMAND..." is "vantrel SUBCOMMAND... --help".
+std::vector<std::string> argumentsOf(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && args.front() == "help") {
+        args.erase(args.begin());
+        args.push_back("--help");
+    }
+    return args;
+}
+
+// The first option before the subcommand that the tool does not know ("" when none): CLI11
+// would blame it on the subcommand that follows.
+std::string unknownToolOption(const CLI::App& app, const std::vector<std::string>& args) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg.empty() || arg[0] != '-') return "";
+        const std::string name = arg.substr(0, arg.find('='));
+        const CLI::Option* option = app.get_option_no_throw(name);
+        if (option == nullptr) return name;
+        if (option->get_expected_min() > 0 && name == arg) ++i;  // its value follows
+    }
+    return "";
+}
+
+std::string versionText() {
+    int major = 0, minor = 0, maint = 0;
+    VantrelClientGetVersion(major, minor, maint);
+    return "vantrel " + std::to_string(major) + "." + std::to_string(minor) + "." +
+           std::to_string(maint);
 }
 
 int runChosen(const CommandRegistry& registry, const ToolOptions& options) {
@@ -61,21 +95,35 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     ToolOptions options;
     app.add_flag("--json", options.json, "Write the result as JSON (one document per command)");
+    app.set_version_flag("--version", versionText(), "Print the version and exit");
+    app.add_flag("-q,--quiet", options.quiet,
+                 "Draw no progress bar and no notes on standard error (before or after the "
+                 "subcommand)");
+    app.add_flag("--verbose", options.verbose,
+                 "Show the client library's own messages on standard error");
     app.add_option("--timeout", options.timeoutSeconds,
                    "Longest wait for one remote call, in seconds (0: no limit of the tool's own)")
         ->capture_default_str();
 
     CommandRegistry registry(app);
     addAllCommands(registry);
+    const std::vector<std::string> args = argumentsOf(argc, argv);
+    const std::string unknown = unknownToolOption(app, args);
+    if (!unknown.empty()) {
+        std::cerr << "vantrel: unknown option '" << unknown << "' (see vantrel --help)"
+                  << std::endl;
+        return EXIT_USAGE;
+    }
     try {
-        app.parse(argc, argv);
+        app.parse(std::vector<std::string>(args.rbegin(), args.rend()));  // CLI11 pops the last
     } catch (const CLI::ParseError& error) {
         if (error.get_exit_code() == 0) return app.exit(error);  // --help
         const std::string command = registry.chosenName();
         const std::string prefix = command.empty() ? "vantrel" : "vantrel " + command;
-        std::cerr << prefix << ": " << usageText(app, error, argc, argv) << " (see " << prefix
+        std::cerr << prefix << ": " << usageText(app, error, args) << " (see " << prefix
                   << " --help)" << std::endl;
         return EXIT_USAGE;
     }
+    routeLibraryMessages(options.verbose);
     return runChosen(registry, options);
 }

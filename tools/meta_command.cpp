@@ -76,8 +76,11 @@ void addGet(CommandRegistry& registry, CLI::App* meta) {
         const nlohmann::json doc = {{"path", where.text()}, {"stream", o->stream},
                                     {"data", data.c_str()}};
         tool.print(doc, [&](std::ostream& out) {
+            // Byte for byte into a pipe or file (`meta get | meta set` copies a stream); a
+            // terminal gets its prompt back on a line of its own.
             const std::string text = data.c_str();
-            out << text << (text.empty() || text.back() != '\n' ? "\n" : "");
+            const bool endLine = standardOutputIsTerminal() && (text.empty() || text.back() != '\n');
+            out << text << (endLine ? "\n" : "");
         });
     });
 }

@@ -1,10 +1,4 @@
 // vantrel pull SERVER:/name... LOCAL: files of a server's files area into local files.
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-
 #include "ToolCommands.h"
 #include "TransferSupport.h"
 
@@ -13,29 +7,6 @@ namespace {
 
 struct PullOptions {
     std::vector<std::string> paths;  // the remote names, then the local file or folder
-    bool quiet = false;
-};
-
-// A pulled file arrives under a temporary name beside its target and takes the target's
-// place only when whole, so a failed pull leaves an existing file as it was.
-class IncomingLocalFile {
-public:
-    explicit IncomingLocalFile(const std::string& target)
-        : target_(target), temporary_(target + ".vantrel-pull-" + std::to_string(::getpid())) {}
-    ~IncomingLocalFile() {
-        if (!committed_) std::remove(temporary_.c_str());
-    }
-    const std::string& temporary() const { return temporary_; }
-    void commit() {
-        if (std::rename(temporary_.c_str(), target_.c_str()) != 0)
-            usageError("cannot write '" + target_ + "': " + std::strerror(errno));
-        committed_ = true;
-    }
-
-private:
-    std::string target_;
-    std::string temporary_;
-    bool committed_ = false;
 };
 
 void runPull(Tool& tool, const PullOptions& options) {
@@ -48,14 +19,15 @@ void runPull(Tool& tool, const PullOptions& options) {
     const bool intoFolder = sources.size() > 1 || isLocalDirectory(local);
     if (sources.size() > 1 && !isLocalDirectory(local))
         usageError("'" + local + "' is not a folder, and several files go into it");
-    ProgressBar progress(stderr, progressWanted(options.quiet), "files", sources.size(), 0);
+    ProgressBar progress(stderr, progressWanted(tool.options().quiet), "files", sources.size(), 0);
     nlohmann::json pulled = nlohmann::json::array();
     uint64_t total = 0;
     for (const NodePath& source : sources) {
         const std::string remote = remoteFileName(source, "", false);
         const std::string target = intoFolder ? local + "/" + source.name() : local;
         VantrelServerHandle& server = tool.server(source.server);
-        IncomingLocalFile incoming(target);
+        // Arrives beside its target and replaces it only when whole.
+        PartialFile incoming(target);
         tool.check(server.pullStream(remote.c_str(), incoming.temporary().c_str()), server,
                    "cannot pull '" + remote + "'");
         incoming.commit();
@@ -78,7 +50,6 @@ void add_pull_command(CommandRegistry& registry) {
     addSourcesAndTarget(command, options->paths,
                         "The names in the files area (SERVER:/dir/name), then the local file, or "
                         "a folder that takes them under their own names");
-    addQuietFlag(command, options->quiet);
     registry.setAction(command, [options](Tool& tool) { runPull(tool, *options); });
 }
 

@@ -7,7 +7,6 @@ namespace {
 
 struct PushOptions {
     std::vector<std::string> paths;  // the files, then the remote name
-    bool quiet = false;
 };
 
 void runPush(Tool& tool, const PushOptions& options) {
@@ -18,7 +17,7 @@ void runPush(Tool& tool, const PushOptions& options) {
     uint64_t total = 0;
     for (const std::string& file : files) total += localFileSize(file);
     VantrelServerHandle& server = tool.server(path.server);
-    ProgressBar progress(stderr, progressWanted(options.quiet), "files", files.size(), total);
+    ProgressBar progress(stderr, progressWanted(tool.options().quiet), "files", files.size(), total);
     nlohmann::json pushed = nlohmann::json::array();
     for (const std::string& file : files) {
         const std::string remote = remoteFileName(path, file, intoFolder);
@@ -41,7 +40,6 @@ void add_push_command(CommandRegistry& registry) {
     addSourcesAndTarget(command, options->paths,
                         "The files, then the name in the files area (SERVER:/dir/name; a name "
                         "ending in / or the root takes the files under their own names)");
-    addQuietFlag(command, options->quiet);
     registry.setAction(command, [options](Tool& tool) { runPush(tool, *options); });
 }
 

@@ -1,6 +1,7 @@
 // vantrel put FILES... SERVER:/path/clip [--at N]: files into a clip's frames, one file per
 // frame, allocating frames when the clip holds too few.
 #include <climits>
+#include <cstdio>
 
 #include "ClipFrames.h"
 #include "ToolCommands.h"
@@ -12,7 +13,54 @@ namespace {
 struct PutOptions {
     std::vector<std::string> paths;  // the files, then the clip
     size_t at = 0;
-    bool quiet = false;
+};
+
+// Where frames come from: files, one per frame, or "-", frames back to back on standard
+// input (as `get` writes them; the last may be shorter).
+class FrameSource {
+public:
+    FrameSource(const std::vector<std::string>& files, size_t frameSize)
+        : files_(files), frameSize_(frameSize) {
+        if (fromInput() || files_.size() == 1) return;
+        for (const std::string& file : files_)
+            if (file == "-") usageError("'-' (standard input) must be the only source");
+    }
+    bool fromInput() const { return files_.size() == 1 && files_[0] == "-"; }
+    // Frames and bytes to come (0: not known before reading, from standard input).
+    size_t count() const { return fromInput() ? 0 : files_.size(); }
+    // Checks that every file fits in a frame before anything is written; their total bytes.
+    uint64_t checkSizes() const {
+        uint64_t total = 0;
+        for (size_t i = 0; i < count(); ++i) {
+            const uint64_t size = localFileSize(files_[i]);
+            if (size > frameSize_)
+                usageError("'" + files_[i] + "' holds " + std::to_string(size) +
+                           " bytes, more than the " + std::to_string(frameSize_) +
+                           " a frame of the clip holds");
+            total += size;
+        }
+        return total;
+    }
+    // The next frame's bytes and where they came from; false at the end.
+    bool next(std::vector<unsigned char>& bytes, std::string& name) {
+        if (!fromInput()) {
+            if (next_ == files_.size()) return false;
+            name = files_[next_++];
+            bytes = readLocalFile(name, frameSize_);
+            return true;
+        }
+        bytes.resize(frameSize_);
+        const size_t read = std::fread(bytes.data(), 1, bytes.size(), stdin);
+        if (std::ferror(stdin)) usageError("cannot read standard input");
+        bytes.resize(read);
+        name = "-";
+        return read > 0;
+    }
+
+private:
+    const std::vector<std::string> files_;
+    const size_t frameSize_;
+    size_t next_ = 0;
 };
 
 void runPut(Tool& tool, const PutOptions& options) {
@@ -21,22 +69,21 @@ void runPut(Tool& tool, const PutOptions& options) {
     const NodePath path = nodePathArgument(options.paths.back());
     VantrelNodeHandle clip = resolveClip(tool, path);
     ClipWriter writer(tool, clip);
-    uint64_t total = 0;
-    for (const std::string& file : files) {  // every file fits before a frame is allocated
-        const uint64_t size = localFileSize(file);
-        if (size > writer.frameSize())
-            usageError("'" + file + "' holds " + std::to_string(size) + " bytes, more than the " +
-                       std::to_string(writer.frameSize()) + " a frame of the clip holds");
-        total += size;
-    }
+    FrameSource source(files, writer.frameSize());
+    const uint64_t expected = source.checkSizes();
     const size_t before = writer.frameCount();
-    writer.reserve(options.at + files.size());
-    ProgressBar progress(stderr, progressWanted(options.quiet), "frames", files.size(), total);
+    writer.reserve(options.at + source.count());
+    ProgressBar progress(stderr, progressWanted(tool.options().quiet), "frames", source.count(),
+                         expected);
     nlohmann::json written = nlohmann::json::array();
-    for (size_t i = 0; i < files.size(); ++i) {
-        const std::vector<unsigned char> bytes = readLocalFile(files[i], writer.frameSize());
-        writer.write(options.at + i, bytes.data(), bytes.size());
-        written.push_back({{"index", options.at + i}, {"file", files[i]}, {"bytes", bytes.size()}});
+    uint64_t total = 0;
+    std::vector<unsigned char> bytes;
+    std::string name;
+    for (size_t index = options.at; source.next(bytes, name); ++index) {
+        writer.reserve(index + 1);
+        writer.write(index, bytes.data(), bytes.size());
+        written.push_back({{"index", index}, {"file", name}, {"bytes", bytes.size()}});
+        total += bytes.size();
         progress.advance(1, bytes.size());
     }
     progress.finish();
@@ -44,7 +91,8 @@ void runPut(Tool& tool, const PutOptions& options) {
     tool.print(
         {{"clip", path.text()}, {"frames", written}, {"bytes", total}, {"allocated", allocated}},
         [&](std::ostream& out) {
-            out << "put " << files.size() << " frames (" << total << " bytes) into " << path.text();
+            out << "put " << counted(written.size(), "frame") << " (" << total << " bytes) into "
+                << path.text();
             if (allocated > 0) out << ", " << allocated << " of them new";
             out << "\n";
         });
@@ -61,10 +109,10 @@ void add_put_command(CommandRegistry& registry) {
         "'127.0.0.1:7549:/Volume 1/Feature Film/Vault/Main/Reel 1/Colour Bars'");
     addSourcesAndTarget(
         command, options->paths,
-        "The files, then the clip (SERVER:/display/path); each file at most a frame");
+        "The files, then the clip (SERVER:/display/path); each file at most a frame; - alone "
+        "reads frames back to back from standard input");
     command->add_option("--at", options->at,
                         "Index of the frame the first file goes to (default 0)");
-    addQuietFlag(command, options->quiet);
     registry.setAction(command, [options](Tool& tool) { runPut(tool, *options); });
 }
 

@@ -11,7 +11,8 @@ namespace {
 
 nlohmann::json serverJson(const VantrelServerInfo& info) {
     const VantrelServerId id = info.getId();
-    return {{"server", std::string(id.getIPAddr()) + ":" + std::to_string(id.getPort())},
+    // ADDRESS:PORT ([ADDRESS]:PORT for IPv6), the id that connects to it directly.
+    return {{"server", VantrelServerId(id.getPort(), id.getIPAddr()).getId()},
             {"displayName", info.getDisplayName()},
             {"hostname", info.getHostname()},
             {"address", id.getIPAddr()},

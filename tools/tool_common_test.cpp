@@ -112,7 +112,7 @@ TEST(ToolErrors, WrongUsageIsStatus2) {
                     {{"ping", id, "extra"}, "not expected: extra"},
                     {{"ping", volume}, "names no server"},
                     {{"info", volume}, "names no server"},
-                    {{"ls", id}, "names no node (write SERVER:/display/path)"},
+                    {{"ls", "/Volume 1"}, "names no node (write SERVER:/display/path)"},
                     {{"ls", "--depth", "0", volume}, "--depth"},
                     {{"tree", "--depth", "x", volume}, "--depth"},
                     {{"stat"}, "path is required"},
@@ -153,6 +153,43 @@ TEST(ToolHelp, ToolAndEverySubcommandShowAnExample) {
         ++seen;
     }
     EXPECT_GT(seen, 0);
+}
+
+// Options of the tool itself: --version, `help SUBCOMMAND`, -q/--quiet and --verbose before
+// or after the subcommand, and an unknown one named as the tool's, not the subcommand's.
+TEST(ToolConventions, ToolOptionsAndHelp) {
+    SampleServer server;
+    ASSERT_TRUE(server.running());
+    const ToolResult version = runTool({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("vantrel 2015.", 0), 0u) << version.out;
+
+    const ToolResult help = runTool({"help", "meta", "get"});
+    EXPECT_EQ(help.status, 0) << help.err;
+    EXPECT_NE(help.out.find("Example:\n  vantrel meta get"), std::string::npos) << help.out;
+
+    for (const auto& args : {std::vector<std::string>{"-q", "ping", server.id()},
+                             std::vector<std::string>{"ping", server.id(), "--quiet"},
+                             std::vector<std::string>{"ping", "--verbose", server.id()}}) {
+        const ToolResult ping = runTool(args);
+        EXPECT_EQ(ping.status, 0) << ping.err;
+    }
+    expectFailures({{{"--bogus", "ls", server.node()}, "vantrel: unknown option '--bogus'"},
+                    {{"--jsn=1", "ping", server.id()}, "vantrel: unknown option '--jsn'"}},
+                   2);
+}
+
+// SERVER alone names the root; a port out of range is named as such.
+TEST(ToolConventions, ServerAloneIsTheRootAndPortsAreChecked) {
+    SampleServer server;
+    ASSERT_TRUE(server.running());
+    const ToolResult alone = runTool({"ls", server.id()});
+    EXPECT_EQ(alone.status, 0) << alone.err;
+    EXPECT_EQ(alone.out, runTool({"ls", server.node()}).out);
+    EXPECT_EQ(alone.out, "VOLUME\tVolume 1\n");
+    expectFailures({{{"ping", "127.0.0.1:70000"}, "port 70000 of '127.0.0.1:70000' is out of range"},
+                    {{"ls", "127.0.0.1:-3:/Volume 1"}, "port -3 of '127.0.0.1:-3' is out of range"}},
+                   2);
 }
 
 }  // namespace

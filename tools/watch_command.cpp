@@ -1,5 +1,6 @@
 // vantrel watch SERVER:/path: prints the events of a node as they come, until interrupted
-// (Ctrl-C, SIGTERM) or --count events; with --json one object per line.
+// (Ctrl-C, SIGTERM), --count events or the node's own destruction; with --json one object
+// per line.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -30,6 +31,9 @@ void wakeOnSignal(int) {
     }
 }
 
+// The event a node receives when it is destroyed itself (its parent gets "ChildDestroyed").
+const char* const DESTROYED = "Destroyed";
+
 // Runs on the library's event thread: one line per event, flushed at once.
 class EventPrinter : public VantrelNodeEvent::Handler {
 public:
@@ -52,7 +56,8 @@ public:
             for (const auto& pair : details) line += " " + pair.first + "=" + pair.second;
             tool_.writeLine(line);
         }
-        if (number == count_) wakeOnSignal(0);
+        // Nothing more can happen to a node that is gone.
+        if (number == count_ || event.getType() == DESTROYED) wakeOnSignal(0);
     }
 
 private:
@@ -104,7 +109,8 @@ constexpr int PING_EVERY_MS = 2000;
 void add_watch_command(CommandRegistry& registry) {
     auto o = std::make_shared<WatchOptions>();
     CLI::App* command = registry.add(
-        "watch", "Prints the events of a node as they happen, until interrupted.",
+        "watch", "Prints the events of a node as they happen, until interrupted or the node is "
+        "destroyed.",
         "vantrel watch --json '127.0.0.1:7549:/Volume 1/Commercial/Shared Vault/Library A'");
     command->add_option("path", o->path, "The node, SERVER:/display/path")->required();
     command->add_option("--count", o->count, "Stop after this many events (0: never)")
@@ -117,8 +123,9 @@ void add_watch_command(CommandRegistry& registry) {
         EventPrinter printer(tool, where, o->count);
         tool.check(server.registerEventHandler(node.getNodeId(), &printer), server,
                    "watching " + where.text());
-        std::cerr << "Watching " << where.text() << (o->count > 0 ? "" : " (Ctrl-C stops)")
-                  << std::endl;
+        if (!tool.options().quiet)
+            std::cerr << "Watching " << where.text() << (o->count > 0 ? "" : " (Ctrl-C stops)")
+                      << std::endl;
         bool answering = true;
         while (!wake.wait(PING_EVERY_MS))
             if (!server.ping(PING_EVERY_MS)) {

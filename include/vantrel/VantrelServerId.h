@@ -9,10 +9,15 @@
 // digits, 0 if none): a non-zero number is the port, otherwise the rest of the text is the
 // database name. So "host:12ab" has port 12, "host:0" has database "0", "host:" has neither.
 // A number too large for an int is no port: the rest of the text is then the database name.
+// An IPv6 address is written in brackets, whose ':' separate nothing:
+//   setId("[::1]:7549")       address ::1, port 7549
+//   setId("[fd00::5]")        address fd00::5 alone
+// (text after "]" other than ":..." leaves the brackets in the address, as written).
 //
 // The text form given to setId() is kept as written and returned by getId(). Changing the
 // address, port or database empties it, and getId() rebuilds it as ADDRESS:DATABASE or
-// ADDRESS:PORT (at most 1023 characters). The storage id is no part of the text form.
+// ADDRESS:PORT (at most 1023 characters), an address holding ':' in brackets. The storage
+// id is no part of the text form.
 //
 // Value: copies take all fields. Threads: as VantrelStr; getId() fills its cache, so even
 // const use of one object is limited to one thread at a time.

@@ -6,6 +6,7 @@
 
 #include "Frames.h"
 #include "Node.h"
+#include "NodePath.h"
 
 namespace vantrel_python {
 
@@ -166,9 +167,18 @@ Node rootNode(const ServerPtr& server) {
     return Node(server, root);
 }
 
+// Paths are written as the vantrel tool writes them: a backslash before "/" or "\\" puts that
+// character inside a name. A path without those goes to the library's own resolution, as it
+// always did.
 Node resolvePath(const ServerPtr& server, const std::string& path) {
     VantrelNodeHandle node;
-    callServer(*server, [&] { return VantrelResolveDisplayPath(server->handle, path.c_str(), node); });
+    if (path.find("\\/") == std::string::npos && path.find("\\\\") == std::string::npos) {
+        callServer(*server, [&] { return VantrelResolveDisplayPath(server->handle, path.c_str(), node); });
+        return Node(server, node);
+    }
+    callServer(*server, [&] { return server->handle.getRootNode(node); });
+    for (const std::string& name : vantrel_tool::splitDisplayPath(path))
+        callServer(*server, [&] { return VantrelFindChild(node, name.c_str(), node); });
     return Node(server, node);
 }
 

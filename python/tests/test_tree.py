@@ -46,6 +46,14 @@ def test_resolve_parent_and_clip_facts(server):
     assert form.array_shape == (4, 8, 3) and form.array_dtype == "uint8"
 
 
+def test_resolving_names_that_hold_separators(server):
+    dailies = "/Volume 1/Commercial/Shared Vault/Library A/Dailies"
+    folder = server.resolve(dailies).create("Cut/Day 2", "FOLDER")
+    inner = folder.create("a\\b", "FOLDER")
+    assert server.resolve(dailies + "/Cut\\/Day 2") == folder
+    assert server.resolve(dailies + "/Cut\\/Day 2/a\\\\b") == inner
+
+
 @pytest.mark.parametrize("path", [REEL + "/Shot 999", "/Volume 2", "/Volume 1/Commercial/x/y"])
 def test_resolving_a_missing_path_raises_not_found(server, path):
     with pytest.raises(vantrel.NotFoundError, match="No child named") as raised:

@@ -234,8 +234,9 @@ class Server:
         seconds. Raises ConnectionError when the server cannot be reached."""
     def resolve(self, path: str) -> Node:
         """The node at a display-name path from the root ("/Volume 1/Commercial"); "/" or "\\"
-        separate components, empty and "." ones are skipped. NotFoundError when a component is
-        missing."""
+        separate components, empty and "." ones are skipped; "\\/" and "\\\\" put a "/" or "\\"
+        inside a name ("/Cut\\/Day 2" is the node "Cut/Day 2"), as the vantrel tool writes
+        them. NotFoundError when a component is missing."""
     def stop(self, message: str = "Stopped") -> None:
         """From any thread: makes the call now waiting on this server's link (from any Server
         of the same server) fail with StoppedError(message)."""

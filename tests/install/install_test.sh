@@ -6,7 +6,8 @@
 #     command (`pkg-config --cflags --libs vantrel`) each build consumer/list_children.cpp;
 #   - both programs load the library from the prefix by its soname and list a node of the
 #     sample tree served by the installed vantreld on loopback;
-#   - the installed vantrel tool, when the tree has one, loads the installed library too, and so
+#   - the installed vantrel tool, when the tree has one, loads the installed library too (and
+#     comes with its manual page, vantreld's, its bash completion and the examples), and so
 #     does the installed Python module, which lists the same node.
 # Nothing is rebuilt: the install copies the build's own files. Run it inside a private network
 # namespace (CTest does, through scripts/test.sh).
@@ -95,6 +96,18 @@ tool=$prefix/bin/vantrel
 if [ -e "$tool" ]; then
   [ "$(loaded_library "$tool")" = "$library" ] || fail "$tool does not load $library"
   "$tool" --help >/dev/null || fail "$tool --help failed"
+  step "manual pages, bash completion and examples"
+  for page in vantrel vantreld; do
+    [ -s "$prefix/share/man/man1/$page.1" ] || fail "no manual page $page.1"
+  done
+  grep '^\.SS vantrel get$' "$prefix/share/man/man1/vantrel.1" >/dev/null ||
+    fail "vantrel.1 lacks the subcommands' help"
+  completion=$prefix/share/bash-completion/completions/vantrel
+  completed=$(bash -c 'source "$1"; COMP_WORDS=("$2" pi); COMP_CWORD=1; _vantrel
+                       echo "${COMPREPLY[*]}"' _ "$completion" "$tool") ||
+    fail "the bash completion failed"
+  [ "$completed" = "ping" ] || fail "the bash completion of 'pi' gave '$completed'"
+  [ -f "$prefix/share/doc/vantrel/examples/print_tree.cpp" ] || fail "no examples installed"
 fi
 # The Python module, when the build has one and it is uninstrumented (an instrumented one needs
 # the sanitizer's run-time preloaded into the interpreter).

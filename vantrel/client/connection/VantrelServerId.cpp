@@ -20,6 +20,13 @@ int leadingNumber(const char* text) {
     return static_cast<int>(value);
 }
 
+// An address as the text form writes it: an IPv6 address (it holds ':') in brackets, so
+// that the text reads back with the same address and port.
+std::string addressText(const VantrelStr& ipAddr) {
+    const std::string address = ipAddr.c_str();
+    return address.find(':') == std::string::npos ? address : "[" + address + "]";
+}
+
 }  // namespace
 
 VantrelServerId::VantrelServerId() : port_(0) {}
@@ -30,11 +37,11 @@ VantrelServerId::VantrelServerId(const char* text) : port_(0) {
 
 VantrelServerId::VantrelServerId(const char* database, const char* ipAddr, int port)
     : ipAddr_(ipAddr), database_(database), port_(port) {
-    if (port == 0 && database_.isEmpty()) idText_ = ipAddr_;
+    if (port == 0 && database_.isEmpty()) idText_ = addressText(ipAddr_).c_str();
 }
 
 VantrelServerId::VantrelServerId(int port, const char* ipAddr) : ipAddr_(ipAddr), port_(port) {
-    if (port == 0) idText_ = ipAddr_;
+    if (port == 0) idText_ = addressText(ipAddr_).c_str();
 }
 
 VantrelServerId::VantrelServerId(const VantrelServerId& other) = default;
@@ -48,12 +55,15 @@ void VantrelServerId::setId(const char* text) {
     database_.reset();
 
     const char* whole = idText_.c_str();
-    const char* colon = std::strchr(whole, separator);
-    if (colon == nullptr) {
-        ipAddr_ = whole;
-        return;
-    }
-    ipAddr_ = std::string(whole, colon).c_str();
+    // "[ADDRESS]" brackets an IPv6 address, whose own ':' separate nothing.
+    const char* closing = whole[0] == '[' ? std::strchr(whole, ']') : nullptr;
+    const char* colon = std::strchr(closing != nullptr ? closing : whole, separator);
+    const char* addressEnd = colon != nullptr ? colon : whole + std::strlen(whole);
+    if (closing != nullptr && closing + 1 == addressEnd)
+        ipAddr_ = std::string(whole + 1, closing).c_str();
+    else
+        ipAddr_ = std::string(whole, addressEnd).c_str();
+    if (colon == nullptr) return;
     const char* rest = colon + 1;
     const int port = leadingNumber(rest);
     if (port != 0)
@@ -66,9 +76,11 @@ const char* VantrelServerId::getId() const {
     if (idText_.isEmpty()) {
         char text[1024];
         if (!database_.isEmpty())
-            std::snprintf(text, sizeof text, "%s%c%s", ipAddr_.c_str(), separator, database_.c_str());
+            std::snprintf(text, sizeof text, "%s%c%s", addressText(ipAddr_).c_str(), separator,
+                          database_.c_str());
         else
-            std::snprintf(text, sizeof text, "%s%c%d", ipAddr_.c_str(), separator, port_);
+            std::snprintf(text, sizeof text, "%s%c%d", addressText(ipAddr_).c_str(), separator,
+                          port_);
         idText_ = text;
     }
     return idText_.c_str();

@@ -24,6 +24,10 @@ TEST(VantrelServerIdTest, ParsesTheTextForm) {
         {"a:b:c", "a", 0, "b:c"},        // only the first ':' separates
         {"host:-3", "host", -3, ""},     // read as atoi() reads it
         {"host:99999999999", "host", 0, "99999999999"},  // too large for a port
+        {"[::1]:7549", "::1", 7549, ""},                  // IPv6 addresses in brackets
+        {"[fd00::5]", "fd00::5", 0, ""},
+        {"[fd00::5]:projects", "fd00::5", 0, "projects"},
+        {"[::1]x:7549", "[::1]x", 7549, ""},              // not a bracketed address
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -87,6 +91,9 @@ TEST(VantrelServerIdTest, BuildsTheTextFormFromItsFields) {
         {"address changed", addressChanged, "other:7549"},
         {"database set", databaseSet, "host:projects"},
         {"storage id is no part of it", storageSet, "host"},
+        {"IPv6 address and port", VantrelServerId(7549, "::1"), "[::1]:7549"},
+        {"IPv6 address alone", VantrelServerId(0, "fd00::5"), "[fd00::5]"},
+        {"IPv6 address and database", VantrelServerId("projects", "::1", 0), "[::1]:projects"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
