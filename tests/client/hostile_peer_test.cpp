@@ -657,6 +657,14 @@ TEST_F(HostilePeerTest, DiscoveryDropsHostileDatagramsAndServerListsWithinTheirC
             EXPECT_LE(memory.growth(), c.cap);
         }
     }
+    // The list is asked for with an empty argument: nothing after the method's blank.
+    int listRequests = 0;
+    for (const std::string& request : hostile_.requests()) {
+        if (request.find(" GetDaemonList") == std::string::npos) continue;
+        EXPECT_EQ(request, "sync 0 GetDaemonList ");
+        ++listRequests;
+    }
+    EXPECT_GT(listRequests, 0);
     // A sound answer naming vantreld: its list is fetched and the server is found.
     const std::string soundRecord = attribute("IP0", "127.0.0.1") +
                                     attribute("NodePort", std::to_string(sound.port())) +

@@ -336,7 +336,7 @@ void VantrelMulticastClient::fetchList(const VantrelDaemonInfo& server, const ch
     for (int i = 0; i < server.getNumIPAddrs() && !connected; ++i)
         connected = api.connect(server.getIPAddr(i), server.getNodePort(), LIST_TIMEOUT_MS);
     std::string reply;
-    if (!connected || !api.call(0, "GetDaemonList", "\"\"", true, reply, LIST_TIMEOUT_MS)) {
+    if (!connected || !api.call(0, "GetDaemonList", "", true, reply, LIST_TIMEOUT_MS)) {
         CO_MSG_WARNING("Could not fetch servers list from '%s': %s", name.c_str(),
                        api.lastError().c_str());
         return;
