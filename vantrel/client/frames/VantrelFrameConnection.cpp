@@ -70,9 +70,11 @@ void VantrelFrameConnection::ensureConnected() {
         if (pending.empty()) {
             candidate->setIdleLimit(VantrelCallTimeout::ceiling());
             replaceDescriptor(candidate.release());
+            unreachable_ = false;
             return;
         }
     }
+    unreachable_ = true;
     failAndDrop(pending);
 }
 

@@ -54,6 +54,9 @@ public:
     // Invalidates the provider's record and closes the socket.
     void disconnect();
     bool isConnected() const;
+    // True when the last attempt to connect reached none of the record's addresses; false
+    // again once one connects.
+    bool unreachable() const { return unreachable_; }
 
     int sendBufferSize() const { return sendBufferSize_; }
     int receiveBufferSize() const { return receiveBufferSize_; }
@@ -74,4 +77,5 @@ private:
     std::unique_ptr<Vantrel::CoIoTcpDescriptor> descriptor_;
     int sendBufferSize_;
     int receiveBufferSize_;
+    bool unreachable_ = false;
 };
