@@ -507,13 +507,12 @@ bool VantrelMulticastClient::handleRequest(int type, const std::string& payload,
     case Packet::DISCOVER_SERVERS_REPLY: {
         VantrelDaemonInfo record{Vantrel::rcAttrStream(payload)};
         VantrelKnownServers::cleanUp(record, sender.c_str());
-        servers_.addOrUpdate(record);
-        return true;
+        return servers_.addOrUpdate(record, sender.c_str());
     }
     case Packet::REMOVE_SERVER: {
         VantrelDaemonInfo record{Vantrel::rcAttrStream(payload)};
         VantrelKnownServers::cleanUp(record, sender.c_str());
-        return servers_.removeNamedBy(record);
+        return servers_.removeNamedBy(record, sender.c_str());
     }
     case Packet::INVALID:
     case Packet::START_OF_SERVICES:
