@@ -7,6 +7,8 @@
 #include <arpa/inet.h>
 #include <dirent.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -42,7 +44,7 @@ public:
 };
 
 // A listening socket on `address`:`port` (0: a port the system picks).
-RawSocket listenOn(const char* address, int port) {
+RawSocket listenOn(const char* address, int port, int backlog = 16) {
     RawSocket listener(::socket(AF_INET, SOCK_STREAM, 0));
     const int on = 1;
     ::setsockopt(listener.fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -52,7 +54,7 @@ RawSocket listenOn(const char* address, int port) {
     ::inet_pton(AF_INET, address, &at.sin_addr);
     EXPECT_EQ(0, ::bind(listener.fd(), reinterpret_cast<sockaddr*>(&at), sizeof at))
         << address << ":" << port << ": " << std::strerror(errno);
-    EXPECT_EQ(0, ::listen(listener.fd(), 16));
+    EXPECT_EQ(0, ::listen(listener.fd(), backlog));
     return listener;
 }
 
@@ -371,6 +373,38 @@ TEST(FrameConnection, PortZeroMeansTheDefaultFramePort) {
     EXPECT_EQ("(no failure)", failureOf([&] { connection.send("NoOp", 5); }));
     EXPECT_TRUE(connection.isConnected());
     ::close(fd);
+}
+
+// A connect that waits (to a listener whose accept queue is full, which drops further
+// connection requests) is given up by stop() from another thread.
+TEST(FrameConnection, StopGivesUpAConnectUnderWay) {
+    const RawSocket full = listenOn("127.0.0.1", 0, 0);
+    const int port = boundPort(full.fd());
+    std::vector<RawSocket> queued;
+    for (int i = 0; i < 3; ++i) {
+        queued.emplace_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_port = htons(static_cast<uint16_t>(port));
+        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::connect(queued.back().fd(), reinterpret_cast<sockaddr*>(&at), sizeof at);
+    }
+    FixedProvider provider(port);
+    VantrelFrameConnection connection(&provider);
+    std::atomic<bool> done{false};
+    std::string error;
+    std::thread sender([&] {
+        connection.beginRequest();
+        error = failureOf([&] { connection.send("NoOp", 5); });
+        done = true;
+    });
+    while (!done) {
+        connection.stop();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    sender.join();
+    EXPECT_EQ(std::strerror(ECONNABORTED), error);
+    EXPECT_FALSE(connection.unreachable());  // stopped, not unreachable
 }
 
 TEST(RedirectionsCache, LeastRecentlyUsedSlotMakesRoom) {
