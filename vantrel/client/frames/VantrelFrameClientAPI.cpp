@@ -134,6 +134,7 @@ void VantrelFrameClientAPI::readFrame(const char* frameId, void* buffer, unsigne
                                       const char* readAheadId1, const char* readAheadId2,
                                       bool noAckAllowed) {
     const bool noAck = noAckAllowed && bufferSize >= Wire::MIN_NO_ACK_BUFFER;
+    primary_->forgetStop();  // stops of this call are seen on the primary too (readAheadBefore)
     const bool frameWanted = given(frameId) && buffer != nullptr && bufferSize > 0;
     for (const char* ahead : {readAheadId1, readAheadId2}) {
         if (given(ahead))
@@ -177,7 +178,8 @@ void VantrelFrameClientAPI::readAheadBefore(const char* frameId, const char* ahe
         // A read-ahead sent to another server only prepares that server: it fails the frame's
         // read when there is no frame to read, or when the same server is to send the frame.
         // A target that could not be reached was forgotten: its frames go to the primary.
-        if (!tolerated) throw;
+        // A stop reaches every connection of the handle at once: it ends the whole call.
+        if (!tolerated || primary_->stopRequested()) throw;
         CO_MSG_DEBUG("Read-ahead of '%s' failed: %s", aheadId, error.what());
     }
 }

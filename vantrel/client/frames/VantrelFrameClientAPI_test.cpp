@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <poll.h>
 
 #include <atomic>
 #include <chrono>
@@ -18,6 +19,7 @@
 
 #include "vantrel/CoException.h"
 #include "tcp/TcpTestSupport.h"
+#include "vantrel/client/connection/VantrelCallTimeout.h"
 #include "vantrel/client/connection/VantrelClientTestSupport.h"
 #include "vantrel/client/frames/VantrelFrameConnection.h"
 #include "vantrel/client/frames/VantrelRedirectionsCache.h"
@@ -74,6 +76,8 @@ public:
                           const char* address = "127.0.0.1", int port = 0)
         : listener_(listenOn(address, port)), reply_(std::move(reply)) {
         thread_ = std::thread([this, hangUp] {
+            pollfd waiting{listener_.fd(), POLLIN, 0};
+            if (::poll(&waiting, 1, 20000) != 1) return;  // never reached: nothing received
             RawSocket socket(::accept(listener_.fd(), nullptr, nullptr));
             socket.sendAll(reply_);
             if (hangUp) return;
@@ -375,36 +379,90 @@ TEST(FrameConnection, PortZeroMeansTheDefaultFramePort) {
     ::close(fd);
 }
 
-// A connect that waits (to a listener whose accept queue is full, which drops further
-// connection requests) is given up by stop() from another thread.
-TEST(FrameConnection, StopGivesUpAConnectUnderWay) {
-    const RawSocket full = listenOn("127.0.0.1", 0, 0);
-    const int port = boundPort(full.fd());
-    std::vector<RawSocket> queued;
-    for (int i = 0; i < 3; ++i) {
-        queued.emplace_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
-        sockaddr_in at{};
-        at.sin_family = AF_INET;
-        at.sin_port = htons(static_cast<uint16_t>(port));
-        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::connect(queued.back().fd(), reinterpret_cast<sockaddr*>(&at), sizeof at);
+// The reply to "ReadAheadRedirect": frame held by the server at `address`:`framePort`.
+std::string redirectTo(const char* address, int framePort) {
+    VantrelDaemonInfo record;
+    record.setIPAddr(0, address);
+    record.setFrameIPAddr(0, address);
+    record.setFramePort(framePort);
+    const std::string stream = record.toAttrStream().getStreamStr();
+    return VantrelFrameWire::numberField(static_cast<long>(stream.size())) + stream;
+}
+
+VantrelDaemonInfo targetRecord(const char* address, int framePort) {
+    VantrelDaemonInfo record;
+    record.setFrameIPAddr(0, address);
+    record.setFramePort(framePort);
+    return record;
+}
+
+// A listener whose accept queue is full: it drops further connection requests, so a connect
+// to it waits.
+class FullListener {
+public:
+    FullListener() : listener_(listenOn("127.0.0.1", 0, 0)) {
+        for (int i = 0; i < 3; ++i) {
+            queued_.emplace_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+            sockaddr_in at{};
+            at.sin_family = AF_INET;
+            at.sin_port = htons(static_cast<uint16_t>(port()));
+            at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            ::connect(queued_.back().fd(), reinterpret_cast<sockaddr*>(&at), sizeof at);
+        }
     }
-    FixedProvider provider(port);
-    VantrelFrameConnection connection(&provider);
+    int port() const { return boundPort(listener_.fd()); }
+
+private:
+    RawSocket listener_;
+    std::vector<RawSocket> queued_;
+};
+
+// The failure of `action`, run on a thread of its own while `stop` is called again and again.
+std::string failureWhileStopping(const std::function<void()>& action,
+                                 const std::function<void()>& stop) {
     std::atomic<bool> done{false};
     std::string error;
-    std::thread sender([&] {
-        connection.beginRequest();
-        error = failureOf([&] { connection.send("NoOp", 5); });
+    std::thread running([&] {
+        error = failureOf(action);
         done = true;
     });
     while (!done) {
-        connection.stop();
+        stop();
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    sender.join();
+    running.join();
+    return error;
+}
+
+TEST(FrameConnection, StopGivesUpAConnectUnderWay) {
+    FullListener full;
+    FixedProvider provider(full.port());
+    VantrelFrameConnection connection(&provider);
+    const std::string error = failureWhileStopping(
+        [&] {
+            connection.beginRequest();
+            connection.send("NoOp", 5);
+        },
+        [&] { connection.stop(); });
     EXPECT_EQ(std::strerror(ECONNABORTED), error);
     EXPECT_FALSE(connection.unreachable());  // stopped, not unreachable
+}
+
+// A stop that reaches a read-ahead connecting to a redirect target ends the whole read: the
+// frame is not read from the primary afterwards.
+TEST(FrameClient, StopDuringARedirectTargetsConnectEndsTheRead) {
+    FullListener full;
+    Rig rig(redirectTo("127.0.0.1", full.port()) + "\0"s + "3333");
+    rig.client->readFrame(nullptr, nullptr, 0, nullptr, 0, "f4", nullptr, false);
+    char buffer[4];
+    const std::string error = failureWhileStopping(
+        [&] { rig.client->readFrame("f3", buffer, 4, nullptr, 0, "f4", nullptr, false); },
+        [&] {
+            rig.connection.stop();
+            rig.client->redirections().stopAll();
+        });
+    EXPECT_EQ(std::strerror(ECONNABORTED), error);
+    EXPECT_NE(nullptr, rig.client->redirections().connectionFor("f4"));  // not forgotten
 }
 
 TEST(RedirectionsCache, LeastRecentlyUsedSlotMakesRoom) {
@@ -438,23 +496,6 @@ TEST(RedirectionsCache, SizeComesFromTheEnvironment) {
     }
 }
 
-// The reply to "ReadAheadRedirect": frame held by the server at `address`:`framePort`.
-std::string redirectTo(const char* address, int framePort) {
-    VantrelDaemonInfo record;
-    record.setIPAddr(0, address);
-    record.setFrameIPAddr(0, address);
-    record.setFramePort(framePort);
-    const std::string stream = record.toAttrStream().getStreamStr();
-    return VantrelFrameWire::numberField(static_cast<long>(stream.size())) + stream;
-}
-
-VantrelDaemonInfo targetRecord(const char* address, int framePort) {
-    VantrelDaemonInfo record;
-    record.setFrameIPAddr(0, address);
-    record.setFramePort(framePort);
-    return record;
-}
-
 TEST(RedirectionsCache, ConnectionsAreKeyedByAddressAndPort) {
     VantrelRedirectionsCache cache(4, nullptr);
     cache.store("x", targetRecord("127.0.0.2", 7001));
@@ -481,6 +522,7 @@ TEST(RedirectionsCache, ConnectionsAreKeyedByAddressAndPort) {
 
 // Targets on different hosts that listen on the same frame port each send their own frames.
 TEST(FrameClient, RedirectTargetsOnTheSameFramePortKeepTheirOwnConnections) {
+    VantrelCallTimeout::set(5000);  // a read sent to the wrong peer waits for nothing
     ScriptedPeer first("\0"s + "BBBB" + "\0"s + "BBBB", false, "127.0.0.2");
     const int port = first.port();
     ScriptedPeer second("\0"s + "CCCC" + "\0"s + "CCCC", false, "127.0.0.3", port);
@@ -488,12 +530,16 @@ TEST(FrameClient, RedirectTargetsOnTheSameFramePortKeepTheirOwnConnections) {
     char buffer[4];
     rig.client->readFrame(nullptr, nullptr, 0, nullptr, 0, "B1", "C1", false);
     for (const char* frame : {"B1", "C1", "B1", "C1"}) {
-        rig.client->readFrame(frame, buffer, sizeof buffer, nullptr, 0, nullptr, nullptr, false);
+        EXPECT_EQ("(no failure)", failureOf([&] {
+                      rig.client->readFrame(frame, buffer, sizeof buffer, nullptr, 0, nullptr,
+                                            nullptr, false);
+                  }));
         EXPECT_EQ(std::string(4, frame[0]), std::string(buffer, 4)) << frame;
     }
     rig.client.reset();  // closes the targets' connections
     EXPECT_EQ("ReadFrame\0B1\0" "4\0ReadFrame\0B1\0" "4\0"s, first.received());
     EXPECT_EQ("ReadFrame\0C1\0" "4\0ReadFrame\0C1\0" "4\0"s, second.received());
+    VantrelCallTimeout::set(0);
 }
 
 // A redirect to a port where nothing listens: the read-ahead's failure does not fail the frame

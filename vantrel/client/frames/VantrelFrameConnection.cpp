@@ -117,7 +117,7 @@ void VantrelFrameConnection::receive(void* buffer, size_t length) {
 }
 
 void VantrelFrameConnection::beginRequest() {
-    stopped_ = false;  // a stop reaches the request under way, not the next one
+    forgetStop();  // a stop reaches the request under way, not the next one
     if (descriptor_ != nullptr && !descriptor_->isActive()) disconnect();
 }
 

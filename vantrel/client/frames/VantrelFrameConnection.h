@@ -60,6 +60,10 @@ public:
     // True when the last attempt to connect reached none of the record's addresses; false
     // again once one connects.
     bool unreachable() const { return unreachable_; }
+    // stop() came since the request under way began (or since forgetStop()).
+    bool stopRequested() const { return stopped_; }
+    // A stop that came before now reaches nothing (beginRequest does this too).
+    void forgetStop() { stopped_ = false; }
 
     int sendBufferSize() const { return sendBufferSize_; }
     int receiveBufferSize() const { return receiveBufferSize_; }
