@@ -18,7 +18,8 @@
 // Threads: no lock of its own; one handle is used by one thread at a time, together with the
 // node handles made on it (they share its last error). Handles of the same server may be used
 // from different threads: their calls take turns on the shared connection.
-// stop() is the one operation meant for another thread: it cuts the waiting call short.
+// stop() is the one operation meant for another thread: it cuts the waiting call short (see
+// stop() for what it reaches).
 //
 // Requires an initialised library (VantrelClientInit); without it, operations fail with
 // "Vantrel client library not initialised.".
@@ -96,9 +97,12 @@ public:
     bool ping(unsigned int timeout) const;
     // False when not bound; otherwise whether the shared link is open.
     bool isConnected() const;
-    // From any thread: makes the call in progress on this server's shared link fail with
-    // `msg`, whichever handle of the server made it. A handle that has made no call yet is
-    // bound for it (no traffic), so any handle of the server can stop the link's call.
+    // From any thread: makes the node call in progress on this server's shared link fail
+    // with `msg`, whichever handle of the server made it. A handle that has made no call yet
+    // is bound for it (no traffic), so any handle of the server can stop the link's call.
+    // Frame, stream and file transfers use data connections of each handle's own (to the
+    // frame port and to redirect targets): stop() makes those of this handle fail, a connect
+    // under way included, and does not reach the transfers of other handles of the server.
     void stop(const char* msg) const;
     // Closes the shared link for every handle of this server; the next call reconnects. The
     // disconnect callback is not called for it.

@@ -18,13 +18,20 @@ namespace {
 constexpr int POLL_SLICE_MS = 50;
 constexpr size_t FILL_CHUNK = 64 * 1024;
 
-// A listening socket on 127.0.0.1 at a port the system picks; -1 on failure.
-int listenOnLoopback(int& port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
+// The IPv4 socket address of `host`:`port`.
+sockaddr_in socketAddress(const std::string& host, int port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    ::inet_pton(AF_INET, host.c_str(), &address.sin_addr);
+    return address;
+}
+
+// A listening socket on `host` at a port the system picks; -1 on failure.
+int listenOn(const std::string& host, int& port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    sockaddr_in address = socketAddress(host, 0);
     socklen_t length = sizeof address;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
         ::listen(fd, 16) != 0 ||
@@ -149,9 +156,9 @@ std::string attribute(const std::string& name, const std::string& value) {
 
 // ------------------------------------------------------------------------ HostileServer
 
-HostileServer::HostileServer() {
-    nodeListener_ = listenOnLoopback(nodePort_);
-    frameListener_ = listenOnLoopback(framePort_);
+HostileServer::HostileServer(const std::string& host) : host_(host) {
+    nodeListener_ = listenOn(host_, nodePort_);
+    frameListener_ = listenOn(host_, framePort_);
     if (!ok()) return;
     nodeAcceptor_ = std::thread([this] { acceptLoop(nodeListener_, false); });
     frameAcceptor_ = std::thread([this] { acceptLoop(frameListener_, true); });
@@ -173,7 +180,7 @@ HostileServer::~HostileServer() {
     closeSocket(frameListener_);
 }
 
-std::string HostileServer::serverId() const { return "127.0.0.1:" + std::to_string(nodePort_); }
+std::string HostileServer::serverId() const { return host_ + ":" + std::to_string(nodePort_); }
 
 void HostileServer::answer(const std::string& method, const Bytes& reply) {
     std::lock_guard<std::mutex> guard(lock_);
@@ -191,7 +198,7 @@ void HostileServer::answerFrames(const Bytes& reply) {
 }
 
 std::string HostileServer::daemonRecord() const {
-    return attribute("IP0", "127.0.0.1") + attribute("FrameIP0", "127.0.0.1") +
+    return attribute("IP0", host_) + attribute("FrameIP0", host_) +
            attribute("NodePort", std::to_string(nodePort_)) +
            attribute("FramePort", std::to_string(framePort_)) +
            attribute("VersionMajor", "2015") + attribute("VersionMinor", "0") +
@@ -276,11 +283,9 @@ void HostileServer::serveFrames(int fd) {
 
 // --------------------------------------------------------------------- HostileDatagrams
 
-HostileDatagrams::HostileDatagrams() {
+HostileDatagrams::HostileDatagrams(const std::string& host) {
     fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address = socketAddress(host, 0);
     socklen_t length = sizeof address;
     if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
         ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
@@ -336,13 +341,13 @@ void HostileDatagrams::serve() {
 
 // -------------------------------------------------------------------------- HostilePeer
 
-HostilePeer::HostilePeer(int port) {
+HostilePeer::HostilePeer(int port, const std::string& from) {
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    if (fd_ >= 0 && ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    const sockaddr_in source = socketAddress(from, 0);
+    const sockaddr_in address = socketAddress("127.0.0.1", port);
+    if (fd_ >= 0 &&
+        (::bind(fd_, reinterpret_cast<const sockaddr*>(&source), sizeof source) != 0 ||
+         ::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0))
         closeSocket(fd_);
 }
 

@@ -59,8 +59,8 @@ std::string attribute(const std::string& name, const std::string& value);
 
 class HostileServer {
 public:
-    // Listens; `ok()` tells whether both ports are open.
-    HostileServer();
+    // Listens on `host` (a loopback address); `ok()` tells whether both ports are open.
+    explicit HostileServer(const std::string& host = "127.0.0.1");
     ~HostileServer();
     HostileServer(const HostileServer&) = delete;
     HostileServer& operator=(const HostileServer&) = delete;
@@ -68,7 +68,7 @@ public:
     bool ok() const { return nodeListener_ >= 0 && frameListener_ >= 0; }
     int port() const { return nodePort_; }
     int framePort() const { return framePort_; }
-    // "127.0.0.1:PORT"
+    // "HOST:PORT"
     std::string serverId() const;
 
     // Every later request line for `method` is answered with `reply` (raw bytes: a reply line
@@ -91,6 +91,7 @@ private:
     void serveFrames(int fd);
     Bytes answerFor(const std::string& method) const;
 
+    const std::string host_;
     int nodeListener_ = -1, frameListener_ = -1;
     int nodePort_ = 0, framePort_ = 0;
     std::atomic<bool> stop_{false};
@@ -103,11 +104,12 @@ private:
     std::thread nodeAcceptor_, frameAcceptor_;
 };
 
-// A UDP peer on a loopback port the system picks: answers every datagram it receives with
+// A UDP peer on a loopback address and a port the system picks: answers every datagram it receives with
 // the scripted datagrams, sent back to the sender.
 class HostileDatagrams {
 public:
-    HostileDatagrams();
+    // Sends from `host` (a loopback address).
+    explicit HostileDatagrams(const std::string& host = "127.0.0.1");
     ~HostileDatagrams();
     HostileDatagrams(const HostileDatagrams&) = delete;
     HostileDatagrams& operator=(const HostileDatagrams&) = delete;
@@ -130,11 +132,12 @@ private:
     std::thread thread_;
 };
 
-// The client side: a TCP connection to a loopback port, sending scripted bytes and reading
-// what comes back.
+// The client side: a TCP connection to a loopback port, from a loopback address of its own
+// choice, sending scripted bytes and reading what comes back.
 class HostilePeer {
 public:
-    explicit HostilePeer(int port);
+    // Connects from `from` (a loopback address) to 127.0.0.1:`port`.
+    explicit HostilePeer(int port, const std::string& from = "127.0.0.1");
     ~HostilePeer();
     HostilePeer(const HostilePeer&) = delete;
     HostilePeer& operator=(const HostilePeer&) = delete;

@@ -220,16 +220,25 @@ TEST_F(DiscoveryTest, ConnectionsTellDiscoveryWhoAnswersAndWhoDoesNot) {
     EXPECT_TRUE(listed().empty());
 }
 
-TEST_F(DiscoveryTest, AServerThatMovesIsUpdated) {
-    std::unique_ptr<HostServer> server(new HostServer(hostA_, dir_ / "tree"));
+// An announcement from another address does not move a listed server while it is live; once
+// its old address stops answering, the server is listed at its new address.
+TEST_F(DiscoveryTest, AServerThatMovesIsUpdatedOnceItsOldAddressFails) {
+    std::ofstream(dir_ / "resync.cfg") << "[SelfDiscovery]\nResyncTime = 1\n";
+    std::unique_ptr<HostServer> server(new HostServer(hostA_, dir_ / "tree", dir_ / "resync.cfg"));
     ASSERT_TRUE(eventually([&] { return listed().size() == 1; }));
     const std::string storageId = listed()[0].getStorageId();
     server->kill();
-    server.reset(new HostServer(hostB_, dir_ / "tree"));  // the same tree, another host
-    ASSERT_TRUE(eventually([&] {
+    // The same tree, another host.
+    server.reset(new HostServer(hostB_, dir_ / "tree", dir_ / "resync.cfg"));
+    VantrelServerId byStorageId;
+    byStorageId.setStorageId(storageId.c_str());
+    EXPECT_TRUE(eventually([&] {
+        VantrelNodeHandle root;
+        VantrelServerHandle(byStorageId).getRootNode(root);  // fails while the old address is listed
         const std::vector<VantrelDaemonInfo> servers = listed();
         return servers.size() == 1 && hostB_.address() == servers[0].getIPAddr(0);
-    }));
+    }, 20));
+    ASSERT_EQ(1u, listed().size());
     EXPECT_EQ(storageId, listed()[0].getStorageId());
 }
 

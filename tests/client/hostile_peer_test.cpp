@@ -509,25 +509,36 @@ std::string nodeEvent(const std::string& object, const std::string& stream) {
     return "sync " + object + " NodeEvent " + hostile::escape(stream) + "\n";
 }
 
-TEST_F(HostilePeerTest, EventMonitorAnswersHostileNodeEventsAndStaysUsable) {
-    hostile_.answer("RegisterEvents", line(okLine("")));
-    hostile_.answer("UnregisterEvents", line(okLine("")));
-    VantrelServerHandle server(hostile_.serverId().c_str());
-    client_testing::RecordingHandler handler;
-    ASSERT_TRUE(server.registerEventHandler(VantrelNodeId("7"), &handler)) << server.lastError();
-    const int monitorPort = VantrelEventMonitor::instance()->port();
-    // The connection number the registration announced.
+// The connection number the last registration `server` received announced ("" when none).
+std::string announcedConnection(const HostileServer& server) {
     std::string object;
-    for (const std::string& request : hostile_.requests()) {
+    for (const std::string& request : server.requests()) {
         const size_t at = request.find("Connection ");
         if (request.find(" RegisterEvents ") == std::string::npos || at == std::string::npos)
             continue;
         const size_t length = std::stoul(request.substr(at + 11));
         object = request.substr(request.find(' ', at + 11) + 1, length);
     }
+    return object;
+}
+
+void acceptRegistrations(HostileServer& server) {
+    server.answer("RegisterEvents", line(okLine("")));
+    server.answer("UnregisterEvents", line(okLine("")));
+}
+
+const std::string SOUND_EVENT = attribute("NodeId", "7") + attribute("Type", "Renamed") +
+                                attribute("Details", attribute("Displ", "x"));
+
+TEST_F(HostilePeerTest, EventMonitorAnswersHostileNodeEventsAndStaysUsable) {
+    acceptRegistrations(hostile_);
+    VantrelServerHandle server(hostile_.serverId().c_str());
+    client_testing::RecordingHandler handler;
+    ASSERT_TRUE(server.registerEventHandler(VantrelNodeId("7"), &handler)) << server.lastError();
+    const int monitorPort = VantrelEventMonitor::instance()->port();
+    const std::string object = announcedConnection(hostile_);
     ASSERT_FALSE(object.empty());
-    const std::string sound = attribute("NodeId", "7") + attribute("Type", "Renamed") +
-                              attribute("Details", attribute("Displ", "x"));
+    const std::string& sound = SOUND_EVENT;
 
     const struct {
         const char* name;
@@ -583,6 +594,136 @@ TEST_F(HostilePeerTest, EventMonitorAnswersHostileNodeEventsAndStaysUsable) {
     ASSERT_TRUE(soundHandler.waitFor(1));
     EXPECT_EQ(soundHandler.seen()[0].type, "MetaDataChanged");
     EXPECT_TRUE(soundServer.unregisterEventHandler(clip.getNodeId(), &soundHandler));
+}
+
+// Only the servers this process registered with reach the event monitor, and each only for
+// its own event connections: a connection number alone (they count from 1) is not enough.
+TEST_F(HostilePeerTest, EventMonitorServesOnlyTheServersRegisteredWith) {
+    HostileServer other("127.0.0.2");
+    ASSERT_TRUE(other.ok());
+    acceptRegistrations(hostile_);
+    acceptRegistrations(other);
+    VantrelServerHandle server(hostile_.serverId().c_str());
+    VantrelServerHandle otherServer(other.serverId().c_str());
+    client_testing::RecordingHandler handler, otherHandler;
+    ASSERT_TRUE(server.registerEventHandler(VantrelNodeId("7"), &handler)) << server.lastError();
+    ASSERT_TRUE(otherServer.registerEventHandler(VantrelNodeId("7"), &otherHandler))
+        << otherServer.lastError();
+    const std::string object = announcedConnection(hostile_);
+    const std::string otherObject = announcedConnection(other);
+    ASSERT_FALSE(object.empty());
+    ASSERT_FALSE(otherObject.empty());
+    const struct {
+        const char* name;
+        const char* from;
+        std::string object;
+        const char* reply;  // the reply line's start; null: closed without a login
+    } cases[] = {
+        {"a stranger", "127.0.0.9", object, nullptr},
+        {"another server, for this server's connection", "127.0.0.2", object,
+         "error Not the server of this event connection"},
+        {"the server", "127.0.0.1", object, "ok"},
+        {"the other server, for its own connection", "127.0.0.2", otherObject, "ok"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        HostilePeer peer(VantrelEventMonitor::instance()->port(), c.from);
+        ASSERT_TRUE(peer.connected());
+        peer.send(line("sync 0 _login " + std::string(LOGIN_RECORD) + "\n" +
+                       nodeEvent(c.object, SOUND_EVENT)));
+        std::string reply;
+        if (c.reply == nullptr) {
+            EXPECT_TRUE(peer.closedWithin(10000));
+            continue;
+        }
+        ASSERT_TRUE(peer.readLine(reply, 10000));
+        ASSERT_EQ(reply, "ok ");
+        ASSERT_TRUE(peer.readLine(reply, 10000));
+        EXPECT_EQ(reply.compare(0, std::strlen(c.reply), c.reply), 0) << reply;
+    }
+    ASSERT_TRUE(handler.waitFor(1));
+    ASSERT_TRUE(otherHandler.waitFor(1));
+    EXPECT_EQ(handler.seen().size(), 1u);
+    EXPECT_EQ(otherHandler.seen().size(), 1u);
+    EXPECT_TRUE(server.unregisterEventHandler(VantrelNodeId("7"), &handler));
+    EXPECT_TRUE(otherServer.unregisterEventHandler(VantrelNodeId("7"), &otherHandler));
+}
+
+// A library of its own whose event monitor runs with `limits`, registered for node 7 of a
+// hostile server that accepts registrations: peers from loopback are then that server.
+class LimitedMonitor {
+public:
+    explicit LimitedMonitor(const VantrelEventMonitor::Limits& limits) {
+        VantrelEventMonitor::setLimits(limits);
+        started_ = library_.init();
+        acceptRegistrations(hostile_);
+        server_.reset(new VantrelServerHandle(hostile_.serverId().c_str()));
+        registered_ = started_ && server_->registerEventHandler(VantrelNodeId("7"), &handler_);
+    }
+    ~LimitedMonitor() {
+        if (registered_) server_->unregisterEventHandler(VantrelNodeId("7"), &handler_);
+        server_.reset();
+        VantrelEventMonitor::setLimits(VantrelEventMonitor::Limits());
+    }
+    bool ready() const { return registered_; }
+    int port() const { return VantrelEventMonitor::instance()->port(); }
+
+private:
+    VantrelClient library_;
+    HostileServer hostile_;
+    std::unique_ptr<VantrelServerHandle> server_;
+    client_testing::RecordingHandler handler_;
+    bool started_ = false, registered_ = false;
+};
+
+std::string loginLine() { return "sync 0 _login " + std::string(LOGIN_RECORD) + "\n"; }
+
+// A peer, even from a server's address, holds little: a login line is short, and the number
+// of connections is capped.
+TEST(EventMonitorLimits, LoginLinesAndConnectionsAreCapped) {
+    VantrelEventMonitor::Limits limits;
+    limits.connections = 8;
+    LimitedMonitor monitor(limits);
+    ASSERT_TRUE(monitor.ready());
+    {
+        PeakMemory memory;
+        HostilePeer peer(monitor.port());
+        peer.send(hugeLine("sync 0 _login ", 8 * MiB, "a", ""));
+        EXPECT_TRUE(peer.closedWithin(10000));
+        if (memoryIsMeasured()) {
+            EXPECT_LE(memory.growth(), SMALL_ANSWER_CAP);
+        }
+    }
+    std::vector<std::unique_ptr<HostilePeer>> peers;
+    for (size_t i = 0; i < limits.connections; ++i) {
+        peers.emplace_back(new HostilePeer(monitor.port()));
+        std::string reply;
+        ASSERT_TRUE(peers.back()->send(line(loginLine())));
+        ASSERT_TRUE(peers.back()->readLine(reply, 10000));  // accepted and served
+    }
+    HostilePeer oneTooMany(monitor.port());
+    EXPECT_TRUE(oneTooMany.closedWithin(10000));
+    peers.pop_back();  // a place comes free
+    HostilePeer next(monitor.port());
+    std::string reply;
+    ASSERT_TRUE(next.send(line(loginLine())));
+    EXPECT_TRUE(next.readLine(reply, 10000));
+    EXPECT_EQ(reply, "ok ");
+}
+
+// Connections that stay silent, before their login or after it, are closed.
+TEST(EventMonitorLimits, SilentConnectionsAreClosed) {
+    VantrelEventMonitor::Limits limits;
+    limits.loginTimeoutMs = 300;
+    limits.idleTimeoutMs = 300;
+    LimitedMonitor monitor(limits);
+    ASSERT_TRUE(monitor.ready());
+    HostilePeer silent(monitor.port()), loggedIn(monitor.port());
+    std::string reply;
+    ASSERT_TRUE(loggedIn.send(line(loginLine())));
+    ASSERT_TRUE(loggedIn.readLine(reply, 10000));
+    EXPECT_TRUE(silent.closedWithin(20000));
+    EXPECT_TRUE(loggedIn.closedWithin(20000));
 }
 
 // --------------------------------------------------------------------------- discovery
@@ -657,6 +798,14 @@ TEST_F(HostilePeerTest, DiscoveryDropsHostileDatagramsAndServerListsWithinTheirC
             EXPECT_LE(memory.growth(), c.cap);
         }
     }
+    // The list is asked for with an empty argument: nothing after the method's blank.
+    int listRequests = 0;
+    for (const std::string& request : hostile_.requests()) {
+        if (request.find(" GetDaemonList") == std::string::npos) continue;
+        EXPECT_EQ(request, "sync 0 GetDaemonList ");
+        ++listRequests;
+    }
+    EXPECT_GT(listRequests, 0);
     // A sound answer naming vantreld: its list is fetched and the server is found.
     const std::string soundRecord = attribute("IP0", "127.0.0.1") +
                                     attribute("NodePort", std::to_string(sound.port())) +
@@ -711,6 +860,86 @@ TEST_F(HostilePeerTest, DiscoveryDropsHostileAnnouncementsOnTheGroup) {
     }
     EXPECT_EQ(listedAt(listed, hostile_.port()), 1);
     expectSoundServerWorks();
+}
+
+// The node port of the listed server with `storageId`, or 0 when none is listed.
+int listedNodePort(VantrelMulticastClient& discovery, const std::string& storageId) {
+    for (const VantrelDaemonInfo& server : discovery.servers().copy(nullptr))
+        if (storageId == server.getStorageId()) return server.getNodePort();
+    return 0;
+}
+
+// Waits at most 10 s for `done`.
+bool within10s(const std::function<bool()>& done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return done();
+}
+
+// A stranger announcing a known server's storage id with an address of its own neither moves
+// nor removes the listed server.
+TEST_F(HostilePeerTest, SpoofedAnnouncementsLeaveAKnownServerInPlace) {
+    vantrel_testing::DebugLog& log = log_;
+    const int debugLevel = VantrelKnownServers::debugLevel();
+    VantrelKnownServers::setDebugLevel(1);  // refusals are posted from level 1
+    HostileDatagrams genuine, stranger("127.0.0.2");
+    ASSERT_TRUE(genuine.ok());
+    ASSERT_TRUE(stranger.ok());
+    VantrelMulticastClient& discovery = VantrelMulticastClient::getInstance();
+    const int group = static_cast<int>(discovery.getPort());
+    const std::string storageId = "spoof-target";
+    const auto record = [&](const char* address, const char* port) {
+        return attribute("StorageId", storageId) + attribute("IP0", address) +
+               attribute("NodePort", port) + attribute("VersionMajor", "2015");
+    };
+    const auto type = [](VantrelDiscoveryPacket::Type t) { return std::to_string(static_cast<int>(t)); };
+    ASSERT_TRUE(genuine.sendTo(discovery.getScope(), group,
+                               datagram("1", type(VantrelDiscoveryPacket::DISCOVER_SERVERS),
+                                        record("127.0.0.1", "1111"))));
+    ASSERT_TRUE(within10s([&] { return listedNodePort(discovery, storageId) == 1111; }));
+    for (VantrelDiscoveryPacket::Type spoof :
+         {VantrelDiscoveryPacket::DISCOVER_SERVERS, VantrelDiscoveryPacket::REMOVE_SERVER}) {
+        SCOPED_TRACE(type(spoof));
+        const char* const refused = "not an address of the listed server";
+        const int before = log.count(refused);
+        ASSERT_TRUE(stranger.sendTo(discovery.getScope(), group,
+                                    datagram("1", type(spoof), record("127.0.0.2", "2222"))));
+        EXPECT_TRUE(within10s([&] { return log.count(refused) > before; }));
+        EXPECT_EQ(listedNodePort(discovery, storageId), 1111);
+    }
+    VantrelKnownServers::setDebugLevel(debugLevel);
+}
+
+// A flood of announcements with ever new storage ids from one address: the list stays within
+// its bound for that address, and a genuine server announcing meanwhile is found.
+TEST_F(HostilePeerTest, AnnouncementFloodLeavesRoomForGenuineServers) {
+    HostileDatagrams genuine, flooder("127.0.0.2");
+    ASSERT_TRUE(genuine.ok());
+    ASSERT_TRUE(flooder.ok());
+    VantrelMulticastClient& discovery = VantrelMulticastClient::getInstance();
+    const int group = static_cast<int>(discovery.getPort());
+    const std::string announce =
+        std::to_string(static_cast<int>(VantrelDiscoveryPacket::DISCOVER_SERVERS));
+    const auto record = [](const std::string& storageId, const char* address) {
+        return attribute("StorageId", storageId) + attribute("IP0", address) +
+               attribute("NodePort", "3333") + attribute("VersionMajor", "2015");
+    };
+    for (int i = 0; i < 20000; ++i)
+        flooder.sendTo(discovery.getScope(), group,
+                       datagram("1", announce, record("flood-" + std::to_string(i), "127.0.0.2")));
+    // A genuine server announces again and again; some of its datagrams may be lost.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (listedNodePort(discovery, "genuine") != 3333 && std::chrono::steady_clock::now() < end) {
+        genuine.sendTo(discovery.getScope(), group,
+                       datagram("1", announce, record("genuine", "127.0.0.1")));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_EQ(listedNodePort(discovery, "genuine"), 3333);
+    size_t flooded = 0;
+    for (const VantrelDaemonInfo& server : discovery.servers().copy(nullptr))
+        flooded += std::strncmp(server.getStorageId(), "flood-", 6) == 0;
+    EXPECT_LE(flooded, VantrelKnownServers::MAX_PER_SENDER);
 }
 
 }  // namespace

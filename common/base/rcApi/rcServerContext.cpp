@@ -26,7 +26,10 @@ const std::string ERROR_STATUS = "error";
 
 rcServerContext::Client::Client(CoIoTcpDescriptor* io, rcServerContext& context)
     : CoIoHandler(READ_EVENT | EXCEPTION_EVENT), io_(io), context_(context),
-      request_(new rcCommand()), currentMethod_(nullptr), acceptedMs_(CoTime::monotonicMs()) {
+      request_(new rcCommand()),
+      currentMethod_(nullptr),
+      acceptedMs_(CoTime::monotonicMs()),
+      heardMs_(acceptedMs_) {
     // The id is the record's serial, and id 0 stands for "no client": a record that drew serial 0
     // (the first one of the process, or the counter after it wrapped) takes the next one.
     // Otherwise a delayed method would take its client for none and never answer it.
@@ -50,6 +53,7 @@ bool rcServerContext::Client::handleRead() {
         closeConnection();
         return false;
     }
+    heardMs_ = CoTime::monotonicMs();
     size_t consumed = 0;
     if (!serve(bytes, static_cast<size_t>(count), consumed)) return false;
     input_.append(bytes + consumed, static_cast<size_t>(count) - consumed);
@@ -81,8 +85,10 @@ bool rcServerContext::Client::serveWaitingInput() {
 bool rcServerContext::Client::serve(const char* bytes, size_t size, size_t& consumed) {
     consumed = 0;
     while (consumed < size && !isQueueOverLimit()) {
-        consumed += request_->parse(bytes + consumed, size - consumed);
-        if (request_->isTooLong()) {
+        const size_t taken = request_->parse(bytes + consumed, size - consumed);
+        consumed += taken;
+        requestBytes_ += taken;
+        if (request_->isTooLong() || requestBytes_ > lineLimit()) {
             answerLineTooLong();
             closeConnection();
             return false;
@@ -100,7 +106,12 @@ bool rcServerContext::Client::serve(const char* bytes, size_t size, size_t& cons
     return true;
 }
 
+size_t rcServerContext::Client::lineLimit() const {
+    return info_.isValid() ? context_.lineLimitAfterLogin_ : context_.lineLimitBeforeLogin_;
+}
+
 void rcServerContext::Client::finishRequest() {
+    requestBytes_ = 0;
     if (request_->capacity() > BUFFER_KEEP_BYTES)
         request_.reset(new rcCommand());
     else
@@ -116,7 +127,7 @@ bool rcServerContext::Client::handleException() {
 void rcServerContext::Client::answerLineTooLong() {
     char text[128];
     std::snprintf(text, sizeof text, "Request line longer than %zu bytes.",
-                  CoIoTcpDescriptor::MAX_LINE_LENGTH);
+                  std::min(lineLimit(), CoIoTcpDescriptor::MAX_LINE_LENGTH));
     CO_MSG_ERROR("Client [%u]: %s Connection closed.", getId(), text);
     // After the replies still queued, as far as the socket takes them now: the peer is
     // misbehaving and gets no wait.
@@ -127,6 +138,7 @@ void rcServerContext::Client::answerLineTooLong() {
 void rcServerContext::Client::closeConnection() {
     io_->close();
     request_.reset(new rcCommand());
+    requestBytes_ = 0;
     std::string().swap(input_);
     std::string().swap(output_);
     outputSent_ = 0;
@@ -207,6 +219,15 @@ int rcServerContext::Client::enforceDeadlines(uint64_t nowMs) {
     if (check(!info_.isValid(), acceptedMs_, context_.loginTimeoutMs_)) {
         CO_MSG_NOTICE("Client at %s: no login within %u ms. Connection closed.",
                       peerAddress().c_str(), context_.loginTimeoutMs_);
+        closeConnection();
+        return -1;
+    }
+    // A client waiting for its answer is not silent.
+    const bool waiting =
+        (currentMethod_ != nullptr && currentMethod_->isDelayed()) || queuedReplyBytes() > 0;
+    if (check(info_.isValid() && !waiting, heardMs_, context_.idleTimeoutMs_)) {
+        CO_MSG_NOTICE("Client [%u] at %s: silent for %u ms. Connection closed.", getId(),
+                      peerAddress().c_str(), context_.idleTimeoutMs_);
         closeConnection();
         return -1;
     }

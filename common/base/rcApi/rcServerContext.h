@@ -23,9 +23,10 @@
 // asynchronous requests never get a reply. A delayed method (rcMethod::DELAYED) answers later
 // through returnFromDelayedCommand().
 //
-// A request line longer than CoIoTcpDescriptor::MAX_LINE_LENGTH is answered with an "error"
-// reply ("Request line longer than N bytes.") and its connection is closed; the other clients
-// are served on.
+// A request line longer than CoIoTcpDescriptor::MAX_LINE_LENGTH (or the lower limits of
+// setRequestLineLimits) is answered with an "error" reply ("Request line longer than N
+// bytes.") and its connection is closed; the other clients are served on. With an idle time
+// (setIdleTimeout), a logged-in connection that stays silent that long is closed.
 //
 // Ownership: the context owns its clients and their connections; a closed client is deleted
 // at the start of the next pass of the loop, or with the context. Registered objects are not
@@ -107,6 +108,8 @@ public:
         int enforceDeadlines(uint64_t nowMs);
         std::string peerAddress() const;
 
+        // The longest request line this client may send now (before or after its login).
+        size_t lineLimit() const;
         // Answers an over-long request line as far as the socket takes it, without waiting.
         void answerLineTooLong();
         // Closes the connection and gives back the parser's memory.
@@ -125,6 +128,8 @@ public:
         size_t outputSent_ = 0;
         uint64_t queuedSinceMs_ = 0;  // when the queue last stopped being empty; 0: empty
         const uint64_t acceptedMs_;   // for the login time
+        uint64_t heardMs_;            // when bytes last came in, for the idle time
+        size_t requestBytes_ = 0;     // of the request being read, against lineLimit()
     };
 
     // Buffers of a connection above this size are given back after each request.
@@ -185,6 +190,16 @@ public:
     void setReplyQueueLimit(size_t bytes) { replyQueueLimit_ = bytes; }
     void setDrainTimeout(unsigned int ms) { drainTimeoutMs_ = ms; }
     void setLoginTimeout(unsigned int ms) { loginTimeoutMs_ = ms; }
+    // A logged-in connection that sends nothing for this long, while no answer of its is
+    // pending, is closed and logged. Off (0) by default.
+    void setIdleTimeout(unsigned int ms) { idleTimeoutMs_ = ms; }
+    // The longest request line (line feed included) a connection may send before its login
+    // and after it; a longer one is answered "Request line longer than N bytes." and closes
+    // the connection. Both default to, and are capped by, CoIoTcpDescriptor::MAX_LINE_LENGTH.
+    void setRequestLineLimits(size_t beforeLogin, size_t afterLogin) {
+        lineLimitBeforeLogin_ = beforeLogin;
+        lineLimitAfterLogin_ = afterLogin;
+    }
     // On: only "_ping" may run before "_login"; off by default.
     void setLoginRequired(bool required) { loginRequired_ = required; }
     // Called with the numeric peer address of every accepted connection; false closes it at
@@ -244,6 +259,9 @@ private:
     size_t replyQueueLimit_ = DEFAULT_REPLY_QUEUE_LIMIT;
     unsigned int drainTimeoutMs_ = DEFAULT_DRAIN_TIMEOUT_MS;
     unsigned int loginTimeoutMs_ = DEFAULT_LOGIN_TIMEOUT_MS;
+    unsigned int idleTimeoutMs_ = 0;
+    size_t lineLimitBeforeLogin_ = CoIoTcpDescriptor::MAX_LINE_LENGTH;
+    size_t lineLimitAfterLogin_ = CoIoTcpDescriptor::MAX_LINE_LENGTH;
     bool loginRequired_ = false;
     std::function<bool(const std::string&)> connectionFilter_;
 };

@@ -111,6 +111,30 @@ TEST_F(ServerLimits, AConnectionWithoutLoginIsClosedAfterTheLoginTime) {
     EXPECT_EQ("ok \n", loggedInClient.readLine());
 }
 
+TEST_F(ServerLimits, ALoggedInConnectionThatStaysSilentIsClosedAfterTheIdleTime) {
+    loop->runOnLoop([&] { server.setIdleTimeout(300); });
+    PeerSocket idle = loggedIn();
+    EXPECT_TRUE(idle.closedByPeer(10000));
+    EXPECT_TRUE(capture.contains("silent for 300 ms. Connection closed."));
+}
+
+// Request lines are held to their limits, a lower one before the login.
+TEST_F(ServerLimits, RequestLinesAreHeldToTheLimitsBeforeAndAfterTheLogin) {
+    loop->runOnLoop([&] { server.setRequestLineLimits(1000, 3000); });
+    const std::string longArgs(2000, 'a');
+    PeerSocket early = PeerSocket::connectTo(server.getPort());
+    ASSERT_TRUE(early.send("sync 0 _login " + longArgs));  // no line end needed
+    EXPECT_EQ("error Request line longer than 1000 bytes.\n", early.readLine());
+    EXPECT_TRUE(early.closedByPeer());
+
+    PeerSocket client = loggedIn();
+    ASSERT_TRUE(client.send("sync 0 _ping " + longArgs + "\n"));
+    EXPECT_EQ("ok \n", client.readLine());
+    ASSERT_TRUE(client.send("sync 0 _ping " + longArgs + longArgs));
+    EXPECT_EQ("error Request line longer than 3000 bytes.\n", client.readLine());
+    EXPECT_TRUE(client.closedByPeer());
+}
+
 // Before a login: by default the first request runs (then the connection closes); with the
 // login required only "_ping" runs and any other request is refused.
 TEST_F(ServerLimits, TheLoginRequirementDecidesWhatRunsBeforeALogin) {

@@ -143,6 +143,62 @@ TEST_F(KnownServersTest, AnnouncedRemovalAndDroppedServers) {
     EXPECT_EQ(0u, servers.size());
 }
 
+// Announcements name their sender: only an address of a listed server moves or removes it.
+TEST_F(KnownServersTest, OnlyTheServersOwnAddressesChangeItsRecord) {
+    VantrelKnownServers servers;
+    VantrelDaemonInfo genuine = server("s-1", "10.0.0.2", "genuine");
+    genuine.setFrameIPAddr(0, "10.0.1.2");
+    genuine.setLastSeen(NOW);
+    ASSERT_TRUE(servers.addOrUpdate(genuine, "10.0.0.2"));
+    const VantrelDaemonInfo spoofed = server("s-1", "10.0.0.66", "spoofed");
+    EXPECT_FALSE(servers.addOrUpdate(spoofed, "10.0.0.66"));
+    EXPECT_FALSE(servers.removeNamedBy(spoofed, "10.0.0.66"));
+    ASSERT_EQ(1u, servers.size());
+    EXPECT_STREQ("genuine", servers.copy(nullptr)[0].getDisplayName());
+    // From its data address, the server itself may move.
+    VantrelDaemonInfo moved = server("s-1", "10.0.0.3", "moved");
+    moved.setLastSeen(NOW);
+    EXPECT_TRUE(servers.addOrUpdate(moved, "10.0.1.2"));
+    EXPECT_STREQ("moved", servers.copy(nullptr)[0].getDisplayName());
+    EXPECT_TRUE(servers.removeNamedBy(moved, "10.0.0.3"));
+    // Once the listed server fell silent and was discarded, the next announcement is listed.
+    ASSERT_TRUE(servers.addOrUpdate(genuine, "10.0.0.2"));
+    EXPECT_EQ(1u, servers.discardInactive(NOW + 601 * SECOND, 300 * SECOND));
+    EXPECT_TRUE(servers.addOrUpdate(spoofed, "10.0.0.66"));
+}
+
+// A flood of announcements with new storage ids is bounded per sender and in all; servers
+// already listed are still updated, and other senders still find room.
+TEST_F(KnownServersTest, FloodsOfNewServersAreBounded) {
+    VantrelKnownServers servers;
+    ASSERT_TRUE(servers.addOrUpdate(server("genuine", "10.0.0.2", "before"), "10.0.0.2"));
+    for (int i = 0; i < 5000; ++i)
+        servers.addOrUpdate(server(("flood-" + std::to_string(i)).c_str(), "10.0.0.66"),
+                            "10.0.0.66");
+    EXPECT_EQ(1 + VantrelKnownServers::MAX_PER_SENDER, servers.size());
+    EXPECT_TRUE(servers.addOrUpdate(server("late", "10.0.0.3"), "10.0.0.3"));
+    for (int i = 0; i < 5000; ++i) {
+        const std::string sender = "10.1." + std::to_string(i / 250) + "." + std::to_string(i % 250);
+        servers.addOrUpdate(server(("spread-" + std::to_string(i)).c_str(), sender.c_str()),
+                            sender.c_str());
+    }
+    EXPECT_EQ(VantrelKnownServers::MAX_SERVERS, servers.size());
+    EXPECT_FALSE(servers.addOrUpdate(server("new", "10.0.0.4"), "10.0.0.4"));
+    EXPECT_TRUE(servers.addOrUpdate(server("genuine", "10.0.0.2", "after"), "10.0.0.2"));
+    VantrelServerId id;
+    id.setStorageId("genuine");
+    VantrelDaemonInfo found;
+    ASSERT_TRUE(servers.resolve(id, found));
+    EXPECT_STREQ("after", found.getDisplayName());
+    // Records without a storage id have a smaller bound of their own.
+    servers.clear();
+    for (int i = 0; i < 200; ++i) {
+        const std::string address = "10.2.0." + std::to_string(i);
+        servers.addOrUpdate(server("", address.c_str()), address.c_str());
+    }
+    EXPECT_EQ(VantrelKnownServers::MAX_WITHOUT_STORAGE_ID, servers.size());
+}
+
 TEST_F(KnownServersTest, SilentServersGoAfterTwiceTheResyncTime) {
     VantrelKnownServers servers;
     VantrelDaemonInfo recent = server("recent", "10.0.0.2");

@@ -336,7 +336,7 @@ void VantrelMulticastClient::fetchList(const VantrelDaemonInfo& server, const ch
     for (int i = 0; i < server.getNumIPAddrs() && !connected; ++i)
         connected = api.connect(server.getIPAddr(i), server.getNodePort(), LIST_TIMEOUT_MS);
     std::string reply;
-    if (!connected || !api.call(0, "GetDaemonList", "\"\"", true, reply, LIST_TIMEOUT_MS)) {
+    if (!connected || !api.call(0, "GetDaemonList", "", true, reply, LIST_TIMEOUT_MS)) {
         CO_MSG_WARNING("Could not fetch servers list from '%s': %s", name.c_str(),
                        api.lastError().c_str());
         return;
@@ -507,13 +507,12 @@ bool VantrelMulticastClient::handleRequest(int type, const std::string& payload,
     case Packet::DISCOVER_SERVERS_REPLY: {
         VantrelDaemonInfo record{Vantrel::rcAttrStream(payload)};
         VantrelKnownServers::cleanUp(record, sender.c_str());
-        servers_.addOrUpdate(record);
-        return true;
+        return servers_.addOrUpdate(record, sender.c_str());
     }
     case Packet::REMOVE_SERVER: {
         VantrelDaemonInfo record{Vantrel::rcAttrStream(payload)};
         VantrelKnownServers::cleanUp(record, sender.c_str());
-        return servers_.removeNamedBy(record);
+        return servers_.removeNamedBy(record, sender.c_str());
     }
     case Packet::INVALID:
     case Packet::START_OF_SERVICES:

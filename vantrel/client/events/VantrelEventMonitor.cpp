@@ -22,6 +22,8 @@ constexpr long LOOP_PASS_US = 100000;
 constexpr int LAST_PORT = 65535;
 
 std::atomic<VantrelEventMonitor*> running{nullptr};
+std::mutex limitsLock;
+VantrelEventMonitor::Limits currentLimits;  // guarded by limitsLock
 std::atomic<unsigned int> nextConnectionId{1};
 thread_local bool isMonitorThread = false;
 
@@ -32,6 +34,14 @@ Vantrel::CoEnvStringSetting& portSetting() {
     return setting;
 }
 [[maybe_unused]] const bool portSettingReadAtLoad = (portSetting(), true);
+
+// An IPv4 peer of a socket listening on every IPv6 address shows as "::ffff:a.b.c.d".
+std::string plainAddress(const std::string& address) {
+    const std::string mapped = "::ffff:";
+    const bool isMapped = address.compare(0, mapped.size(), mapped) == 0 &&
+                          address.find('.') != std::string::npos;
+    return isMapped ? address.substr(mapped.size()) : address;
+}
 
 const Vantrel::rcParam::Info NODE_EVENT_PARAMS[] = {{&Vantrel::rcParamString::TYPE, "stream"},
                                                     {nullptr, nullptr}};
@@ -71,6 +81,18 @@ public:
         std::lock_guard<std::mutex> guard(lock_);
         const auto found = handlers_.find(node);
         if (found != handlers_.end() && found->second.empty()) handlers_.erase(found);
+    }
+    // The addresses of the server this connection registers with: only calls from one of
+    // them may deliver its events.
+    void setServerAddresses(std::vector<std::string> addresses) {
+        std::lock_guard<std::mutex> guard(lock_);
+        serverAddresses_ = std::move(addresses);
+    }
+    bool isServerAddress(const std::string& peer) {
+        const std::string address = plainAddress(peer);
+        std::lock_guard<std::mutex> guard(lock_);
+        return std::find(serverAddresses_.begin(), serverAddresses_.end(), address) !=
+               serverAddresses_.end();
     }
     std::vector<VantrelNodeId> nodes() {
         std::lock_guard<std::mutex> guard(lock_);
@@ -126,6 +148,7 @@ private:
     std::mutex lock_;
     std::condition_variable idle_;
     std::map<VantrelNodeId, std::vector<Handler*>> handlers_;
+    std::vector<std::string> serverAddresses_;  // numeric, IPv4 ones without IPv6 mapping
     Handler* running_ = nullptr;  // the handler the monitor thread is calling
 };
 
@@ -171,13 +194,26 @@ VantrelEventMonitor::Connection::~Connection() {
     subjects_->clear();
 }
 
+void VantrelEventMonitor::Connection::noteServerAddresses() {
+    std::vector<std::string> addresses{plainAddress(link_->serverId().getIPAddr())};
+    const VantrelClientConnection::DaemonInfoSnapshot record = link_->daemonInfo(true);
+    for (int i = 0; i < VantrelDaemonInfo::MAX_IPS; ++i) {
+        for (const char* address : {record->getIPAddr(i), record->getFrameIPAddr(i)})
+            if (*address != '\0') addresses.push_back(plainAddress(address));
+    }
+    subjects_->setServerAddresses(std::move(addresses));
+}
+
 bool VantrelEventMonitor::Connection::send(Registration call, const char* subject) {
     VantrelEventMonitor* monitor = instance();
     if (monitor == nullptr) {
         setModule(__FILE__, __LINE__).postError("The event monitor is not running.");
         return false;
     }
+    // Before the call too: the server may call back before its reply arrives.
+    noteServerAddresses();
     const bool sent = (base_.get()->*call)(monitor->port(), static_cast<int>(id_), subject);
+    noteServerAddresses();  // the call may have fetched the server's own record
     if (!sent) setModule(__FILE__, __LINE__).postError("%s", base_->lastError().c_str());
     return sent;
 }
@@ -282,6 +318,7 @@ bool VantrelEventMonitor::start() {
     if (instance() != nullptr) return true;
     VantrelEventMonitor* monitor = create();
     if (monitor == nullptr) return false;
+    monitor->applyLimits(limits());
     monitor->registerMethod(Vantrel::rcMethod(*monitor, VantrelEventWire::NODE_EVENT_METHOD,
                                               serveNodeEvent, Vantrel::rcParamString::TYPE,
                                               NODE_EVENT_PARAMS));
@@ -340,6 +377,40 @@ void VantrelEventMonitor::removeConnection(unsigned int id, const Subjects* subj
                        connections_.end());
 }
 
+VantrelEventMonitor::Limits VantrelEventMonitor::limits() {
+    std::lock_guard<std::mutex> guard(limitsLock);
+    return currentLimits;
+}
+
+void VantrelEventMonitor::setLimits(const Limits& limits) {
+    std::lock_guard<std::mutex> guard(limitsLock);
+    currentLimits = limits;
+}
+
+void VantrelEventMonitor::applyLimits(const Limits& limits) {
+    setRequestLineLimits(limits.loginLineBytes, limits.eventLineBytes);
+    setLoginTimeout(limits.loginTimeoutMs);
+    setIdleTimeout(limits.idleTimeoutMs);
+    maxConnections_ = limits.connections;
+    setConnectionFilter([this](const std::string& peer) { return admits(peer); });
+}
+
+bool VantrelEventMonitor::admits(const std::string& peer) {
+    if (openClientCount() >= maxConnections_) {
+        CO_MSG_WARNING("Event connection from %s refused: %zu connections are open already.",
+                       peer.c_str(), openClientCount());
+        return false;
+    }
+    return isServerAddress(peer);
+}
+
+bool VantrelEventMonitor::isServerAddress(const std::string& peer) {
+    Vantrel::CoMutexGuard guard(connectionsLock_);
+    for (const std::shared_ptr<Subjects>& known : connections_)
+        if (known->isServerAddress(peer)) return true;
+    return false;
+}
+
 std::shared_ptr<VantrelEventMonitor::Subjects> VantrelEventMonitor::findSubjects(
     const void* object) {
     Vantrel::CoMutexGuard guard(connectionsLock_);
@@ -356,6 +427,14 @@ bool VantrelEventMonitor::serveNodeEvent(void* object, const Vantrel::rcMethod& 
     const std::shared_ptr<Subjects> subjects = self.findSubjects(object);
     if (subjects == nullptr) {
         method.setLastError("No event connection for this object");
+        return false;
+    }
+    // A connection number is no secret: the call must come from that connection's server.
+    const Vantrel::rcConnectionInfo* caller = self.getCurrentConnectionInfo();
+    if (caller == nullptr || !subjects->isServerAddress(caller->getIpAddr())) {
+        CO_MSG_NOTICE("Node event from %s refused: not the server of that event connection.",
+                      caller != nullptr ? caller->getIpAddr() : "?");
+        method.setLastError("Not the server of this event connection");
         return false;
     }
     VantrelEventWire::NodeEvent fields;

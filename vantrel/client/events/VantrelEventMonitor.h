@@ -8,6 +8,17 @@
 // "NodeEvent" (one string parameter "stream", see vantrel/protocol/EventWire.h), on the object
 // ids of its connections, and serves on its own thread, "Vantrel Event Monitor".
 //
+// Limits (Limits below; setLimits() changes them for the next start()): a connection must log
+// in within 10 s, with a login line of at most 64 KiB; a logged-in one may send request lines
+// of at most 4 MiB (a "NodeEvent" is small) and is closed after 10 minutes of silence; at most
+// 64 connections are open at once, further ones are closed as they are accepted.
+//
+// Callers: the monitor serves only servers that this process registers with. A connection
+// from any other address is closed as it is accepted, and a "NodeEvent" addressed to a
+// connection is refused ("Not the server of this event connection") unless it comes from an
+// address of that connection's server (the address of its server id, and the node and data
+// addresses of the server's record as last fetched).
+//
 // A Connection stands for one server handle's interest in events: it has a number of its own
 // (1, 2, 3, ... within the process), keeps the handlers registered per node id, sends
 // "RegisterEvents" for the first handler of a node and "UnregisterEvents" when the last one
@@ -86,6 +97,9 @@ public:
         void runPendingReplay();
         // Sends "UnregisterEvents" with an empty subject and "RegisterEvents" per node.
         void replay() REQUIRES(changesLock_);
+        // The server's addresses as the link knows them now (the id's address and those of
+        // its record), for the monitor to know who may call back.
+        void noteServerAddresses();
         typedef bool (VantrelBaseClientAPI::*Registration)(int port, int connection,
                                                              const char* subject);
         // One registration call for `subject`; false with the reason posted as the last error.
@@ -102,6 +116,17 @@ public:
         bool everRegistered_ GUARDED_BY(changesLock_) = false;
         std::atomic<bool> replayPending_{false};
     };
+
+    struct Limits {
+        size_t loginLineBytes = 64 * 1024;
+        size_t eventLineBytes = 4 * 1024 * 1024;
+        size_t connections = 64;
+        unsigned int loginTimeoutMs = 10000;
+        unsigned int idleTimeoutMs = 600000;
+    };
+    static Limits limits();
+    // Taken by the next start() (tests). Any thread.
+    static void setLimits(const Limits& limits);
 
     // Creates the monitor and starts its thread; true when running already. False when no
     // port could be listened on (posted).
@@ -128,6 +153,11 @@ private:
     void addConnection(unsigned int id, const std::shared_ptr<Subjects>& subjects)
         EXCLUDES(connectionsLock_);
     void removeConnection(unsigned int id, const Subjects* subjects) EXCLUDES(connectionsLock_);
+    // Whether `peer` is an address of a server some connection registers with.
+    bool isServerAddress(const std::string& peer) EXCLUDES(connectionsLock_);
+    // Whether a new connection from `peer` is served (loop thread).
+    bool admits(const std::string& peer);
+    void applyLimits(const Limits& limits);
     // The live subjects registered as `object`, or null when that connection is gone.
     std::shared_ptr<Subjects> findSubjects(const void* object) EXCLUDES(connectionsLock_);
     static bool serveNodeEvent(void* object, const Vantrel::rcMethod& method,
@@ -137,4 +167,5 @@ private:
     std::vector<std::shared_ptr<Subjects>> connections_ GUARDED_BY(connectionsLock_);
     std::atomic<bool> stop_;
     Vantrel::CoThread* thread_;
+    size_t maxConnections_ = Limits().connections;
 };

@@ -134,26 +134,58 @@ void VantrelFrameClientAPI::readFrame(const char* frameId, void* buffer, unsigne
                                       const char* readAheadId1, const char* readAheadId2,
                                       bool noAckAllowed) {
     const bool noAck = noAckAllowed && bufferSize >= Wire::MIN_NO_ACK_BUFFER;
+    primary_->forgetStop();  // stops of this call are seen on the primary too (readAheadBefore)
+    const bool frameWanted = given(frameId) && buffer != nullptr && bufferSize > 0;
     for (const char* ahead : {readAheadId1, readAheadId2}) {
-        if (!given(ahead)) continue;
-        bool redirected = false;
-        VantrelDaemonInfo record;
-        readAhead(ahead, params, paramsLength, bufferSize, redirected, record);
+        if (given(ahead))
+            readAheadBefore(frameWanted ? frameId : nullptr, ahead, params, paramsLength,
+                            bufferSize);
     }
-    if (!given(frameId) || buffer == nullptr || bufferSize == 0) return;
+    if (!frameWanted) return;
 
     VantrelFrameConnection& connection = connectionFor(frameId);
-    const bool withParams = paramsLength > 0;
-    const Wire::Command command =
-        noAck ? (withParams ? Wire::READ_FRAME_PARAMS_NO_ACK : Wire::READ_FRAME_NO_ACK)
-              : (withParams ? Wire::READ_FRAME_PARAMS : Wire::READ_FRAME);
-    sendRequest(connection, command, frameId, static_cast<long>(bufferSize));
-    if (withParams) sendParameters(connection, params, paramsLength);
-    if (!noAck) readStatus(connection);
-    connection.receive(buffer, bufferSize);
-    std::string error;
-    if (noAck && Wire::isErrorReply(buffer, bufferSize, error)) fire(error);
-    traceFinished(command);
+    try {
+        const bool withParams = paramsLength > 0;
+        const Wire::Command command =
+            noAck ? (withParams ? Wire::READ_FRAME_PARAMS_NO_ACK : Wire::READ_FRAME_NO_ACK)
+                  : (withParams ? Wire::READ_FRAME_PARAMS : Wire::READ_FRAME);
+        sendRequest(connection, command, frameId, static_cast<long>(bufferSize));
+        if (withParams) sendParameters(connection, params, paramsLength);
+        if (!noAck) readStatus(connection);
+        connection.receive(buffer, bufferSize);
+        std::string error;
+        if (noAck && Wire::isErrorReply(buffer, bufferSize, error)) fire(error);
+        traceFinished(command);
+    } catch (const Vantrel::CoException&) {
+        forgetIfUnreachable(connection);
+        throw;
+    }
+}
+
+void VantrelFrameClientAPI::readAheadBefore(const char* frameId, const char* aheadId,
+                                            const void* params, unsigned int paramsLength,
+                                            unsigned int bufferSize) {
+    const VantrelFrameConnection* target =
+        redirectionsEnabled_ ? redirections_.connectionFor(aheadId) : nullptr;
+    // Decided now: a failure below may close `target`.
+    const bool tolerated = target != nullptr && frameId != nullptr &&
+                           redirections_.connectionFor(frameId) != target;
+    try {
+        bool redirected = false;
+        VantrelDaemonInfo record;
+        readAhead(aheadId, params, paramsLength, bufferSize, redirected, record);
+    } catch (const Vantrel::CoException& error) {
+        // A read-ahead sent to another server only prepares that server: it fails the frame's
+        // read when there is no frame to read, or when the same server is to send the frame.
+        // A target that could not be reached was forgotten: its frames go to the primary.
+        // A stop reaches every connection of the handle at once: it ends the whole call.
+        if (!tolerated || primary_->stopRequested()) throw;
+        CO_MSG_DEBUG("Read-ahead of '%s' failed: %s", aheadId, error.what());
+    }
+}
+
+void VantrelFrameClientAPI::forgetIfUnreachable(const VantrelFrameConnection& connection) {
+    if (&connection != primary_ && connection.unreachable()) redirections_.forget(&connection);
 }
 
 void VantrelFrameClientAPI::readAhead(const char* frameId, const void* params,
@@ -161,6 +193,18 @@ void VantrelFrameClientAPI::readAhead(const char* frameId, const void* params,
                                       bool& redirected, VantrelDaemonInfo& record) {
     redirected = false;
     VantrelFrameConnection& connection = connectionFor(frameId);
+    try {
+        readAheadOn(connection, frameId, params, paramsLength, bufferSize, redirected, record);
+    } catch (const Vantrel::CoException&) {
+        forgetIfUnreachable(connection);
+        throw;
+    }
+}
+
+void VantrelFrameClientAPI::readAheadOn(VantrelFrameConnection& connection, const char* frameId,
+                                        const void* params, unsigned int paramsLength,
+                                        unsigned int bufferSize, bool& redirected,
+                                        VantrelDaemonInfo& record) {
     const Wire::Command command = redirectionsEnabled_ ? Wire::READ_AHEAD_REDIRECT
                                   : paramsLength > 0   ? Wire::READ_AHEAD_PARAMS
                                                        : Wire::READ_AHEAD;
@@ -179,6 +223,7 @@ void VantrelFrameClientAPI::readAhead(const char* frameId, const void* params,
         redirected = length > 0;
         if (redirected) {
             record = VantrelDaemonInfo(Vantrel::rcAttrStream(bytes.c_str()));
+            // May close `connection` when it was a redirect target's: not used after this.
             redirections_.store(frameId, record);
         }
     }

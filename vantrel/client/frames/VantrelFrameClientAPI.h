@@ -44,13 +44,17 @@ public:
 
     // Reads ahead `readAheadId1` and `readAheadId2` (null or empty: none), then frame
     // `frameId` into `buffer`, exactly `bufferSize` bytes. A null or empty frame id, a null
-    // buffer or a size of 0 only reads ahead.
+    // buffer or a size of 0 only reads ahead. A read-ahead that fails on a redirect target's
+    // connection fails the call only when no frame is read or that target sends the frame
+    // too (posted at debug level otherwise).
     void readFrame(const char* frameId, void* buffer, unsigned int bufferSize, const void* params,
                    unsigned int paramsLength, const char* readAheadId1, const char* readAheadId2,
                    bool noAckAllowed);
     // Asks the server to prepare frame `frameId`; with redirections, `redirected` tells
     // whether another server holds it, and `record` then describes that server (also stored
-    // in the cache).
+    // in the cache). A redirect target that cannot be reached is forgotten (here and in
+    // readFrame): the next request for its frames goes to the primary, which may redirect
+    // again.
     void readAhead(const char* frameId, const void* params, unsigned int paramsLength,
                    unsigned int bufferSize, bool& redirected, VantrelDaemonInfo& record);
     void writeFrame(const char* frameId, const void* data, unsigned int size);
@@ -73,6 +77,15 @@ public:
 
 private:
     VantrelFrameConnection& connectionFor(const char* frameId);
+    // Reads ahead `aheadId` before frame `frameId` (null: no frame follows). A failure on a
+    // redirect target's connection does not fail a frame that another server sends.
+    void readAheadBefore(const char* frameId, const char* aheadId, const void* params,
+                         unsigned int paramsLength, unsigned int bufferSize);
+    void readAheadOn(VantrelFrameConnection& connection, const char* frameId, const void* params,
+                     unsigned int paramsLength, unsigned int bufferSize, bool& redirected,
+                     VantrelDaemonInfo& record);
+    // Forgets the redirects to the server `connection` reaches when it could not be reached.
+    void forgetIfUnreachable(const VantrelFrameConnection& connection);
     void sendRequest(VantrelFrameConnection& connection, VantrelFrameWire::Command command,
                      const char* argument, long number);
     void sendCommand(VantrelFrameConnection& connection, VantrelFrameWire::Command command);

@@ -4,7 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <poll.h>
+
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
@@ -12,6 +19,7 @@
 
 #include "vantrel/CoException.h"
 #include "tcp/TcpTestSupport.h"
+#include "vantrel/client/connection/VantrelCallTimeout.h"
 #include "vantrel/client/connection/VantrelClientTestSupport.h"
 #include "vantrel/client/frames/VantrelFrameConnection.h"
 #include "vantrel/client/frames/VantrelRedirectionsCache.h"
@@ -37,13 +45,40 @@ public:
     int invalidations = 0;
 };
 
+// A listening socket on `address`:`port` (0: a port the system picks).
+RawSocket listenOn(const char* address, int port, int backlog = 16) {
+    RawSocket listener(::socket(AF_INET, SOCK_STREAM, 0));
+    const int on = 1;
+    ::setsockopt(listener.fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(static_cast<uint16_t>(port));
+    ::inet_pton(AF_INET, address, &at.sin_addr);
+    EXPECT_EQ(0, ::bind(listener.fd(), reinterpret_cast<sockaddr*>(&at), sizeof at))
+        << address << ":" << port << ": " << std::strerror(errno);
+    EXPECT_EQ(0, ::listen(listener.fd(), backlog));
+    return listener;
+}
+
+int boundPort(int fd) {
+    sockaddr_in at{};
+    socklen_t length = sizeof at;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&at), &length);
+    return ntohs(at.sin_port);
+}
+
 // A peer on the frame port: accepts one connection, writes `reply` at once, then records
 // everything the client sends until the client closes (or, with `hangUp`, closes at once).
 class ScriptedPeer {
 public:
-    explicit ScriptedPeer(std::string reply, bool hangUp = false) : reply_(std::move(reply)) {
+    // On `address`:`port` (0: a port the system picks).
+    explicit ScriptedPeer(std::string reply, bool hangUp = false,
+                          const char* address = "127.0.0.1", int port = 0)
+        : listener_(listenOn(address, port)), reply_(std::move(reply)) {
         thread_ = std::thread([this, hangUp] {
-            RawSocket socket = listener_.accept();
+            pollfd waiting{listener_.fd(), POLLIN, 0};
+            if (::poll(&waiting, 1, 20000) != 1) return;  // never reached: nothing received
+            RawSocket socket(::accept(listener_.fd(), nullptr, nullptr));
             socket.sendAll(reply_);
             if (hangUp) return;
             char byte[4096];
@@ -57,7 +92,7 @@ public:
     ~ScriptedPeer() {
         if (thread_.joinable()) thread_.join();
     }
-    int port() const { return listener_.port(); }
+    int port() const { return boundPort(listener_.fd()); }
     // What the client sent; call after the client closed its connection.
     const std::string& received() {
         thread_.join();
@@ -65,7 +100,7 @@ public:
     }
 
 private:
-    RawListener listener_;
+    RawSocket listener_;
     std::string reply_;
     std::string received_;
     std::thread thread_;
@@ -344,6 +379,92 @@ TEST(FrameConnection, PortZeroMeansTheDefaultFramePort) {
     ::close(fd);
 }
 
+// The reply to "ReadAheadRedirect": frame held by the server at `address`:`framePort`.
+std::string redirectTo(const char* address, int framePort) {
+    VantrelDaemonInfo record;
+    record.setIPAddr(0, address);
+    record.setFrameIPAddr(0, address);
+    record.setFramePort(framePort);
+    const std::string stream = record.toAttrStream().getStreamStr();
+    return VantrelFrameWire::numberField(static_cast<long>(stream.size())) + stream;
+}
+
+VantrelDaemonInfo targetRecord(const char* address, int framePort) {
+    VantrelDaemonInfo record;
+    record.setFrameIPAddr(0, address);
+    record.setFramePort(framePort);
+    return record;
+}
+
+// A listener whose accept queue is full: it drops further connection requests, so a connect
+// to it waits.
+class FullListener {
+public:
+    FullListener() : listener_(listenOn("127.0.0.1", 0, 0)) {
+        for (int i = 0; i < 3; ++i) {
+            queued_.emplace_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+            sockaddr_in at{};
+            at.sin_family = AF_INET;
+            at.sin_port = htons(static_cast<uint16_t>(port()));
+            at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            ::connect(queued_.back().fd(), reinterpret_cast<sockaddr*>(&at), sizeof at);
+        }
+    }
+    int port() const { return boundPort(listener_.fd()); }
+
+private:
+    RawSocket listener_;
+    std::vector<RawSocket> queued_;
+};
+
+// The failure of `action`, run on a thread of its own while `stop` is called again and again.
+std::string failureWhileStopping(const std::function<void()>& action,
+                                 const std::function<void()>& stop) {
+    std::atomic<bool> done{false};
+    std::string error;
+    std::thread running([&] {
+        error = failureOf(action);
+        done = true;
+    });
+    while (!done) {
+        stop();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    running.join();
+    return error;
+}
+
+TEST(FrameConnection, StopGivesUpAConnectUnderWay) {
+    FullListener full;
+    FixedProvider provider(full.port());
+    VantrelFrameConnection connection(&provider);
+    const std::string error = failureWhileStopping(
+        [&] {
+            connection.beginRequest();
+            connection.send("NoOp", 5);
+        },
+        [&] { connection.stop(); });
+    EXPECT_EQ(std::strerror(ECONNABORTED), error);
+    EXPECT_FALSE(connection.unreachable());  // stopped, not unreachable
+}
+
+// A stop that reaches a read-ahead connecting to a redirect target ends the whole read: the
+// frame is not read from the primary afterwards.
+TEST(FrameClient, StopDuringARedirectTargetsConnectEndsTheRead) {
+    FullListener full;
+    Rig rig(redirectTo("127.0.0.1", full.port()) + "\0"s + "3333");
+    rig.client->readFrame(nullptr, nullptr, 0, nullptr, 0, "f4", nullptr, false);
+    char buffer[4];
+    const std::string error = failureWhileStopping(
+        [&] { rig.client->readFrame("f3", buffer, 4, nullptr, 0, "f4", nullptr, false); },
+        [&] {
+            rig.connection.stop();
+            rig.client->redirections().stopAll();
+        });
+    EXPECT_EQ(std::strerror(ECONNABORTED), error);
+    EXPECT_NE(nullptr, rig.client->redirections().connectionFor("f4"));  // not forgotten
+}
+
 TEST(RedirectionsCache, LeastRecentlyUsedSlotMakesRoom) {
     uint64_t now = 0;
     VantrelRedirectionsCache cache(32, [&] { return ++now; });
@@ -375,17 +496,96 @@ TEST(RedirectionsCache, SizeComesFromTheEnvironment) {
     }
 }
 
-TEST(RedirectionsCache, OneConnectionPerFramePort) {
+TEST(RedirectionsCache, ConnectionsAreKeyedByAddressAndPort) {
     VantrelRedirectionsCache cache(4, nullptr);
-    VantrelDaemonInfo a;
-    a.setFramePort(7001);
-    VantrelDaemonInfo b;
-    b.setFramePort(7002);
-    cache.store("x", a);
-    cache.store("y", a);
-    cache.store("z", b);
+    cache.store("x", targetRecord("127.0.0.2", 7001));
+    cache.store("y", targetRecord("127.0.0.2", 7001));
+    cache.store("z", targetRecord("127.0.0.3", 7001));
+    cache.store("w", targetRecord("127.0.0.2", 7002));
     EXPECT_EQ(cache.connectionFor("x"), cache.connectionFor("y"));
     EXPECT_NE(cache.connectionFor("x"), cache.connectionFor("z"));
+    EXPECT_NE(cache.connectionFor("x"), cache.connectionFor("w"));
+    EXPECT_EQ(3u, cache.connectionCount());
+    // Slots moved to another server leave their connection: the last one leaving closes it.
+    cache.store("x", targetRecord("127.0.0.3", 7001));
+    EXPECT_EQ(cache.connectionFor("x"), cache.connectionFor("z"));
+    EXPECT_EQ(3u, cache.connectionCount());
+    cache.store("y", targetRecord("127.0.0.2", 7002));
+    EXPECT_EQ(2u, cache.connectionCount());
+    // A server forgotten frees its slots: their frames have no redirect any more.
+    cache.forget(cache.connectionFor("z"));
+    EXPECT_EQ(nullptr, cache.connectionFor("x"));
+    EXPECT_EQ(nullptr, cache.connectionFor("z"));
+    EXPECT_NE(nullptr, cache.connectionFor("y"));
+    EXPECT_EQ(1u, cache.connectionCount());
+}
+
+// Targets on different hosts that listen on the same frame port each send their own frames.
+TEST(FrameClient, RedirectTargetsOnTheSameFramePortKeepTheirOwnConnections) {
+    VantrelCallTimeout::set(5000);  // a read sent to the wrong peer waits for nothing
+    ScriptedPeer first("\0"s + "BBBB" + "\0"s + "BBBB", false, "127.0.0.2");
+    const int port = first.port();
+    ScriptedPeer second("\0"s + "CCCC" + "\0"s + "CCCC", false, "127.0.0.3", port);
+    Rig rig(redirectTo("127.0.0.2", port) + redirectTo("127.0.0.3", port));
+    char buffer[4];
+    rig.client->readFrame(nullptr, nullptr, 0, nullptr, 0, "B1", "C1", false);
+    for (const char* frame : {"B1", "C1", "B1", "C1"}) {
+        EXPECT_EQ("(no failure)", failureOf([&] {
+                      rig.client->readFrame(frame, buffer, sizeof buffer, nullptr, 0, nullptr,
+                                            nullptr, false);
+                  }));
+        EXPECT_EQ(std::string(4, frame[0]), std::string(buffer, 4)) << frame;
+    }
+    rig.client.reset();  // closes the targets' connections
+    EXPECT_EQ("ReadFrame\0B1\0" "4\0ReadFrame\0B1\0" "4\0"s, first.received());
+    EXPECT_EQ("ReadFrame\0C1\0" "4\0ReadFrame\0C1\0" "4\0"s, second.received());
+    VantrelCallTimeout::set(0);
+}
+
+// A redirect to a port where nothing listens: the read-ahead's failure does not fail the frame
+// the primary sends, and the redirected frame is then asked of the primary.
+TEST(FrameClient, UnreachableRedirectTargetIsForgotten) {
+    int deadPort = 0;
+    {
+        const RawSocket closed = listenOn("127.0.0.1", 0);
+        deadPort = boundPort(closed.fd());
+    }
+    Rig rig(redirectTo("127.0.0.1", deadPort) + "\0"s + "3333" + "\0"s + "4444");
+    char buffer[4];
+    rig.client->readFrame(nullptr, nullptr, 0, nullptr, 0, "f4", nullptr, false);
+    ASSERT_NE(nullptr, rig.client->redirections().connectionFor("f4"));
+    EXPECT_EQ("(no failure)", failureOf([&] {
+                  rig.client->readFrame("f3", buffer, 4, nullptr, 0, "f4", nullptr, false);
+              }));
+    EXPECT_EQ("3333", std::string(buffer, 4));
+    EXPECT_EQ(nullptr, rig.client->redirections().connectionFor("f4"));
+    rig.client->readFrame("f4", buffer, 4, nullptr, 0, nullptr, nullptr, false);
+    EXPECT_EQ("4444", std::string(buffer, 4));
+    EXPECT_EQ("ReadAheadRedirect\0f4\0" "0\0" "0\0ReadFrame\0f3\0" "4\0ReadFrame\0f4\0" "4\0"s,
+              rig.sent());
+}
+
+size_t openDescriptors() {
+    size_t count = 0;
+    DIR* fds = ::opendir("/proc/self/fd");
+    while (fds != nullptr && ::readdir(fds) != nullptr) ++count;
+    if (fds != nullptr) ::closedir(fds);
+    return count;
+}
+
+// A primary naming a new server for every frame cannot make the client hold a socket per
+// server: connections no slot names are closed.
+TEST(RedirectionsCache, ConnectionsAreBoundedByTheSlots) {
+    std::vector<RawListener> targets(12);
+    VantrelRedirectionsCache cache(3, nullptr);
+    const size_t before = openDescriptors();
+    for (size_t i = 0; i < targets.size(); ++i) {
+        const std::string frame = "f" + std::to_string(i);
+        cache.store(frame, targetRecord("127.0.0.1", targets[i].port()));
+        cache.connectionFor(frame)->send("NoOp", 5);
+    }
+    EXPECT_LE(openDescriptors(), before + 3);
+    EXPECT_EQ(3u, cache.connectionCount());
 }
 
 TEST(FrameClient, RedirectionRuleOfVersions) {

@@ -63,16 +63,19 @@ void VantrelFrameConnection::ensureConnected() {
     const int port =
         record->getFramePort() != 0 ? record->getFramePort() : VantrelFrameWire::DEFAULT_FRAME_PORT;
     for (int i = 0; i < VantrelDaemonInfo::MAX_IPS && *record->getFrameIPAddr(i) != '\0'; ++i) {
-        std::unique_ptr<Vantrel::CoIoTcpDescriptor> candidate(
-            new Vantrel::CoIoTcpDescriptor(record->getFrameIPAddr(i), port, sendBufferSize_,
-                                           receiveBufferSize_, connectTimeoutSeconds()));
+        std::unique_ptr<Vantrel::CoIoTcpDescriptor> candidate(new Vantrel::CoIoTcpDescriptor(
+            record->getFrameIPAddr(i), port, sendBufferSize_, receiveBufferSize_,
+            connectTimeoutSeconds(), &stopped_));
         pending = candidate->lastError();
         if (pending.empty()) {
             candidate->setIdleLimit(VantrelCallTimeout::ceiling());
             replaceDescriptor(candidate.release());
+            unreachable_ = false;
             return;
         }
+        if (stopped_) failAndDrop(pending);  // stopped: no other address is tried
     }
+    unreachable_ = true;
     failAndDrop(pending);
 }
 
@@ -114,10 +117,12 @@ void VantrelFrameConnection::receive(void* buffer, size_t length) {
 }
 
 void VantrelFrameConnection::beginRequest() {
+    forgetStop();  // a stop reaches the request under way, not the next one
     if (descriptor_ != nullptr && !descriptor_->isActive()) disconnect();
 }
 
 void VantrelFrameConnection::stop() {
+    stopped_ = true;
     std::lock_guard<std::mutex> lock(descriptorLock_);
     if (descriptor_ != nullptr) descriptor_->stop();
 }

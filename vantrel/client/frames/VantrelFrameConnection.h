@@ -21,10 +21,11 @@
 //
 // Failure: send, receive and connecting throw Vantrel::CoException (texts below).
 // Threads: one thread at a time sends and receives; stop() may be called from any thread
-// while a send or receive blocks, and makes it fail ("Cannot read data on socket: ..." with
-// the aborted text, or the write's failure).
+// while a connect, send or receive blocks, and makes it fail ("Cannot read data on socket:
+// ..." with the aborted text, the write's failure, or the connect's aborted text).
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <mutex>
@@ -49,11 +50,20 @@ public:
     // Reads exactly `length` bytes into `buffer`. Throws "Connection closed", "Operation
     // aborted." or "Cannot read data on socket: TEXT".
     void receive(void* buffer, size_t length);
-    // Makes a blocked send or receive return. Any thread.
+    // Makes a blocked send or receive return, or gives up a connect under way (within a
+    // fraction of a second, with the aborted text, trying no further address). Reaches the
+    // request begun last (beginRequest), not a later one. Any thread.
     void stop();
     // Invalidates the provider's record and closes the socket.
     void disconnect();
     bool isConnected() const;
+    // True when the last attempt to connect reached none of the record's addresses; false
+    // again once one connects.
+    bool unreachable() const { return unreachable_; }
+    // stop() came since the request under way began (or since forgetStop()).
+    bool stopRequested() const { return stopped_; }
+    // A stop that came before now reaches nothing (beginRequest does this too).
+    void forgetStop() { stopped_ = false; }
 
     int sendBufferSize() const { return sendBufferSize_; }
     int receiveBufferSize() const { return receiveBufferSize_; }
@@ -74,4 +84,6 @@ private:
     std::unique_ptr<Vantrel::CoIoTcpDescriptor> descriptor_;
     int sendBufferSize_;
     int receiveBufferSize_;
+    bool unreachable_ = false;
+    std::atomic<bool> stopped_{false};  // set by stop(), cleared by beginRequest()
 };

@@ -4,6 +4,7 @@
 
 #include "osal/CoTime.h"
 #include "vantrel/client/frames/VantrelFrameConnection.h"
+#include "vantrel/protocol/FrameWire.h"
 
 namespace {
 
@@ -14,6 +15,22 @@ int sizeFromEnvironment() {
 
 }  // namespace
 
+// A redirect target: its own copy of the record it was first named by, and its connection.
+// The copy never changes, so the connection always reaches the same server.
+class VantrelRedirectionsCache::Target : public VantrelDaemonInfoMgr {
+public:
+    explicit Target(const VantrelDaemonInfo& record) : record_(record), connection_(this) {}
+    const VantrelDaemonInfo* getDaemonInfo() override { return &record_; }
+    // Nothing to fetch again: the record is what the primary sent.
+    void invalidateDaemonInfo() override {}
+    const char* lastError() const override { return ""; }
+    VantrelFrameConnection& connection() { return connection_; }
+
+private:
+    const VantrelDaemonInfo record_;
+    VantrelFrameConnection connection_;
+};
+
 VantrelRedirectionsCache::VantrelRedirectionsCache(std::function<uint64_t()> clock)
     : VantrelRedirectionsCache(sizeFromEnvironment(), std::move(clock)) {}
 
@@ -23,15 +40,25 @@ VantrelRedirectionsCache::VantrelRedirectionsCache(int size, std::function<uint6
 
 VantrelRedirectionsCache::~VantrelRedirectionsCache() = default;
 
+std::string VantrelRedirectionsCache::targetKey(const VantrelDaemonInfo& record) {
+    const int port = record.getFramePort() != 0 ? record.getFramePort()
+                                                : VantrelFrameWire::DEFAULT_FRAME_PORT;
+    std::string key = std::to_string(port);
+    for (int i = 0; i < VantrelDaemonInfo::MAX_IPS && *record.getFrameIPAddr(i) != '\0'; ++i) {
+        key += ' ';
+        key += record.getFrameIPAddr(i);
+    }
+    return key;
+}
+
 VantrelFrameConnection* VantrelRedirectionsCache::connectionFor(const std::string& frameId) {
     for (Entry& entry : entries_) {
         if (!entry.used || entry.key != frameId) continue;
         entry.lastUse = clock_();
         std::lock_guard<std::mutex> hold(connectionsLock_);
-        std::unique_ptr<VantrelFrameConnection>& connection =
-            connectionsByPort_[entry.record.getFramePort()];
-        if (!connection) connection.reset(new VantrelFrameConnection(&entry));
-        return connection.get();
+        std::unique_ptr<Target>& target = targets_[targetKey(entry.record)];
+        if (!target) target.reset(new Target(entry.record));
+        return &target->connection();
     }
     return nullptr;
 }
@@ -55,9 +82,38 @@ void VantrelRedirectionsCache::store(const std::string& frameId, const VantrelDa
     entry.key = frameId;
     entry.record = record;
     entry.lastUse = clock_();
+    closeUnusedConnections();
+}
+
+void VantrelRedirectionsCache::forget(const VantrelFrameConnection* connection) {
+    std::string key;
+    {
+        std::lock_guard<std::mutex> hold(connectionsLock_);
+        for (const auto& target : targets_)
+            if (&target.second->connection() == connection) key = target.first;
+    }
+    if (key.empty()) return;
+    for (Entry& entry : entries_)
+        if (entry.used && targetKey(entry.record) == key) entry = Entry();
+    closeUnusedConnections();
+}
+
+void VantrelRedirectionsCache::closeUnusedConnections() {
+    std::lock_guard<std::mutex> hold(connectionsLock_);
+    for (auto target = targets_.begin(); target != targets_.end();) {
+        bool named = false;
+        for (const Entry& entry : entries_)
+            named = named || (entry.used && targetKey(entry.record) == target->first);
+        target = named ? std::next(target) : targets_.erase(target);
+    }
 }
 
 void VantrelRedirectionsCache::stopAll() {
     std::lock_guard<std::mutex> hold(connectionsLock_);
-    for (auto& connection : connectionsByPort_) connection.second->stop();
+    for (auto& target : targets_) target.second->connection().stop();
+}
+
+size_t VantrelRedirectionsCache::connectionCount() {
+    std::lock_guard<std::mutex> hold(connectionsLock_);
+    return targets_.size();
 }
