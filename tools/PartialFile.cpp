@@ -1,6 +1,7 @@
 #include "PartialFile.h"
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -41,6 +42,13 @@ void installInterruptHandlers() {
     (void)installed;
 }
 
+// An existing target that is not a plain file (a device such as /dev/null, a pipe, a link):
+// renaming over it would replace the device or the link itself, so it is written in place.
+bool isWrittenInPlace(const std::string& target) {
+    struct stat facts {};
+    return ::lstat(target.c_str(), &facts) == 0 && !S_ISREG(facts.st_mode);
+}
+
 }  // namespace
 
 std::string PartialFile::temporaryNameFor(const std::string& target) {
@@ -54,18 +62,19 @@ std::string PartialFile::temporaryNameFor(const std::string& target) {
 }
 
 PartialFile::PartialFile(const std::string& target)
-    : target_(target), temporary_(temporaryNameFor(target)) {
+    : target_(target), inPlace_(isWrittenInPlace(target)),
+      temporary_(inPlace_ ? target : temporaryNameFor(target)) {
     installInterruptHandlers();
-    pendingTemporary.store(temporary_.c_str());
+    if (!inPlace_) pendingTemporary.store(temporary_.c_str());
 }
 
 PartialFile::~PartialFile() {
     pendingTemporary.store(nullptr);
-    if (!committed_) std::remove(temporary_.c_str());
+    if (!committed_ && !inPlace_) std::remove(temporary_.c_str());
 }
 
 void PartialFile::commit() {
-    if (std::rename(temporary_.c_str(), target_.c_str()) != 0)
+    if (!inPlace_ && std::rename(temporary_.c_str(), target_.c_str()) != 0)
         usageError("cannot write '" + target_ + "': " + std::strerror(errno));
     committed_ = true;
     pendingTemporary.store(nullptr);

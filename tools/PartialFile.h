@@ -4,7 +4,9 @@
 // writers that choose a format by the extension still do); commit() renames it over the
 // target. A PartialFile destroyed without commit() removes the temporary file, so a failed
 // transfer leaves neither a truncated file under the final name nor a temporary one, and an
-// existing target stays as it was.
+// existing target stays as it was. A target that exists and is not a plain file (a device
+// such as /dev/null, a named pipe, a symbolic link) is written in place instead: renaming
+// over it would replace the device or the link itself.
 //
 // SIGINT and SIGTERM: while a PartialFile exists, these signals remove its temporary file,
 // end a progress line left open (ProgressBar) and then end the process as the signal would
@@ -36,6 +38,7 @@ public:
 
 private:
     std::string target_;
+    bool inPlace_;
     std::string temporary_;
     bool committed_ = false;
 };

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -149,6 +150,25 @@ TEST(ToolGetPut, ReadsAheadTheFramesItReadsNext) {
     ASSERT_EQ(get.status, 0) << get.err;
     EXPECT_EQ(frameRequests(dir / "trace", 5),
               (std::vector<std::string>{"ahead 0", "ahead 1", "read 2", "read 0", "read 1"}));
+}
+
+// A target that is no plain file is written in place: a device stays a device (renaming a
+// whole file over /dev/null replaced it for everyone), a link stays a link to its file.
+TEST(ToolGetPut, TargetsThatAreNoPlainFilesAreWrittenInPlace) {
+    SampleServer server({"--no-discovery"});
+    ASSERT_TRUE(server.running());
+    const ToolResult toDevice = runTool({"get", server.node(SHOT), "0", "-o", "/dev/null"});
+    ASSERT_EQ(toDevice.status, 0) << toDevice.err;
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+
+    const TempDir dir;
+    const std::string file = dir / "frames.raw", link = dir / "link.raw";
+    { std::ofstream(file) << "old"; }
+    std::filesystem::create_symlink(file, link);
+    const ToolResult throughLink = runTool({"get", server.node(SHOT), "0", "-o", link});
+    ASSERT_EQ(throughLink.status, 0) << throughLink.err;
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(std::filesystem::file_size(file), runTool({"get", server.node(SHOT), "0"}).out.size());
 }
 
 // The bar shows on a terminal (items, bytes, rate) and nowhere when piped or --quiet.

@@ -1,6 +1,8 @@
 """The tree: walking it, changing it, metadata both ways."""
 import inspect
+import os
 import pydoc
+import stat
 
 import pytest
 
@@ -164,3 +166,11 @@ def test_push_and_pull_files(server, tmp_path):
         server.pull("missing.txt", received)
     assert received.read_bytes() == sent.read_bytes()  # a failed pull leaves the target alone
     assert sorted(p.name for p in tmp_path.iterdir()) == ["notes.txt", "received.txt"]
+    # A target that is no plain file is written in place: a link stays a link, a device a device.
+    link = tmp_path / "link.txt"
+    link.symlink_to(received)
+    received.write_text("old")
+    server.pull("notes.txt", link)
+    assert link.is_symlink() and received.read_bytes() == sent.read_bytes()
+    server.pull("notes.txt", "/dev/null")
+    assert stat.S_ISCHR(os.stat("/dev/null").st_mode)

@@ -13,6 +13,7 @@ import atexit as _atexit
 import logging as _logging
 import os as _os
 import queue as _queue
+import stat as _stat
 import threading as _threading
 import uuid as _uuid
 from collections.abc import MutableMapping as _MutableMapping
@@ -178,8 +179,13 @@ def _server_push(server, local_path, remote_name):
 def _server_pull(server, remote_name, local_path):
     """Copies `remote_name` of the server's files area to `local_path`. The file arrives under
     a temporary name beside it and replaces `local_path` only once whole; on failure nothing
-    is left behind."""
+    is left behind. An existing `local_path` that is not a plain file (a device such as
+    /dev/null, a pipe, a link) is written in place: replacing it would replace the device or
+    the link itself."""
     local_path = _os.path.abspath(_os.fspath(local_path))
+    if _os.path.lexists(local_path) and not _stat.S_ISREG(_os.lstat(local_path).st_mode):
+        server._pull_file(remote_name, local_path)
+        return
     folder, name = _os.path.split(local_path)
     partial = _os.path.join(folder, ".%s.%s.part" % (name, _uuid.uuid4().hex[:12]))
     try:
