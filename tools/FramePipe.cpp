@@ -24,19 +24,16 @@ size_t FramePipe::capacityFor(size_t frameSize, size_t bufferBytes) {
     return std::clamp<size_t>(frames, 1, 256);
 }
 
-void FramePipe::push(size_t index, const Bytes& bytes) {
+void FramePipe::push(size_t index, Bytes& bytes) {
     std::unique_lock<std::mutex> guard(lock_);
     changed_.wait(guard, [this] { return queue_.size() < capacity_ || failure_; });
     if (failure_) std::rethrow_exception(failure_);
-    Bytes buffer;
+    queue_.push_back(Frame{index, std::move(bytes)});
+    bytes.clear();
     if (!spare_.empty()) {
-        buffer = std::move(spare_.back());
+        bytes = std::move(spare_.back());
         spare_.pop_back();
     }
-    guard.unlock();
-    buffer.assign(bytes.begin(), bytes.end());  // copied outside the lock
-    guard.lock();
-    queue_.push_back(Frame{index, std::move(buffer)});
     changed_.notify_all();
 }
 

@@ -2,7 +2,7 @@
 // them (writes or compares them elsewhere), so that reading and consuming overlap.
 //
 // The queue between the two holds at most `capacity` frames; push() blocks while it is full.
-// Frame buffers are recycled, so a long transfer allocates `capacity` + 1 buffers at most.
+// Frame buffers are recycled, so a long transfer allocates `capacity` + 2 buffers at most.
 //
 // Failure: an exception thrown by the consumer stops the worker; the next push() or finish()
 // rethrows it on the pushing thread (later frames are dropped). A pipe destroyed before
@@ -32,8 +32,9 @@ public:
     FramePipe(const FramePipe&) = delete;
     FramePipe& operator=(const FramePipe&) = delete;
 
-    // Queues a copy of frame `index`.
-    void push(size_t index, const Bytes& bytes);
+    // Queues frame `index`: takes `bytes` and leaves a spare buffer (perhaps of another size,
+    // perhaps empty) in their place, so frames are never copied.
+    void push(size_t index, Bytes& bytes);
     // Waits until every queued frame is consumed; rethrows the consumer's failure.
     void finish();
 

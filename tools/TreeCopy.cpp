@@ -236,7 +236,7 @@ TreeCopier::FrameOutcome TreeCopier::transferFrames(const SourceNode& source,
         progress_.advance(1, bytes.size());
     });
     reader.read(FrameSelection::all(count),
-                [&](size_t index, const FramePipe::Bytes& bytes) { pipe.push(index, bytes); });
+                [&](size_t index, FramePipe::Bytes& bytes) { pipe.push(index, bytes); });
     pipe.finish();
     return outcome;
 }

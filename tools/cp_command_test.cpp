@@ -257,10 +257,12 @@ TEST(FramePipe, ConsumerFailureReachesTheReaderAndStopsTheTransfer) {
         if (index == 3) throw std::runtime_error("cannot write frame 3");
         consumed.push_back(index + bytes.size());
     });
-    const std::vector<unsigned char> frame(10, 1);
     bool thrown = false;
     try {
-        for (size_t i = 0; i < 100; ++i) pipe.push(i, frame);
+        for (size_t i = 0; i < 100; ++i) {
+            std::vector<unsigned char> frame(10, 1);
+            pipe.push(i, frame);
+        }
         pipe.finish();
     } catch (const std::runtime_error& error) {
         thrown = std::string(error.what()) == "cannot write frame 3";
