@@ -58,6 +58,7 @@ void ClipReader::read(const FrameSelection& selection, const Sink& sink) {
                                                 aheadId.empty() ? nullptr : aheadId.c_str()),
                     clip_, "cannot read frame " + std::to_string(index));
         sink(index, frame);
+        frame.resize(frameSize());
     }
 }
 

@@ -54,8 +54,9 @@ protected:
 class ClipReader : public ClipFrames {
 public:
     // Called with each frame's index and bytes (frameSize() of them, padded with zeros by the
-    // server when the stored frame is shorter); the bytes are valid during the call.
-    using Sink = std::function<void(size_t index, const std::vector<unsigned char>& bytes)>;
+    // server when the stored frame is shorter); the bytes are valid during the call. A sink
+    // may keep them by swapping in another buffer, of any size: the reader sizes it again.
+    using Sink = std::function<void(size_t index, std::vector<unsigned char>& bytes)>;
 
     ClipReader(Tool& tool, VantrelNodeHandle& clip);
     void read(const FrameSelection& selection, const Sink& sink);
