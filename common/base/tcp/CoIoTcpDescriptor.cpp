@@ -11,6 +11,7 @@
 #include "osal/CoEnvSettings.h"
 #include "osal/CoTime.h"
 #include "tcp/CoNameResolver.h"
+#include "tcp/CoOsError.h"
 
 namespace Vantrel {
 namespace {
@@ -143,7 +144,12 @@ bool CoIoTcpDescriptor::connectTo(const CoSocketAddress& address, const char* ho
     return false;
 }
 
-void CoIoTcpDescriptor::init() { socketLayerStarted = true; }
+void CoIoTcpDescriptor::init() {
+    // The system's socket library is started once per process and stays started: sockets made
+    // before an uninit() must keep working.
+    static const bool started = coStartSocketLibrary();
+    socketLayerStarted = started;
+}
 
 void CoIoTcpDescriptor::uninit() { socketLayerStarted = false; }
 

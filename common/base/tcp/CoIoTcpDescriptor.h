@@ -70,8 +70,8 @@ public:
     void getSocketIP(std::string& out) const override;
     void getPeerIP(std::string& out) const override;
 
-    // Starts the socket layer once per process (nothing to start on this system; the state is
-    // kept so callers' start-up and shutdown logic is the same everywhere). Thread-safe.
+    // Starts the socket layer once per process (Winsock on Windows; nothing to start on Linux,
+    // where the state is kept so callers' start-up and shutdown logic is the same). Thread-safe.
     static void init();
     // Marks the socket layer stopped when it was started.
     static void uninit();
