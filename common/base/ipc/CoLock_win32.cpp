@@ -2,15 +2,19 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 #include "ipc/CoIpcFailure.h"
 #include "osal/CoAssert.h"
 
 namespace Vantrel {
 
 // A kernel semaphore whose maximum is MAX_COUNT: ReleaseSemaphore refuses
-// (ERROR_TOO_MANY_POSTS) exactly where the count would pass it.
+// (ERROR_TOO_MANY_POSTS) exactly where the count would pass it. Windows tells a semaphore's
+// count only to the one who releases it, so the count is also kept beside it, for snapshots.
 struct CoLock::Imp {
     HANDLE handle;
+    std::atomic<long> count;
 };
 
 namespace {
@@ -23,6 +27,7 @@ CoLock::CoLock() : CoLock(1) {}
 
 CoLock::CoLock(unsigned value) : imp_(new Imp) {
     CO_ASSERT_TEXT(value < MAX_COUNT, "value < MAX_COUNT");
+    imp_->count = static_cast<long>(value);
     imp_->handle = CreateSemaphoreA(nullptr, static_cast<LONG>(value),
                                     static_cast<LONG>(MAX_COUNT), nullptr);
     if (imp_->handle == nullptr)
@@ -37,6 +42,7 @@ CoLock::~CoLock() {
 void CoLock::get() {
     if (WaitForSingleObject(imp_->handle, INFINITE) != WAIT_OBJECT_0)
         CO_IPC_SYSTEM_CALL_FAILED(postShell, "Can't lock semaphore: %d", lastError());
+    --imp_->count;
 }
 
 bool CoLock::tryGet() {
@@ -44,21 +50,22 @@ bool CoLock::tryGet() {
     if (result == WAIT_TIMEOUT) return false;
     if (result != WAIT_OBJECT_0)
         CO_IPC_SYSTEM_CALL_FAILED(postShell, "Can't lock semaphore: %d", lastError());
+    --imp_->count;
     return true;
 }
 
 void CoLock::release() {
-    if (!ReleaseSemaphore(imp_->handle, 1, nullptr))
+    // Counted first, so that a waiter woken by the release never makes the count negative.
+    ++imp_->count;
+    if (!ReleaseSemaphore(imp_->handle, 1, nullptr)) {
+        --imp_->count;
         CO_IPC_SYSTEM_CALL_FAILED(postShell, "Can't release semaphore: %d", lastError());
+    }
 }
 
-// The system tells a semaphore's count only when it is released: take one count without
-// waiting and give it back, which reports the count before. 0 when none could be taken.
 unsigned CoLock::valueSnapshot() const {
-    if (WaitForSingleObject(imp_->handle, 0) != WAIT_OBJECT_0) return 0u;
-    LONG before = 0;
-    ReleaseSemaphore(imp_->handle, 1, &before);
-    return static_cast<unsigned>(before) + 1u;
+    const long value = imp_->count.load();
+    return value > 0 ? static_cast<unsigned>(value) : 0u;
 }
 
 }  // namespace Vantrel
