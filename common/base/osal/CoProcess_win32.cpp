@@ -4,10 +4,8 @@
 
 namespace Vantrel {
 
-namespace {
-
 // The program's file name without its folder and its ".exe".
-bool readProgramName(std::string& name) {
+bool CoProcess::readName(std::string& name) {
     char path[MAX_PATH];
     const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
     if (length == 0 || length >= sizeof path) return false;
@@ -18,21 +16,6 @@ bool readProgramName(std::string& name) {
     if (dot != std::string::npos && dot > 0) base.resize(dot);
     if (base.empty()) return false;
     name = base;
-    return true;
-}
-
-struct ProgramName {
-    ProgramName() : known(readProgramName(name)) {}
-    std::string name;
-    bool known;
-};
-
-}  // namespace
-
-bool CoProcess::getName(std::string& name) {
-    static const ProgramName program;  // made once, safely, by the first caller
-    if (!program.known) return false;
-    name = program.name;
     return true;
 }
 

@@ -1,6 +1,8 @@
 #include "tcp/CoIoTcpDescriptor.h"
 
+#include <algorithm>
 #include <atomic>
+#include <climits>
 #include <cstdint>
 #include <mutex>
 #include <vector>
@@ -232,6 +234,24 @@ bool CoIoTcpDescriptor::getLocalIP(std::string& out) {
     return lookupInto(out, [] { return getLocalIP(); }, [](const char* why) {
         CO_MSG_DEBUG("Could not get host IP: %s", why);
     });
+}
+
+CoIoTcpDescriptor::ConnectOutcome CoIoTcpDescriptor::finishConnect(
+    int timeoutSeconds, const std::atomic<bool>* abandon) {
+    const uint64_t deadline = CoTime::monotonicMs() + static_cast<uint64_t>(timeoutSeconds) * 1000;
+    for (;;) {
+        if (isAbandoned(abandon)) {
+            setLastError(IO_ERR_CONNECTION_ABORTED);
+            return CONNECT_FAILED;
+        }
+        const uint64_t now = CoTime::monotonicMs();
+        const uint64_t left = deadline > now ? deadline - now : 0;
+        const uint64_t slice = abandon != nullptr ? std::min<uint64_t>(left, CONNECT_POLL_MS) : left;
+        const ConnectOutcome outcome =
+            pollConnect(static_cast<int>(std::min<uint64_t>(slice, INT_MAX)));
+        if (outcome != CONNECT_PENDING) return outcome;
+        if (CoTime::monotonicMs() >= deadline) return CONNECT_TIMED_OUT;
+    }
 }
 
 }  // namespace Vantrel

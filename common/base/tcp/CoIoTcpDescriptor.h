@@ -140,6 +140,10 @@ private:
     // Waits for a pending connect: DONE, TIMED_OUT, REFUSED or FAILED (last error set; the
     // aborted text when abandoned).
     ConnectOutcome finishConnect(int timeoutSeconds, const std::atomic<bool>* abandon);
+    // The platform's part of finishConnect: waits up to `sliceMs` for the pending connect and
+    // answers DONE, REFUSED, FAILED (last error set) or PENDING when the time ran out or the
+    // wait was interrupted.
+    ConnectOutcome pollConnect(int sliceMs);
     static bool isAbandoned(const std::atomic<bool>* abandon) { return abandon && *abandon; }
 };
 
