@@ -26,19 +26,20 @@ int CoIoTcpServerDescriptor::createSocket(bool ipv6) {
     BOOL exclusive = TRUE;
     setsockopt(handle, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
                sizeof exclusive);
+    // Windows makes IPv6 sockets IPv6-only; a listener on "::" takes IPv4 peers too, as on
+    // Linux (else a peer that connects over IPv4, an event server for one, is refused).
+    if (ipv6) {
+        DWORD v6only = 0;
+        setsockopt(handle, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&v6only),
+                   sizeof v6only);
+    }
     setId(static_cast<int>(handle));
     return 0;
 }
 
 int CoIoTcpServerDescriptor::bindTo(bool ipv6, int port) {
     CoSocketAddress address;
-    if (bindAddress_.empty()) {
-        const char* wildcard = ipv6 ? "::" : "0.0.0.0";
-        CoSocketAddress::fromNumeric(wildcard, port, address);
-    } else if (!CoSocketAddress::fromNumeric(bindAddress_.c_str(), port, address) ||
-               address.isIPv6() != ipv6) {
-        return EINVAL;
-    }
+    if (!addressToBind(ipv6, port, address)) return EINVAL;
     const int result = bind(asSocket(id()), address.get(), address.length());
     return result == 0 ? 0 : coTakeSocketError();
 }
