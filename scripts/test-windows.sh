@@ -21,7 +21,7 @@ if [ "${VANTREL_IN_NETNS:-}" != 1 ]; then
   seconds() { date +%s; }
   start=$(seconds)
   cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >/dev/null
-  cmake --build build/release -j "$jobs" --target vantreld print_tree read_frame list_servers
+  cmake --build build/release -j "$jobs" --target vantreld vantrel print_tree read_frame list_servers
   cmake -S . -B build/windows -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" \
     -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-w64-x86_64.cmake \
     -DVANTREL_LINUX_BUILD_DIR="$PWD/build/release" >/dev/null

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows build of the examples, run under Wine, against a native Linux vantreld on
 # loopback: the Windows client browses the same tree the Linux client sees, reads every frame
-# of a clip byte for byte as the Linux client reads it, and finds the server by discovery.
+# of a clip byte for byte as the Linux client reads it, finds the server by discovery and
+# receives the event of a change the Linux tool makes.
 # Run inside the private network namespace (the test-windows run is), with the wineserver of
 # that namespace running.
 #
@@ -10,14 +11,21 @@ set -euo pipefail
 linux=$1
 windows=$2
 vantreld=$linux/vantrel/server/vantreld
-for program in "$vantreld" "$linux/examples/print_tree" "$linux/examples/read_frame"; do
+tool=$linux/tools/vantrel
+for program in "$vantreld" "$linux/examples/print_tree" "$linux/examples/read_frame" "$tool"; do
   [ -x "$program" ] || { echo "interop: $program is missing (build the Linux tree first)" >&2; exit 1; }
 done
 
 work=$(mktemp -d)
 server_pid=
+watch_pid=
 cleanup() {
-  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+  # Each step may fail (the process may have ended): none may skip the next.
+  local pid
+  for pid in $watch_pid $server_pid; do
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -63,6 +71,31 @@ on_windows list_servers >"$work/servers.windows"
 cat "$work/servers.windows"
 grep -F "Interop Linux" "$work/servers.windows" >/dev/null || {
   echo "interop: the Windows client did not find the Linux server by discovery" >&2
+  exit 1
+}
+
+echo "== node event"
+# The Windows client registers for the clip's events; the Linux tool then changes its metadata.
+wine "$windows/watch_node.exe" "$server" "$clip" >"$work/events.windows" &
+watch_pid=$!
+for _ in $(seq 1 600); do
+  grep -q '^watching' "$work/events.windows" && break
+  kill -0 "$watch_pid" 2>/dev/null || break
+  sleep 0.2
+done
+grep -q '^watching' "$work/events.windows" || {
+  echo "interop: the Windows client could not register for events" >&2
+  exit 1
+}
+echo graded | "$tool" meta set "$server:$clip" comments - >/dev/null
+# The watcher ends after one event; a lost event leaves it waiting (given two minutes).
+for _ in $(seq 1 600); do
+  kill -0 "$watch_pid" 2>/dev/null || break
+  sleep 0.2
+done
+tr -d '\r' <"$work/events.windows"
+grep -q '^event MetaDataChanged on ' "$work/events.windows" || {
+  echo "interop: the Windows client did not receive the node event" >&2
   exit 1
 }
 echo "interop: passed"
