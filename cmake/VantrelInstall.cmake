@@ -44,7 +44,9 @@ if(VANTREL_CONSUMER_LINK_FLAGS)
                       "$<INSTALL_INTERFACE:${VANTREL_CONSUMER_LINK_FLAGS}>")
 endif()
 install(TARGETS vantrelClientAPI_dynamic EXPORT VantrelTargets
-        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(EXPORT VantrelTargets NAMESPACE Vantrel:: DESTINATION ${vantrel_package_dir})
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/VantrelConfig.cmake.in
                               ${CMAKE_BINARY_DIR}/VantrelConfig.cmake

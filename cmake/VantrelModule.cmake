@@ -13,15 +13,45 @@
 set(VANTREL_INCLUDE_ROOTS ${CMAKE_SOURCE_DIR}/include ${CMAKE_SOURCE_DIR}/common/base
     ${CMAKE_SOURCE_DIR})
 
+# Test files that reach for Linux (its system headers, fork, death tests, the test helpers
+# built on them) are left out of a Windows build; the rest is built and run there too.
+set(VANTREL_LINUX_ONLY_TEST_PATTERN
+    "#include <(sys/|unistd|netinet/|arpa/|poll|fcntl|signal|linux/|pthread|ifaddrs|net/|dirent|pwd|grp|dlfcn)|TestSupport\\.h|FreePort\\.h|HostileServer\\.h|VantreldProcess\\.h|NamespaceHost\\.h|_DEATH|fork\\(")
+
+function(vantrel_portable_tests list_var)
+  set(portable)
+  foreach(test ${${list_var}})
+    file(STRINGS ${test} linux_only REGEX "${VANTREL_LINUX_ONLY_TEST_PATTERN}")
+    if(linux_only)
+      get_filename_component(test_name ${test} NAME)
+      message(STATUS "Linux only, not built: ${test_name}")
+    else()
+      list(APPEND portable ${test})
+    endif()
+  endforeach()
+  set(${list_var} ${portable} PARENT_SCOPE)
+endfunction()
+
 function(vantrel_module name)
   cmake_parse_arguments(M "NOT_IN_SHARED" "" "DEPS;LIBS;TEST_LIBS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   list(FILTER sources EXCLUDE REGEX "_test\\.cpp$")
+  # Platform twins: Foo_posix.cpp on Linux, Foo_win32.cpp on Windows.
+  if(WIN32)
+    list(FILTER sources EXCLUDE REGEX "_posix\\.cpp$")
+  else()
+    list(FILTER sources EXCLUDE REGEX "_win32\\.cpp$")
+  endif()
   file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  if(WIN32)
+    vantrel_portable_tests(tests)
+  endif()
 
   if(sources)
     add_library(vt_${name}_objects OBJECT ${sources})
     target_include_directories(vt_${name}_objects PUBLIC ${VANTREL_INCLUDE_ROOTS})
+    # The public classes are defined here, not imported from the shared library.
+    target_compile_definitions(vt_${name}_objects PUBLIC VANTREL_BUILDING_LIBRARY)
     target_link_libraries(vt_${name}_objects PUBLIC ${M_DEPS} ${M_LIBS} Threads::Threads)
     add_library(vt_${name} STATIC $<TARGET_OBJECTS:vt_${name}_objects>)
     target_link_libraries(vt_${name} PUBLIC vt_${name}_objects)
@@ -32,6 +62,7 @@ function(vantrel_module name)
   else()  # headers only, so far
     add_library(vt_${name} INTERFACE)
     target_include_directories(vt_${name} INTERFACE ${VANTREL_INCLUDE_ROOTS})
+    target_compile_definitions(vt_${name} INTERFACE VANTREL_BUILDING_LIBRARY)
     target_link_libraries(vt_${name} INTERFACE ${M_DEPS} ${M_LIBS} Threads::Threads)
   endif()
 
@@ -56,4 +87,8 @@ function(vantrel_shared_library)
                              "$<BUILD_INTERFACE:${VANTREL_INCLUDE_ROOTS}>")
   set_target_properties(vantrelClientAPI_dynamic PROPERTIES
                         VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
+  if(WIN32)
+    # vantrelClientAPI_dynamic.dll and its import library, without the "lib" of Unix names.
+    set_target_properties(vantrelClientAPI_dynamic PROPERTIES PREFIX "" IMPORT_PREFIX "")
+  endif()
 endfunction()

@@ -14,7 +14,7 @@
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: read_frame SERVER CLIP_PATH [FRAME_INDEX]\n");
+        std::fprintf(stderr, "usage: read_frame SERVER CLIP_PATH [FRAME_INDEX [OUT_FILE]]\n");
         return 2;
     }
     const int index = argc > 3 ? std::atoi(argv[3]) : 0;
@@ -31,6 +31,16 @@ int main(int argc, char** argv) {
     if (!clip.readFrame(index, frame.data(), static_cast<int>(frame.size()))) {
         std::fprintf(stderr, "error: %s\n", clip.lastError());
         return 1;
+    }
+    // The whole frame, as read, when a file is named: for comparing what two builds read.
+    if (argc > 4) {
+        std::FILE* out = std::fopen(argv[4], "wb");
+        const bool written = out != nullptr && std::fwrite(frame.data(), 1, frame.size(), out) == frame.size();
+        if (out != nullptr && std::fclose(out) != 0) return 1;
+        if (!written) {
+            std::fprintf(stderr, "error: cannot write %s\n", argv[4]);
+            return 1;
+        }
     }
     std::printf("Frame %d of %s: %zu bytes:", index, argv[2], frame.size());
     for (size_t i = 0; i < frame.size() && i < 16; ++i) std::printf(" %02x", frame[i]);

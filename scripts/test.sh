@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the normal build, the AddressSanitizer and
 # UndefinedBehaviorSanitizer build, and the ThreadSanitizer build, each run inside a private
-# network namespace; then runs the fuzz targets for a bounded time.
+# network namespace; then the Windows build under Wine (scripts/test-windows.sh); then runs the
+# fuzz targets for a bounded time.
 #
 # Environment: VANTREL_JOBS (parallel build jobs, default: cores), FUZZ_SECONDS (per target,
 # default 20; 0 skips fuzzing), VANTREL_SKIP_SANITIZE=1 (normal build only, for quick local runs).
@@ -38,4 +39,6 @@ if [ "${VANTREL_SKIP_SANITIZE:-0}" != 1 ]; then
   build_and_test build/tsan 1 -E "Death|InitAndUninitLeaveNoThreadBehind|ToolImportExport|ImageFolder" -- \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_TSAN=ON
 fi
+# The Windows build of the library, its tests under Wine (and against this tree's Linux server).
+VANTREL_JOBS=$jobs scripts/test-windows.sh
 scripts/fuzz.sh

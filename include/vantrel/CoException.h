@@ -14,9 +14,11 @@
 #include <cstdarg>
 #include <exception>
 
+#include "vantrel/VantrelExport.h"
+
 namespace Vantrel {
 
-class CoException : public std::exception {
+class VANTREL_API CoException : public std::exception {
 public:
     static constexpr int FILE_SIZE = 128;
     static constexpr int TEXT_SIZE = 1600;
@@ -30,7 +32,7 @@ public:
     // Rebuilds the text from `message` and the optional `detailFormat` with its arguments,
     // then throws a copy of this object. Never returns.
     [[noreturn]] void fire(const char* message, const char* detailFormat, ...)
-        __attribute__((format(printf, 3, 4)));
+        VANTREL_PRINTF(3, 4);
 
     const char* what() const noexcept override;
     const char* expertData() const;
@@ -42,7 +44,7 @@ public:
 
 protected:
     void setWhat(const char* message, const char* detailFormat, ...)
-        __attribute__((format(printf, 3, 4)));
+        VANTREL_PRINTF(3, 4);
     void setWhat(const char* message, const char* detailFormat, va_list args);
 
 private:

@@ -24,9 +24,11 @@
 #include <ctime>
 #include <string>
 
+#include "vantrel/VantrelExport.h"
+
 namespace Vantrel {
 
-class CoMsg {
+class VANTREL_API CoMsg {
 public:
     enum Level {
         UNKNOWN_LEVEL = -1,
@@ -50,7 +52,7 @@ public:
 
     // Decides where built messages go. The installed router is owned by whoever installed it
     // and must outlive its installation.
-    class Router {
+    class VANTREL_API Router {
     public:
         virtual ~Router();
         // Writes the message to standard output.
@@ -138,7 +140,7 @@ private:
 };
 
 // Holds the file, line and post function of a message about to be posted.
-class CoMsgBuilderBase {
+class VANTREL_API CoMsgBuilderBase {
 public:
     CoMsgBuilderBase();  // "<unknown>", 0 and no function: must not be called
     CoMsgBuilderBase(const char* file, int line, CoMsg::PostFunction post);
@@ -158,28 +160,28 @@ class CoMsgBuilder;
 
 // Posts with the family "-".
 template <>
-class CoMsgBuilder<0> : public CoMsgBuilderBase {
+class VANTREL_API CoMsgBuilder<0> : public CoMsgBuilderBase {
 public:
     using CoMsgBuilderBase::CoMsgBuilderBase;
     ~CoMsgBuilder() override;
-    void operator()(const char* format, ...) const __attribute__((format(printf, 2, 3)));
+    void operator()(const char* format, ...) const VANTREL_PRINTF(2, 3);
 };
 
 // Posts with the family given as first argument.
 template <>
-class CoMsgBuilder<1> : public CoMsgBuilderBase {
+class VANTREL_API CoMsgBuilder<1> : public CoMsgBuilderBase {
 public:
     using CoMsgBuilderBase::CoMsgBuilderBase;
     ~CoMsgBuilder() override;
     void operator()(const char* family, const char* format, ...) const
-        __attribute__((format(printf, 3, 4)));
+        VANTREL_PRINTF(3, 4);
 };
 
 // A router for programs built on the base layer: filters by level and writes to standard
 // error. Installs itself on construction; reinstalls the default router on destruction.
 // Construction reads ZR_MSG_LEVEL directly: set, the filter level becomes its level (an empty
 // or unknown value silences everything); unset, the filter level becomes ERROR_LEVEL.
-class CoStderrLogger : public CoMsg::Router {
+class VANTREL_API CoStderrLogger : public CoMsg::Router {
 public:
     CoStderrLogger();
     ~CoStderrLogger() override;

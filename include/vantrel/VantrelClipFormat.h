@@ -6,8 +6,9 @@
 #pragma once
 
 #include "vantrel/VantrelStr.h"
+#include "vantrel/VantrelExport.h"
 
-class VantrelClipFormat {
+class VANTREL_API VantrelClipFormat {
 public:
     // Field order of interlaced pictures. Any int is a valid value (servers send numbers);
     // those outside the named ones read as unknown.
@@ -155,7 +156,7 @@ private:
 
 // The format of an audio clip: a clip format whose width is the number of samples, whose
 // bits per pixel are the bits per sample and whose frame rate is the sample rate.
-class VantrelAudioFormat : public VantrelClipFormat {
+class VANTREL_API VantrelAudioFormat : public VantrelClipFormat {
 public:
     // The defaults of VantrelClipFormat().
     VantrelAudioFormat();

@@ -5,9 +5,10 @@
 #pragma once
 
 #include "vantrel/VantrelStr.h"
+#include "vantrel/VantrelExport.h"
 
 // Names one node of a server's tree. Ordered, so that it can key a map.
-class VantrelNodeId {
+class VANTREL_API VantrelNodeId {
 public:
     // A null or empty `id` gives the empty id.
     VantrelNodeId(const char* id = nullptr);
@@ -29,7 +30,7 @@ private:
 };
 
 // Names one frame of a clip.
-class VantrelFrameId {
+class VANTREL_API VantrelFrameId {
 public:
     // A null or empty `id` gives the empty id.
     VantrelFrameId(const char* id = nullptr);

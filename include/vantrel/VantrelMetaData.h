@@ -13,13 +13,14 @@
 #include <memory>
 
 #include "vantrel/VantrelStr.h"
+#include "vantrel/VantrelExport.h"
 
 namespace Vantrel {
 class rcAttrStream;
 }
 
 // The scope of metadata items and of the names of metadata stream kinds.
-class VantrelMetaData {
+class VANTREL_API VantrelMetaData {
 public:
     static const char* STREAM_BLOB() { return "BLOB"; }
     static const char* STREAM_XML() { return "XML"; }
@@ -28,7 +29,7 @@ public:
 
     // A formatted, versioned item of metadata: the keys "FORMAT", "VERSION_MAJOR",
     // "VERSION_MINOR" and "DATA" of one attribute stream, written in that order.
-    class Blob {
+    class VANTREL_API Blob {
     public:
         // Null texts count as empty.
         Blob(const char* data, const char* format, int versionMajor, int versionMinor);
@@ -55,7 +56,7 @@ public:
 
 // A typed key/value set kept as an attribute stream. Setting a key that exists replaces its
 // value; lookups ignore how often a key was replaced.
-class VantrelDictionary {
+class VANTREL_API VantrelDictionary {
 public:
     // Parses `stream` (null or empty: an empty dictionary).
     VantrelDictionary(const char* stream = "");

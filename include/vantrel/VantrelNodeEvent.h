@@ -6,11 +6,12 @@
 #include "vantrel/VantrelIds.h"
 #include "vantrel/VantrelMetaData.h"
 #include "vantrel/VantrelStr.h"
+#include "vantrel/VantrelExport.h"
 
-class VantrelNodeEvent {
+class VANTREL_API VantrelNodeEvent {
 public:
     // The application's receiver of events, registered for a node on a server handle.
-    class Handler {
+    class VANTREL_API Handler {
     public:
         virtual ~Handler();
         // Runs on the library's event thread, once per event on a registered node.

@@ -36,11 +36,12 @@
 #include "vantrel/VantrelClipFormat.h"
 #include "vantrel/VantrelIds.h"
 #include "vantrel/VantrelStr.h"
+#include "vantrel/VantrelExport.h"
 
 class VantrelNodeImp;
 class VantrelServerHandle;
 
-class VantrelNodeHandle {
+class VANTREL_API VantrelNodeHandle {
 public:
     // How far readFrame reads ahead: 0 not at all; n > 0 asks for n times the server's
     // number of read-aheads after the frame read.
@@ -166,10 +167,10 @@ private:
 // locale's encoding). False when there is none, on a failure, or for a null `name`; `child`
 // is then left as it was given. `parent`'s own caches are left as they are; `child` may be
 // `parent`.
-bool VantrelFindChild(const VantrelNodeHandle& parent, const char* name, VantrelNodeHandle& child);
+VANTREL_API bool VantrelFindChild(const VantrelNodeHandle& parent, const char* name, VantrelNodeHandle& child);
 
 // The node at the display-name path `path` from the root of `server`'s tree: components are
 // separated by "/" (or "\"), empty and "." components are skipped. False when the root cannot
 // be had or a component is not found; `node` is then left as it was given.
-bool VantrelResolveDisplayPath(const VantrelServerHandle& server, const char* path,
+VANTREL_API bool VantrelResolveDisplayPath(const VantrelServerHandle& server, const char* path,
                                VantrelNodeHandle& node);

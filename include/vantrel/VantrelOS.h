@@ -5,8 +5,9 @@
 #pragma once
 
 #include "vantrel/VantrelStr.h"
+#include "vantrel/VantrelExport.h"
 
-class VantrelOS {
+class VANTREL_API VantrelOS {
 public:
     // Operating-system types as servers exchange them. Any int is a valid value; those
     // outside the named ones read as Unknown.

@@ -30,12 +30,13 @@
 #include "vantrel/VantrelOS.h"
 #include "vantrel/VantrelServerId.h"
 #include "vantrel/VantrelStr.h"
+#include "vantrel/VantrelExport.h"
 
 class VantrelNodeHandle;
 class VantrelServerImp;
 class VantrelServerInfo;
 
-class VantrelServerHandle {
+class VANTREL_API VantrelServerHandle {
 public:
     // A rule of the server for translating paths from one host to another.
     struct HostTranslation {

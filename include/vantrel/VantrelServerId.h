@@ -24,8 +24,9 @@
 #pragma once
 
 #include "vantrel/VantrelStr.h"
+#include "vantrel/VantrelExport.h"
 
-class VantrelServerId {
+class VANTREL_API VantrelServerId {
 public:
     // Everything empty, port 0: not valid.
     VantrelServerId();

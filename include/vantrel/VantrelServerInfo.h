@@ -7,10 +7,11 @@
 #pragma once
 
 #include "vantrel/VantrelServerId.h"
+#include "vantrel/VantrelExport.h"
 
 class VantrelDaemonInfo;
 
-class VantrelServerInfo {
+class VANTREL_API VantrelServerInfo {
 public:
     VantrelServerInfo();
     VantrelServerInfo(const VantrelDaemonInfo& info);

@@ -10,10 +10,12 @@
 // client behind it is shared and locked. Requires an initialised library.
 #pragma once
 
+#include "vantrel/VantrelExport.h"
+
 class VantrelServerId;
 class VantrelServerInfo;
 
-class VantrelServerList {
+class VANTREL_API VantrelServerList {
 public:
     // Null texts count as "".
     VantrelServerList(const char* database = "", const char* gatewayIpAddr = "",

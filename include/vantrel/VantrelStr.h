@@ -9,12 +9,14 @@
 
 #include <vector>
 
+#include "vantrel/VantrelExport.h"
+
 // A zero-terminated text owned by the object.
 //
 // The buffer is never null: every empty text uses one shared, process-wide empty buffer that
 // is never freed, so empty texts cost no allocation. When memory for a text cannot be had, the
 // text is left empty.
-class VantrelStr {
+class VANTREL_API VantrelStr {
 public:
     // A null or empty `text` gives the empty text.
     VantrelStr(const char* text = nullptr);
@@ -63,7 +65,7 @@ inline bool operator==(const char* text, const VantrelStr& str) { return str == 
 inline bool operator!=(const char* text, const VantrelStr& str) { return str != text; }
 
 // An ordered list of owned texts.
-class VantrelStrList {
+class VANTREL_API VantrelStrList {
 public:
     VantrelStrList();
     VantrelStrList(const VantrelStrList& other);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "vantrel/CoMsg.h"
+#include "vantrel/VantrelExport.h"
 
 namespace Vantrel {
 
@@ -14,7 +15,7 @@ namespace Vantrel {
 // and fails the assertion "0". Never returns.
 [[noreturn]] void coIpcSystemCallFailed(const char* file, int line, CoMsg::PostFunction post,
                                         const char* format, ...)
-    __attribute__((format(printf, 4, 5)));
+    VANTREL_PRINTF(4, 5);
 
 }  // namespace Vantrel
 

@@ -8,7 +8,7 @@
 // and stops the process; releasing past MAX_COUNT is such a failure.
 #pragma once
 
-#include <semaphore.h>
+#include <memory>
 
 namespace Vantrel {
 
@@ -35,7 +35,9 @@ public:
     unsigned valueSnapshot() const;
 
 private:
-    mutable sem_t semaphore_;
+    // The system's semaphore; its type is the platform file's business.
+    struct Imp;
+    std::unique_ptr<Imp> imp_;
 };
 
 // Takes one count of a CoLock for its scope: get() at construction, release() at destruction.

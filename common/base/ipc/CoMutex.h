@@ -8,7 +8,7 @@
 // not hold, and destroying a mutex that is still held, are such failures.
 #pragma once
 
-#include <pthread.h>
+#include <memory>
 
 #include "osal/CoThreadAnnotations.h"
 
@@ -29,7 +29,9 @@ public:
     virtual void unlock() RELEASE();
 
 private:
-    pthread_mutex_t mutex_;
+    // The system's mutex; its type is the platform file's business.
+    struct Imp;
+    std::unique_ptr<Imp> imp_;
 };
 
 // Holds a mutex for its scope: locks at construction, unlocks at destruction. lock() and

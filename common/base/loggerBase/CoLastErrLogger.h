@@ -9,6 +9,7 @@
 // module, line and last error, which are mutable.
 #pragma once
 
+#include "vantrel/VantrelExport.h"
 #include <string>
 
 namespace Vantrel {
@@ -23,7 +24,7 @@ public:
     // Sets the source file and line of the next post; returns this object.
     const CoLastErrLogger& setModule(const char* file, int line) const;
     // Formats at most 2047 characters, stores them as the last error and posts them.
-    void postError(const char* format, ...) const __attribute__((format(printf, 2, 3)));
+    void postError(const char* format, ...) const VANTREL_PRINTF(2, 3);
     std::string getLastError() const;
     void clearLastError() const;
     void setSilentMode(bool silent);

@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cctype>
 #include <cstring>
-#include <sys/time.h>
 
 #include "osal/CoAssert.h"
 #include "osal/CoEnvSettings.h"
@@ -98,8 +97,7 @@ std::string CoMsg::reduceFileName(const char* path) {
 const char* CoMsg::format(char* buffer, int size) const {
     if (buffer == nullptr || size <= 0) return buffer;
     const time_t seconds = static_cast<time_t>(time_);
-    struct tm local {};
-    localtime_r(&seconds, &local);
+    const std::tm local = CoTime::localTime(seconds);
     char date[64];
     char clock[64];
     std::strftime(date, sizeof date, "%x", &local);

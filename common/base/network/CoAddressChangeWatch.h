@@ -2,14 +2,16 @@
 // host's interfaces that another thread can cut short.
 //
 // On Linux it is a routing netlink socket subscribed to address, link and default-route
-// changes, polled beside an eventfd that wake() signals. Several changes that arrive together
-// are reported by one wait().
+// changes, polled beside an eventfd that wake() signals. On Windows it is the IP helper's
+// address-change notification (NotifyAddrChange), waited for beside an event that wake() sets.
+// Several changes that arrive together are reported by one wait().
 //
-// Owns its two file descriptors and closes them in its destructor; not copyable. One thread
-// waits; wake() may be called from any thread, any number of times.
+// Owns its system handles and closes them in its destructor; not copyable. One thread waits;
+// wake() may be called from any thread, any number of times.
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 namespace Vantrel {
@@ -37,8 +39,8 @@ public:
     // Ends the current and every later wait(). Safe after a failed open (it does nothing).
     void wake();
 
-    // Whether a datagram of routing messages from the kernel tells of a change worth a
-    // refresh. Every header and payload is checked against `length` before it is read; a
+    // Whether a datagram of routing messages from the Linux kernel tells of a change worth a
+    // refresh (false on other systems, which send no such datagrams). Every header and payload is checked against `length` before it is read; a
     // message that claims more bytes than remain ends the walk.
     static bool containsInterfaceChange(const char* datagram, std::size_t length);
 
@@ -47,8 +49,8 @@ private:
     // only others, or none. A lost message (receive buffer overrun) counts as a change.
     bool drainChanges(std::string& error, bool& failed);
 
-    int netlink_;
-    int wakeEvent_;
+    struct Handles;   // the system's handles, the platform file's business
+    std::unique_ptr<Handles> handles_;
 };
 
 }  // namespace Vantrel

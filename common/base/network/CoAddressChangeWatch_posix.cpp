@@ -67,32 +67,37 @@ bool CoAddressChangeWatch::containsInterfaceChange(const char* datagram, std::si
     return false;
 }
 
-CoAddressChangeWatch::CoAddressChangeWatch() : netlink_(-1), wakeEvent_(-1) {}
+struct CoAddressChangeWatch::Handles {
+    int netlink = -1;
+    int wakeEvent = -1;
+};
+
+CoAddressChangeWatch::CoAddressChangeWatch() : handles_(new Handles) {}
 
 CoAddressChangeWatch::~CoAddressChangeWatch() {
-    closeIfOpen(netlink_);
-    closeIfOpen(wakeEvent_);
+    closeIfOpen(handles_->netlink);
+    closeIfOpen(handles_->wakeEvent);
 }
 
 bool CoAddressChangeWatch::open(std::string& error) {
     sockaddr_nl local{};
     local.nl_family = AF_NETLINK;
     local.nl_groups = SUBSCRIBED_GROUPS;
-    wakeEvent_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wakeEvent_ >= 0)
-        netlink_ = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE);
-    if (netlink_ >= 0 &&
-        bind(netlink_, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0)
+    handles_->wakeEvent = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (handles_->wakeEvent >= 0)
+        handles_->netlink = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE);
+    if (handles_->netlink >= 0 &&
+        bind(handles_->netlink, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0)
         return true;
     error = coCurrentOsErrorText();
-    closeIfOpen(netlink_);
-    closeIfOpen(wakeEvent_);
+    closeIfOpen(handles_->netlink);
+    closeIfOpen(handles_->wakeEvent);
     return false;
 }
 
 CoAddressChangeWatch::Result CoAddressChangeWatch::wait(std::string& error) {
     for (;;) {
-        pollfd fds[2] = {{wakeEvent_, POLLIN, 0}, {netlink_, POLLIN, 0}};
+        pollfd fds[2] = {{handles_->wakeEvent, POLLIN, 0}, {handles_->netlink, POLLIN, 0}};
         if (poll(fds, 2, -1) < 0) {
             if (errno == EINTR) continue;
             error = coCurrentOsErrorText();
@@ -113,7 +118,7 @@ bool CoAddressChangeWatch::drainChanges(std::string& error, bool& failed) {
     for (;;) {
         sockaddr_nl sender{};
         socklen_t senderLength = sizeof sender;
-        const ssize_t length = recvfrom(netlink_, buffer, sizeof buffer, MSG_DONTWAIT,
+        const ssize_t length = recvfrom(handles_->netlink, buffer, sizeof buffer, MSG_DONTWAIT,
                                         reinterpret_cast<sockaddr*>(&sender), &senderLength);
         if (length < 0 && errno == EINTR) continue;
         if (length < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return changed;
@@ -134,10 +139,10 @@ bool CoAddressChangeWatch::drainChanges(std::string& error, bool& failed) {
 }
 
 void CoAddressChangeWatch::wake() {
-    if (wakeEvent_ < 0) return;
+    if (handles_->wakeEvent < 0) return;
     const uint64_t one = 1;
     // A full counter already wakes the waiter, so a failed write loses nothing.
-    [[maybe_unused]] const ssize_t written = write(wakeEvent_, &one, sizeof one);
+    [[maybe_unused]] const ssize_t written = write(handles_->wakeEvent, &one, sizeof one);
 }
 
 }  // namespace Vantrel

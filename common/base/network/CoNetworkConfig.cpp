@@ -33,7 +33,7 @@ CoNetworkConfig& CoNetworkConfig::getInstance() {
     return instance;
 }
 
-CoNetworkConfig::CoNetworkConfig(const char* defaultFileName)
+CoNetworkConfig::CoNetworkConfig(const std::string& defaultFileName)
     : defaultFileName_(defaultFileName) {}
 
 CoNetworkConfig::~CoNetworkConfig() = default;

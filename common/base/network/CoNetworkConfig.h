@@ -48,6 +48,11 @@ inline constexpr char SELF_DISCOVERY_PORT_TOKEN[] = "Port";
 inline constexpr char SELF_DISCOVERY_SCOPE_TOKEN[] = "Scope";
 inline constexpr char SELF_DISCOVERY_TTL_TOKEN[] = "TTL";
 
+// The host's network configuration file, read when VANTREL_NETWORK_CFG names none: CFG_FILE_NAME
+// on Linux; on Windows the same file under the machine-wide application data folder
+// (%ProgramData%\maltrove\cfg\network.cfg, C:\ProgramData when the variable is unset).
+std::string coDefaultNetworkConfigFile();
+
 class CoNetworkConfig : public CoLastErrLogger {
 public:
     // The single instance, made on the first call and kept until the process ends.
@@ -81,7 +86,7 @@ public:
 
 protected:
     // `defaultFileName` is the file read when VANTREL_NETWORK_CFG does not name one.
-    explicit CoNetworkConfig(const char* defaultFileName = CFG_FILE_NAME);
+    explicit CoNetworkConfig(const std::string& defaultFileName = coDefaultNetworkConfigFile());
 
     // Reads the configuration when it has not been read yet. Returns true.
     bool parse() REQUIRES(lock_);

@@ -16,6 +16,10 @@ public:
 
     // The process id. Asked of the system on every call, so a forked child gets its own.
     static int getId();
+
+private:
+    // The platform's part of getName(): asks the system, every time it is called.
+    static bool readName(std::string& name);
 };
 
 }  // namespace Vantrel

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 
 namespace Vantrel {
 
@@ -14,6 +15,8 @@ public:
 
     // Milliseconds of a monotonic clock, for measuring waits. Thread-safe.
     static uint64_t monotonicMs();
+    // The local calendar time of `seconds` since 1970-01-01 UTC. Thread-safe.
+    static std::tm localTime(std::time_t seconds);
 };
 
 }  // namespace Vantrel

@@ -11,6 +11,12 @@ uint64_t CoTime::getTime() {
     return (static_cast<uint64_t>(now.tv_sec) * 1000u + milliseconds) * 1000u;
 }
 
+std::tm CoTime::localTime(std::time_t seconds) {
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    return local;
+}
+
 uint64_t CoTime::monotonicMs() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);

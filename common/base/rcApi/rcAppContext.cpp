@@ -4,6 +4,7 @@
 #include <climits>
 
 #include "osal/CoAssert.h"
+#include "tcp/CoSocketApi.h"
 #include "tcp/CoIoHandler.h"
 
 namespace Vantrel {

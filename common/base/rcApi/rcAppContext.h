@@ -14,11 +14,11 @@
 // threads needs the owner's own synchronisation.
 #pragma once
 
-#include <sys/time.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include "tcp/CoSocketTypes.h"
 
 namespace Vantrel {
 

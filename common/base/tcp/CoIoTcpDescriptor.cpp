@@ -1,6 +1,8 @@
 #include "tcp/CoIoTcpDescriptor.h"
 
+#include <algorithm>
 #include <atomic>
+#include <climits>
 #include <cstdint>
 #include <mutex>
 #include <vector>
@@ -11,6 +13,7 @@
 #include "osal/CoEnvSettings.h"
 #include "osal/CoTime.h"
 #include "tcp/CoNameResolver.h"
+#include "tcp/CoOsError.h"
 
 namespace Vantrel {
 namespace {
@@ -143,7 +146,12 @@ bool CoIoTcpDescriptor::connectTo(const CoSocketAddress& address, const char* ho
     return false;
 }
 
-void CoIoTcpDescriptor::init() { socketLayerStarted = true; }
+void CoIoTcpDescriptor::init() {
+    // The system's socket library is started once per process and stays started: sockets made
+    // before an uninit() must keep working.
+    static const bool started = coStartSocketLibrary();
+    socketLayerStarted = started;
+}
 
 void CoIoTcpDescriptor::uninit() { socketLayerStarted = false; }
 
@@ -226,6 +234,24 @@ bool CoIoTcpDescriptor::getLocalIP(std::string& out) {
     return lookupInto(out, [] { return getLocalIP(); }, [](const char* why) {
         CO_MSG_DEBUG("Could not get host IP: %s", why);
     });
+}
+
+CoIoTcpDescriptor::ConnectOutcome CoIoTcpDescriptor::finishConnect(
+    int timeoutSeconds, const std::atomic<bool>* abandon) {
+    const uint64_t deadline = CoTime::monotonicMs() + static_cast<uint64_t>(timeoutSeconds) * 1000;
+    for (;;) {
+        if (isAbandoned(abandon)) {
+            setLastError(IO_ERR_CONNECTION_ABORTED);
+            return CONNECT_FAILED;
+        }
+        const uint64_t now = CoTime::monotonicMs();
+        const uint64_t left = deadline > now ? deadline - now : 0;
+        const uint64_t slice = abandon != nullptr ? std::min<uint64_t>(left, CONNECT_POLL_MS) : left;
+        const ConnectOutcome outcome =
+            pollConnect(static_cast<int>(std::min<uint64_t>(slice, INT_MAX)));
+        if (outcome != CONNECT_PENDING) return outcome;
+        if (CoTime::monotonicMs() >= deadline) return CONNECT_TIMED_OUT;
+    }
 }
 
 }  // namespace Vantrel

@@ -70,8 +70,8 @@ public:
     void getSocketIP(std::string& out) const override;
     void getPeerIP(std::string& out) const override;
 
-    // Starts the socket layer once per process (nothing to start on this system; the state is
-    // kept so callers' start-up and shutdown logic is the same everywhere). Thread-safe.
+    // Starts the socket layer once per process (Winsock on Windows; nothing to start on Linux,
+    // where the state is kept so callers' start-up and shutdown logic is the same). Thread-safe.
     static void init();
     // Marks the socket layer stopped when it was started.
     static void uninit();
@@ -140,6 +140,10 @@ private:
     // Waits for a pending connect: DONE, TIMED_OUT, REFUSED or FAILED (last error set; the
     // aborted text when abandoned).
     ConnectOutcome finishConnect(int timeoutSeconds, const std::atomic<bool>* abandon);
+    // The platform's part of finishConnect: waits up to `sliceMs` for the pending connect and
+    // answers DONE, REFUSED, FAILED (last error set) or PENDING when the time ran out or the
+    // wait was interrupted.
+    ConnectOutcome pollConnect(int sliceMs);
     static bool isAbandoned(const std::atomic<bool>* abandon) { return abandon && *abandon; }
 };
 

@@ -50,37 +50,24 @@ CoIoTcpDescriptor::ConnectOutcome CoIoTcpDescriptor::startConnect(const CoSocket
     return CONNECT_FAILED;
 }
 
-CoIoTcpDescriptor::ConnectOutcome CoIoTcpDescriptor::finishConnect(
-    int timeoutSeconds, const std::atomic<bool>* abandon) {
-    const uint64_t deadline = CoTime::monotonicMs() + static_cast<uint64_t>(timeoutSeconds) * 1000;
-    for (;;) {
-        if (isAbandoned(abandon)) {
-            setLastError(IO_ERR_CONNECTION_ABORTED);
-            return CONNECT_FAILED;
-        }
-        const uint64_t now = CoTime::monotonicMs();
-        const uint64_t left = deadline > now ? deadline - now : 0;
-        const uint64_t slice = abandon != nullptr ? std::min<uint64_t>(left, CONNECT_POLL_MS) : left;
-        pollfd watched{};
-        watched.fd = id();
-        watched.events = POLLOUT;
-        const int result = poll(&watched, 1, static_cast<int>(std::min<uint64_t>(slice, INT_MAX)));
-        if (result < 0 && errno == EINTR) continue;
-        if (result < 0) {
-            setLastError(IO_ERR_UNKNOWN);
-            return CONNECT_FAILED;
-        }
-        if (result == 0) {
-            if (left == slice && left <= INT_MAX) return CONNECT_TIMED_OUT;
-            continue;
-        }
-        int pending = 0;
-        socklen_t length = sizeof pending;
-        const bool failed = (watched.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 ||
-                            getsockopt(id(), SOL_SOCKET, SO_ERROR, &pending, &length) != 0 ||
-                            pending != 0;
-        return failed ? CONNECT_REFUSED : CONNECT_DONE;
+// A refused connection shows as an error on the socket (POLLERR), not as room to write.
+CoIoTcpDescriptor::ConnectOutcome CoIoTcpDescriptor::pollConnect(int sliceMs) {
+    pollfd watched{};
+    watched.fd = id();
+    watched.events = POLLOUT;
+    const int result = poll(&watched, 1, sliceMs);
+    if (result < 0 && errno == EINTR) return CONNECT_PENDING;
+    if (result < 0) {
+        setLastError(IO_ERR_UNKNOWN);
+        return CONNECT_FAILED;
     }
+    if (result == 0) return CONNECT_PENDING;
+    int pending = 0;
+    socklen_t length = sizeof pending;
+    const bool failed = (watched.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 ||
+                        getsockopt(id(), SOL_SOCKET, SO_ERROR, &pending, &length) != 0 ||
+                        pending != 0;
+    return failed ? CONNECT_REFUSED : CONNECT_DONE;
 }
 
 int CoIoTcpDescriptor::nonBlockingRead(void* buf, unsigned int size) {

@@ -162,4 +162,13 @@ bool CoIoTcpServerDescriptor::initPort(int port, int sendBufSize, int rcvBufSize
     return true;
 }
 
+bool CoIoTcpServerDescriptor::addressToBind(bool ipv6, int port,
+                                            CoSocketAddress& address) const {
+    if (!bindAddress_.empty())
+        return CoSocketAddress::fromNumeric(bindAddress_.c_str(), port, address) &&
+               address.isIPv6() == ipv6;
+    CoSocketAddress::fromNumeric(ipv6 ? "::" : "0.0.0.0", port, address);
+    return true;
+}
+
 }  // namespace Vantrel

@@ -59,8 +59,12 @@ private:
     // Fails without a socket: last error from the system error `code`, port -1.
     bool fail(int code);
 
-    // Operating-system steps (CoIoTcpServerDescriptor_posix.cpp). Each returns 0 or the
-    // system error (an errno value).
+    // The bind address (or the family's wildcard) at `port`; false when the bind address is
+    // not a numeric address of that family.
+    bool addressToBind(bool ipv6, int port, CoSocketAddress& address) const;
+
+    // Operating-system steps (CoIoTcpServerDescriptor_posix.cpp, _win32.cpp). Each returns 0
+    // or the system error (an errno value).
     int createSocket(bool ipv6);
     // Binds the bind address (or the family's wildcard) at `port`; EINVAL when the bind address
     // is not a numeric address of that family.

@@ -19,13 +19,7 @@ int CoIoTcpServerDescriptor::createSocket(bool ipv6) {
 
 int CoIoTcpServerDescriptor::bindTo(bool ipv6, int port) {
     CoSocketAddress address;
-    if (bindAddress_.empty()) {
-        const char* wildcard = ipv6 ? "::" : "0.0.0.0";
-        CoSocketAddress::fromNumeric(wildcard, port, address);
-    } else if (!CoSocketAddress::fromNumeric(bindAddress_.c_str(), port, address) ||
-               address.isIPv6() != ipv6) {
-        return EINVAL;
-    }
+    if (!addressToBind(ipv6, port, address)) return EINVAL;
     const int result = bind(id(), address.get(), static_cast<socklen_t>(address.length()));
     return result == 0 ? 0 : errno;
 }

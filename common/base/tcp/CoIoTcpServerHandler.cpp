@@ -1,5 +1,7 @@
 #include "tcp/CoIoTcpServerHandler.h"
 
+#include <cerrno>
+
 #include "vantrel/CoMsg.h"
 #include "osal/CoAssert.h"
 #include "osal/CoTime.h"
@@ -61,5 +63,15 @@ bool CoIoTcpServerHandler::forkOnConnection() { return false; }
 void CoIoTcpServerHandler::preForkOnConnection() {}
 
 void CoIoTcpServerHandler::postForkOnConnection(bool) {}
+
+// Error numbers are errno values on every platform (coTakeSocketError).
+bool CoIoTcpServerHandler::isDescriptorShortage(int code) {
+    return code == EMFILE || code == ENFILE || code == ENOBUFS || code == ENOMEM;
+}
+
+bool CoIoTcpServerHandler::isListenerBroken(int code) {
+    return code == EBADF || code == EINVAL || code == ENOTSOCK || code == EOPNOTSUPP ||
+           code == EFAULT;
+}
 
 }  // namespace Vantrel

@@ -9,15 +9,6 @@
 
 namespace Vantrel {
 
-bool CoIoTcpServerHandler::isDescriptorShortage(int code) {
-    return code == EMFILE || code == ENFILE || code == ENOBUFS || code == ENOMEM;
-}
-
-bool CoIoTcpServerHandler::isListenerBroken(int code) {
-    return code == EBADF || code == EINVAL || code == ENOTSOCK || code == EOPNOTSUPP ||
-           code == EFAULT;
-}
-
 int CoIoTcpServerHandler::acceptConnection(std::string& error, int& code) {
     sockaddr_storage peer{};
     socklen_t length = sizeof peer;

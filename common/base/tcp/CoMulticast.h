@@ -26,10 +26,11 @@
 // Threads: no locks; one thread at a time. The object owns its socket and is not copied.
 #pragma once
 
-#include <sys/socket.h>
-
 #include <cstddef>
+#include <memory>
 #include <string>
+
+#include "tcp/CoSocketTypes.h"
 
 namespace Vantrel {
 
@@ -49,7 +50,7 @@ public:
     const char* getInterface() const { return interface_.c_str(); }
     unsigned int getPort() const { return port_; }
     // AF_INET or AF_INET6: the group's family.
-    int getFamily() const { return group_.ss_family; }
+    int getFamily() const;
 
     void bind(bool anyPort);
     // Join or leave the group on the interface (any interface when it is empty). IPv6 finds
@@ -86,19 +87,17 @@ public:
 private:
     // Resolves `text` by the rule above into `out`; false with errno set when it cannot.
     static bool resolve(const std::string& text, sockaddr_storage& out);
-    static socklen_t lengthOf(int family);
+    static int lengthOf(int family);
     [[noreturn]] void fail(int line, const std::string& message, int error) const;
-    void setOption(int level, int name, const void* value, socklen_t size,
-                   const std::string& failure);
-    void getOption(int level, int name, void* value, socklen_t size,
-                   const std::string& failure) const;
+    void setOption(int level, int name, const void* value, int size, const std::string& failure);
+    void getOption(int level, int name, void* value, int size, const std::string& failure) const;
     void setMembership(bool join, const std::string& interfaceAddress);
     bool tryBind(unsigned int port);
     void setOutgoingInterface();
-    bool isIPv6() const { return group_.ss_family == AF_INET6; }
+    bool isIPv6() const;
 
     std::string scope_;
-    sockaddr_storage group_;
+    std::unique_ptr<sockaddr_storage> group_;   // never null
     std::string interface_;
     int socket_;
     unsigned int port_;

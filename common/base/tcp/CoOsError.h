@@ -23,4 +23,13 @@ std::string coOsErrorText(int code, CoErrorSource source = CoErrorSource::SYSTEM
 // The text of the calling thread's current errno value.
 std::string coCurrentOsErrorText();
 
+// After a failed socket call: the calling thread's socket error as an errno value, also stored
+// in errno, so that the transport handles errors alike on every platform. On Linux that is
+// errno as it is; on Windows, Winsock's last error translated to its errno counterpart.
+int coTakeSocketError();
+
+// Starts the system's socket library for the process (Winsock 2.2 on Windows; nothing on Linux).
+// False, with an error posted, when it cannot be started. Call through CoIoTcpDescriptor::init.
+bool coStartSocketLibrary();
+
 }  // namespace Vantrel

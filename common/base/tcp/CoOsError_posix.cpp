@@ -38,4 +38,8 @@ std::string coOsErrorText(int code, CoErrorSource source) {
 
 std::string coCurrentOsErrorText() { return coOsErrorText(errno); }
 
+int coTakeSocketError() { return errno; }
+
+bool coStartSocketLibrary() { return true; }
+
 }  // namespace Vantrel

@@ -1,4 +1,5 @@
-// The Linux thread manager: CoThreadPosix threads named by their gettid() identifiers.
+// The thread manager of the platform: CoThreadPosix threads named by their operating-system
+// identifiers (gettid() on Linux, GetCurrentThreadId() on Windows).
 #pragma once
 
 #include "threads/CoThreadMgrVector.h"

@@ -12,6 +12,8 @@ namespace threadOs {
 
 // The calling thread's identifier.
 unsigned currentThreadId();
+// The identifier of the process's main thread (on Linux the process id).
+unsigned mainThreadId();
 
 // A thread's priority in the thread classes' sense: the higher, the more processor time.
 int readPriority(unsigned tid, int* priority);

@@ -61,6 +61,8 @@ std::vector<pid_t> threadsOfProcess() {
 
 unsigned currentThreadId() { return static_cast<unsigned>(syscall(SYS_gettid)); }
 
+unsigned mainThreadId() { return static_cast<unsigned>(getpid()); }
+
 // The nice value of a thread is its priority with the sign turned.
 int readPriority(unsigned tid, int* priority) {
     errno = 0;

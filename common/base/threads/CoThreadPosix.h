@@ -1,4 +1,5 @@
-// The Linux thread: a pthread with the platform's default stack size.
+// The thread of the platform: a pthread with the platform's default stack size on Linux, a
+// thread of the C run-time (_beginthreadex) on Windows.
 //
 // Life: created (state 0), started (1), finished its task (2), joined or killed (3); start()
 // may begin the cycle again. The main thread's object stands for the thread that created the
@@ -11,9 +12,8 @@
 // for the thread's end (a thread that destroys its own object lets it go instead).
 #pragma once
 
-#include <pthread.h>
-
 #include <atomic>
+#include <memory>
 
 #include "ipc/CoLock.h"
 #include "threads/CoThread.h"
@@ -37,7 +37,9 @@ public:
     // For a NEW_THREAD only: waits without limit for the end of a started thread; returns at
     // once for one that was never started or is joined already.
     void join() override;
-    // Ends a started NEW_THREAD by force and waits for it. On Linux this is a cancellation:
+    // Ends a started NEW_THREAD and waits for it. On Windows this is cooperative: the task is
+    // asked to stop (CoTask::stop), and kill() waits for the task's end. On Linux it is a
+    // cancellation:
     // the thread ends at its next cancellation point (a sleep, a blocking read, a semaphore or
     // condition wait, ...), unwinding its stack, and kill() waits for that. A task that never
     // reaches one cannot be killed and kill() then waits for the task's end.
@@ -81,7 +83,8 @@ private:
     State state_;                  // under stateLock_
     mutable CoLock stateLock_;     // count 1
     std::atomic<unsigned> tid_;    // 0 until the thread has started
-    pthread_t handle_;             // valid from start() until joined
+    struct Handle;                 // the system's handle of the thread
+    std::unique_ptr<Handle> handle_;   // valid from start() until joined
     CoLock started_;               // released once the new thread has published its identifier
     CoLock go_;                    // released once start() has applied the scheduling
 };

@@ -1,10 +1,5 @@
 #include "vantrel/client/discovery/VantrelMulticastClient.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
@@ -18,7 +13,7 @@
 #include "osal/CoTime.h"
 #include "rcApi/rcAPI.h"
 #include "rcApi/rcAttrStream.h"
-#include "tcp/CoOsError.h"
+#include "tcp/CoSocketApi.h"
 #include "threads/CoThread.h"
 #include "threads/CoThreadMgr.h"
 #include "vantrel/VantrelServerInfo.h"
@@ -112,9 +107,6 @@ VantrelMulticastClient::VantrelMulticastClient(unsigned port, const char* scope,
       stop_(false),
       nextDiscard_(0),
       observer_(*this) {
-    if (::pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0)
-        CoException(__LINE__, __FILE__).fire("Unable to create a pipe", "%s",
-                                             Vantrel::coCurrentOsErrorText().c_str());
     dispatcher_.reset(new Vantrel::CoNetworkDispatcher(1));
     dispatcher_->addObserver(&observer_);
     dispatcher_->refresh(false);
@@ -136,8 +128,6 @@ VantrelMulticastClient::~VantrelMulticastClient() {
                      error.what());
     }
     dispatcher_.reset();
-    ::close(wakePipe_[0]);
-    ::close(wakePipe_[1]);
 }
 
 void VantrelMulticastClient::openPublicSocket() {
@@ -187,12 +177,7 @@ void VantrelMulticastClient::listen() {
     }
 }
 
-void VantrelMulticastClient::wake() {
-    const char byte = 0;
-    if (::write(wakePipe_[1], &byte, 1) < 0) {
-        // A full pipe already wakes the loop.
-    }
-}
+void VantrelMulticastClient::wake() { wakeup_.wake(); }
 
 // -------------------------------------------------------------------------------- interfaces
 
@@ -426,35 +411,26 @@ std::vector<int> VantrelMulticastClient::collectSockets() {
     return sockets;
 }
 
-// poll rather than select: descriptors of a large application may lie beyond FD_SETSIZE.
 bool VantrelMulticastClient::waitPass(uint64_t timeoutMicros) {
-    std::vector<pollfd> waits;
-    for (int fd : collectSockets()) waits.push_back({fd, POLLIN, 0});
-    waits.push_back({publicSocket_.getSocket(), POLLIN, 0});
-    waits.push_back({wakePipe_[0], POLLIN, 0});
+    std::vector<int> waits = collectSockets();
+    waits.push_back(publicSocket_.getSocket());
+    waits.push_back(wakeup_.waitId());
     if (debugLevel() >= 2)
         CO_MSG_USER("Vantrel Multicast: waiting %llu us on %zu sockets",
                     static_cast<unsigned long long>(timeoutMicros), waits.size() - 1);
     const int timeoutMs = static_cast<int>((timeoutMicros + 999) / 1000);
-    const int ready = ::poll(waits.data(), waits.size(), timeoutMs);
+    std::vector<int> readable;
+    std::string why;
+    const int ready = Vantrel::coWaitReadable(waits, timeoutMs, readable, why);
     if (ready < 0) {
-        if (errno == EINTR) return false;
-        const std::string why = Vantrel::coCurrentOsErrorText();
         CO_MSG_ERROR("Error while waiting on sockets: %s", why.c_str());
         CoException(__LINE__, __FILE__).fire(why.c_str(), "%s", why.c_str());
     }
     if (ready == 0) return false;
-    if (waits.back().revents != 0) {
-        char drained[64];
-        while (::read(wakePipe_[0], drained, sizeof drained) > 0) {
-        }
-    }
-    std::vector<int> readable;
-    for (const pollfd& wait : waits)
-        if (wait.revents != 0) readable.push_back(wait.fd);
     auto isReadable = [&](int fd) {
         return std::find(readable.begin(), readable.end(), fd) != readable.end();
     };
+    if (isReadable(wakeup_.waitId())) wakeup_.drain();
     bool changed = isReadable(publicSocket_.getSocket()) && receiveFrom(publicSocket_);
     CoMutexGuard guard(privateLock_);
     for (PrivateSocket& entry : privateSockets_) {

@@ -36,6 +36,7 @@
 #include "network/CoNetworkInterface.h"
 #include "osal/CoThreadAnnotations.h"
 #include "tcp/CoMulticast.h"
+#include "tcp/CoSocketWait.h"
 #include "vantrel/client/discovery/VantrelKnownServers.h"
 
 namespace Vantrel {
@@ -160,7 +161,7 @@ private:
     uint64_t nextDiscard_;
     std::list<PrivateSocket> privateSockets_ GUARDED_BY(privateLock_);
     Vantrel::CoMutex privateLock_;
-    int wakePipe_[2];
+    Vantrel::CoWakeup wakeup_;
     Observer observer_;
     std::unique_ptr<Vantrel::CoNetworkDispatcher> dispatcher_;
 };

@@ -10,6 +10,7 @@
 #include "osal/CoAssert.h"
 #include "osal/CoEnvSettings.h"
 #include "rcApi/rcMethod.h"
+#include "tcp/CoSocketApi.h"
 #include "threads/CoThread.h"
 #include "threads/CoThreadMgr.h"
 #include "vantrel/client/connection/VantrelBaseClientAPI.h"

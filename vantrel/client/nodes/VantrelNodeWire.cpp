@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "vantrel/CoException.h"
+#include "vantrel/VantrelExport.h"
 #include "rcApi/rcAttrStream.h"
 #include "rcApi/rcParam.h"
 #include "vantrel/client/nodes/VantrelCountedList.h"
@@ -15,7 +16,7 @@ namespace VantrelNodeWire {
 
 namespace {
 
-std::string printed(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string printed(const char* format, ...) VANTREL_PRINTF(1, 2);
 
 std::string printed(const char* format, ...) {
     va_list args;

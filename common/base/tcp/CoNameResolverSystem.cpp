@@ -1,15 +1,11 @@
+// The system's name resolver behind CoNameResolver and CoSocketAddress: the same calls on every
+// platform.
 #include "tcp/CoNameResolver.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 
 #include "tcp/CoOsError.h"
+#include "tcp/CoSocketApi.h"
 
 namespace Vantrel {
 namespace {
@@ -53,7 +49,7 @@ public:
     bool localHostName(std::string& out, std::string& error) const override {
         char name[128] = {};
         if (gethostname(name, sizeof name - 1) != 0) {
-            error = coCurrentOsErrorText();
+            error = coOsErrorText(coTakeSocketError());
             return false;
         }
         out = name;
@@ -88,7 +84,7 @@ bool CoSocketAddress::fromNumeric(const char* host, int port, CoSocketAddress& o
 }
 
 int CoSocketAddress::family() const {
-    return length_ >= static_cast<int>(sizeof(sa_family_t)) ? get()->sa_family : 0;
+    return length_ >= static_cast<int>(sizeof get()->sa_family) ? get()->sa_family : 0;
 }
 
 bool CoSocketAddress::isIPv6() const { return family() == AF_INET6; }

@@ -1,0 +1,7 @@
+#include "network/CoNetworkConfig.h"
+
+namespace Vantrel {
+
+std::string coDefaultNetworkConfigFile() { return CFG_FILE_NAME; }
+
+}  // namespace Vantrel
