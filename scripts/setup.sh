@@ -12,6 +12,7 @@ packages=(
   nginx-light libcurl4-openssl-dev
   libcli11-dev nlohmann-json3-dev libopenimageio-dev
   python3-dev pybind11-dev python3-numpy python3-pytest
+  libcpp-httplib-dev chromium chromium-driver python3-selenium
 )
 
 missing=()
