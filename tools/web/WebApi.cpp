@@ -227,6 +227,7 @@ std::vector<unsigned char> WebApi::readFrame(const std::string& server, const st
         if (index < 0 || static_cast<size_t>(index) >= reader.frameCount())
             throw ApiError(404, "node '" + id + "' has no frame " + std::to_string(index));
         format = reader.format();
+        watch(server, node);  // a frame written later must drop the cached thumbnails
         std::vector<unsigned char> frame;
         reader.read(vantrel_tool::FrameSelection::parse(std::to_string(index), reader.frameCount()),
                     [&](size_t, const std::vector<unsigned char>& bytes) { frame = bytes; });
