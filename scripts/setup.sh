@@ -13,6 +13,7 @@ packages=(
   libcli11-dev nlohmann-json3-dev libopenimageio-dev
   python3-dev pybind11-dev python3-numpy python3-pytest
   g++-mingw-w64-x86-64-posix wine wine64 googletest
+  libcpp-httplib-dev chromium chromium-driver python3-selenium
 )
 
 missing=()

@@ -257,19 +257,39 @@ OIIO::ImageSpec readImageSpec(const std::string& path) {
     return input->spec();
 }
 
-void writeFrameImage(const std::string& path, const VantrelClipFormat& format, const void* frame,
-                     size_t size) {
-    const FrameLayout layout = frameLayoutOf(format);
+namespace {
+
+// The samples of `frame` in the host's byte order: `frame` itself, or a swapped copy kept in
+// `swapped`. Throws ImageError when the frame is shorter than the layout needs.
+const unsigned char* hostOrderSamples(const FrameLayout& layout, const void* frame, size_t size,
+                                      std::vector<unsigned char>& swapped) {
     if (size < layout.frameBytes())
         throw ImageError("frame of " + std::to_string(size) + " bytes is shorter than the " +
                          std::to_string(layout.frameBytes()) + " its clip format needs");
     const unsigned char* pixels = static_cast<const unsigned char*>(frame);
+    if (layout.bigEndian == hostIsBigEndian() || layout.sampleBytes() == 1) return pixels;
+    swapped.assign(pixels, pixels + layout.frameBytes());
+    swapSampleBytes(swapped.data(), swapped.size(), layout.sampleBytes());
+    return swapped.data();
+}
+
+}  // namespace
+
+OIIO::ImageBuf frameImage(const VantrelClipFormat& format, const void* frame, size_t size) {
+    const FrameLayout layout = frameLayoutOf(format);
     std::vector<unsigned char> swapped;
-    if (layout.bigEndian != hostIsBigEndian() && layout.sampleBytes() > 1) {
-        swapped.assign(pixels, pixels + layout.frameBytes());
-        swapSampleBytes(swapped.data(), swapped.size(), layout.sampleBytes());
-        pixels = swapped.data();
-    }
+    const unsigned char* pixels = hostOrderSamples(layout, frame, size, swapped);
+    OIIO::ImageBuf image(imageSpecOf(format));
+    if (!image.set_pixels(image.roi(), layout.sampleType, pixels))
+        throw ImageError("cannot convert a frame: " + oneLine(image.geterror()));
+    return image;
+}
+
+void writeFrameImage(const std::string& path, const VantrelClipFormat& format, const void* frame,
+                     size_t size) {
+    const FrameLayout layout = frameLayoutOf(format);
+    std::vector<unsigned char> swapped;
+    const unsigned char* pixels = hostOrderSamples(layout, frame, size, swapped);
     auto output = OIIO::ImageOutput::create(path);
     if (!output)
         throw ImageError("cannot write image '" + path + "': " + oneLine(OIIO::geterror()));

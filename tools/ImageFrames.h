@@ -24,6 +24,7 @@
 // Threads: no shared state; any thread.
 #pragma once
 
+#include <OpenImageIO/imagebuf.h>
 #include <OpenImageIO/imageio.h>
 
 #include <cstddef>
@@ -85,6 +86,10 @@ OIIO::ImageSpec readImageSpec(const std::string& path);
 // type get the nearest one they can. Throws ImageError.
 void writeFrameImage(const std::string& path, const VantrelClipFormat& format, const void* frame,
                      size_t size);
+
+// The frame `frame` (`size` bytes, at least the layout's frameBytes()) of a clip of `format`
+// as an image in memory, described like imageSpecOf(format). Throws ImageError.
+OIIO::ImageBuf frameImage(const VantrelClipFormat& format, const void* frame, size_t size);
 
 // The pixels of the image file `path` as a frame of a clip of `format` (a format
 // clipFormatOf gave, usually for the first file of a set). Throws ImageError when the file

@@ -1,0 +1,324 @@
+// The web view's HTTP routes against real vantreld processes and a real `vantrel web`: what
+// the routes return, paging of a very wide folder, thumbnails, changes refused unless allowed,
+// and requests from other sites or names refused.
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <ftw.h>
+#include <sys/stat.h>
+
+#include <OpenImageIO/imageio.h>
+
+#include <fstream>
+#include <regex>
+
+#include <nlohmann/json.hpp>
+
+#include "RequestGuard.h"
+#include "ToolTestSupport.h"
+
+namespace {
+
+using nlohmann::json;
+using tool_testing::TempDir;
+using tool_testing::ToolProcess;
+using vantreld::testing::VantreldProcess;
+
+// Writes `count` folders "Item 000000"... under a new folder "Wide" of the volume of a sample
+// tree, in the tree's own files, before the server opens it: making them through the server
+// would take minutes.
+void addWideFolder(const std::string& tree, int count) {
+    const auto field = [](const std::string& key, const std::string& value) {
+        return key + " " + std::to_string(value.size()) + " " + value;
+    };
+    const std::string rest =
+        "Fmt 76 w 1 1h 1 1bpp 2 24nch 1 3sz 1 1asp 1 1rate 2 30fmt 0 scan 1 0metag 0 meta 0 "
+        "FrameRuns 0 NextFrame 1 0Paths 2 0 PathsHost 0 PathsOSType 1 0PathsOSVersion 0 ";
+    const auto folder = [&](int serial, const std::string& parent, const std::string& name) {
+        const std::string dir = tree + "/nodes/" + std::to_string(serial);
+        ::mkdir(dir.c_str(), 0755);
+        std::ofstream(dir + "/node.attr")
+            << field("Id", "folder " + std::to_string(serial)) + field("Parent", parent) +
+                   field("Type", "FOLDER") + field("Displ", name) + rest;
+    };
+    const int first = 100000;
+    folder(first, "volume 2", "Wide");
+    char name[32];
+    for (int i = 0; i < count; ++i) {
+        std::snprintf(name, sizeof name, "Item %06d", i);
+        folder(first + 1 + i, "folder " + std::to_string(first), name);
+    }
+    std::ifstream in(tree + "/vantreld.attr");
+    std::string identity((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string limit = std::to_string(first + count + 1);
+    identity = std::regex_replace(identity, std::regex("SerialLimit [0-9]+ [0-9]+"),
+                                  field("SerialLimit", limit));
+    std::ofstream(tree + "/vantreld.attr") << identity;
+}
+
+// A folder of its own in memory (/dev/shm) when the machine has one, else in /tmp: a tree of
+// 100,000 nodes is written and removed in seconds there, not minutes on a busy disk.
+class ScratchDir {
+public:
+    ScratchDir() {
+        for (const char* base : {"/dev/shm", "/tmp"}) {
+            std::string pattern = std::string(base) + "/vantrel-web-test-XXXXXX";
+            if (::mkdtemp(&pattern[0]) != nullptr) {
+                path_ = pattern;
+                return;
+            }
+        }
+    }
+    ~ScratchDir() {
+        if (path_.empty()) return;
+        ::nftw(
+            path_.c_str(),
+            [](const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); },
+            16, FTW_DEPTH | FTW_PHYS);
+    }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// A sample tree served by vantreld, and `vantrel web` naming it.
+class WebView {
+public:
+    explicit WebView(std::vector<std::string> webArgs, int wideChildren = 0) {
+        const std::string tree = dir_ / "tree";
+        VantreldProcess init({"--init-sample", tree});
+        if (init.waitForExit(30000) != 0) return;
+        if (wideChildren > 0) addWideFolder(tree, wideChildren);
+        server_ = std::make_unique<VantreldProcess>(std::vector<std::string>{
+            "--port", "0", "--no-sync", "--no-discovery", "--log", dir_ / "log", tree});
+        const int port = server_->waitUntilReady(60000);
+        if (port <= 0) return;
+        serverId_ = "127.0.0.1:" + std::to_string(port);
+        webArgs.insert(webArgs.begin(), {"web", "--listen", "127.0.0.1:0", "--no-discovery"});
+        webArgs.push_back(serverId_);
+        web_ = std::make_unique<ToolProcess>(webArgs);
+        if (!web_->waitFor("\n", 30000)) return;
+        std::smatch found;
+        const std::string out = web_->result().out;
+        if (std::regex_search(out, found, std::regex("http://127\\.0\\.0\\.1:([0-9]+)/")))
+            webPort_ = std::stoi(found[1]);
+    }
+
+    bool running() const { return webPort_ > 0; }
+    const std::string& server() const { return serverId_; }
+    httplib::Client client() const { return httplib::Client("127.0.0.1", webPort_); }
+    std::string host() const { return "127.0.0.1:" + std::to_string(webPort_); }
+
+    httplib::Result fetch(const std::string& path, const httplib::Params& params) const {
+        httplib::Client http = client();
+        return http.Get(path.c_str(), params, httplib::Headers{}, httplib::Progress{});
+    }
+    json get(const std::string& path, const httplib::Params& params, int expected = 200) const {
+        const auto result = fetch(path, params);
+        EXPECT_TRUE(result) << path;
+        if (!result) return json();
+        EXPECT_EQ(result->status, expected) << path << ": " << result->body;
+        return json::parse(result->body, nullptr, false);
+    }
+    // The id of the child `name` of node `id`.
+    std::string child(const std::string& id, const std::string& name) const {
+        const json page = get("/api/children", {{"server", serverId_}, {"id", id}});
+        for (const json& row : page["children"])
+            if (row["name"] == name) return row["id"];
+        ADD_FAILURE() << "no child " << name << " in " << id;
+        return "";
+    }
+    // The id of the node at `path` ("Volume 1/Feature Film/...").
+    std::string at(const std::vector<std::string>& path) const {
+        std::string id = get("/api/node", {{"server", serverId_}, {"id", ""}})["id"];
+        for (const std::string& name : path) id = child(id, name);
+        return id;
+    }
+    httplib::Result post(const std::string& path, const json& body) const {
+        httplib::Client http = client();
+        return http.Post(path.c_str(), body.dump(), "application/json");
+    }
+
+private:
+    ScratchDir dir_;
+    std::unique_ptr<VantreldProcess> server_;
+    std::unique_ptr<ToolProcess> web_;
+    std::string serverId_;
+    int webPort_ = -1;
+};
+
+const std::vector<std::string> BARS{"Volume 1", "Feature Film", "Vault", "Main", "Reel 1",
+                                    "Colour Bars"};
+
+// The RGB pixel at (x, y) of the PNG `bytes`.
+std::vector<int> pixelOf(const std::string& bytes, int x, int y, int* width = nullptr) {
+    TempDir dir;
+    std::ofstream(dir / "frame.png", std::ios::binary) << bytes;
+    auto input = OIIO::ImageInput::open(dir / "frame.png");
+    if (!input) return {};
+    const OIIO::ImageSpec spec = input->spec();
+    if (width != nullptr) *width = spec.width;
+    std::vector<unsigned char> pixels(size_t(spec.width) * spec.height * spec.nchannels);
+    input->read_image(0, 0, 0, spec.nchannels, OIIO::TypeDesc::UINT8, pixels.data());
+    const unsigned char* p = &pixels[(size_t(y) * spec.width + x) * spec.nchannels];
+    return {p[0], p[1], p[2]};
+}
+
+TEST(WebView, DescribesNodesAndScalesFramesOfTheSampleTree) {
+    WebView web({});
+    ASSERT_TRUE(web.running());
+    const json servers = web.get("/api/servers", {})["servers"];
+    ASSERT_EQ(servers.size(), 1u);
+    EXPECT_EQ(servers[0]["server"], web.server());
+    EXPECT_TRUE(servers[0]["reachable"].get<bool>());
+
+    const std::string bars = web.at(BARS);
+    const json node = web.get("/api/node", {{"server", web.server()}, {"id", bars}});
+    EXPECT_TRUE(node["clip"].get<bool>());
+    EXPECT_EQ(node["frames"], 8);
+    EXPECT_EQ(node["format"]["width"], 256);
+    EXPECT_EQ(node["format"]["frameRate"], 24);
+    EXPECT_EQ(node["streams"],
+              json::parse(R"([{"name":"comments","text":"colour bars with a moving marker","truncated":false},
+                              {"name":"timecode","text":"01:00:00:00","truncated":false}])"));
+
+    const auto frame = web.fetch("/api/frame", {{"server", web.server()}, {"id", bars},
+                                                {"index", "0"}, {"width", "128"}});
+    ASSERT_TRUE(frame);
+    ASSERT_EQ(frame->status, 200) << frame->body;
+    EXPECT_EQ(frame->get_header_value("Content-Type"), "image/png");
+    int width = 0;
+    // Half size: the first bar (75% white) and the last (blue), away from their edges.
+    EXPECT_EQ(pixelOf(frame->body, 4, 10, &width), (std::vector<int>{191, 191, 191}));
+    EXPECT_EQ(pixelOf(frame->body, 124, 10), (std::vector<int>{0, 0, 191}));
+    EXPECT_EQ(width, 128);
+
+    const auto jpeg = web.fetch("/api/frame", {{"server", web.server()}, {"id", bars},
+                                               {"index", "7"}, {"format", "jpeg"}});
+    ASSERT_TRUE(jpeg);
+    EXPECT_EQ(jpeg->status, 200);
+    EXPECT_EQ(jpeg->body.substr(0, 3), "\xff\xd8\xff");
+
+    // Wrong requests: clear errors, the view keeps serving.
+    web.get("/api/frame", {{"server", web.server()}, {"id", bars}, {"index", "8"}}, 404);
+    web.get("/api/node", {{"server", web.server()}, {"id", "clip 999999"}}, 404);
+    web.get("/api/node", {{"server", "127.0.0.1:1"}, {"id", ""}}, 404);
+    web.get("/api/children", {{"server", web.server()}, {"id", ""}, {"limit", "1001"}}, 400);
+    web.get("/api/children", {{"server", web.server()}, {"id", ""}, {"offset", "x"}}, 400);
+    EXPECT_EQ(web.get("/api/node", {{"server", web.server()}, {"id", bars}})["id"], bars);
+}
+
+TEST(WebView, PagesThroughAHundredThousandChildren) {
+    WebView web({}, 100000);
+    ASSERT_TRUE(web.running());
+    const std::string wide = web.at({"Volume 1", "Wide"});
+    const json first = web.get("/api/children", {{"server", web.server()}, {"id", wide}});
+    EXPECT_EQ(first["total"], 100000);
+    ASSERT_EQ(first["children"].size(), 100u);
+    EXPECT_EQ(first["children"][0]["name"], "Item 000000");
+    const json last = web.get("/api/children", {{"server", web.server()}, {"id", wide},
+                                                {"offset", "99950"}, {"limit", "1000"}});
+    ASSERT_EQ(last["children"].size(), 50u);
+    EXPECT_EQ(last["children"][0]["name"], "Item 099950");
+    EXPECT_EQ(last["children"][49]["name"], "Item 099999");
+    EXPECT_EQ(web.get("/api/children", {{"server", web.server()}, {"id", wide},
+                                        {"offset", "100000"}})["children"].size(), 0u);
+}
+
+TEST(WebView, RefusesChangesUnlessAllowed) {
+    WebView readOnly({});
+    WebView changing({"--allow-changes"});
+    ASSERT_TRUE(readOnly.running() && changing.running());
+    const std::string reel = readOnly.at({"Volume 1", "Feature Film", "Vault", "Main", "Reel 1"});
+    const std::string main = readOnly.at({"Volume 1", "Feature Film", "Vault", "Main"});
+    const std::string opening = readOnly.child(reel, "Opening");
+    const std::vector<std::pair<std::string, json>> changes{
+        {"/api/create", {{"id", main}, {"name", "New"}}},
+        {"/api/rename", {{"id", opening}, {"name", "Renamed"}}},
+        {"/api/metadata", {{"id", opening}, {"stream", "comments"}, {"text", "<b>x</b>"}}},
+        {"/api/destroy", {{"id", opening}}},
+    };
+    for (const auto& change : changes) {
+        json body = change.second;
+        body["server"] = readOnly.server();
+        const auto refused = readOnly.post(change.first, body);
+        ASSERT_TRUE(refused);
+        EXPECT_EQ(refused->status, 403) << change.first;
+    }
+    EXPECT_EQ(readOnly.child(reel, "Opening"), opening);  // still there, unchanged
+
+    for (const auto& change : changes) {
+        json body = change.second;
+        body["server"] = changing.server();
+        const auto done = changing.post(change.first, body);
+        ASSERT_TRUE(done);
+        EXPECT_EQ(done->status, 200) << change.first << ": " << done->body;
+    }
+    const json left = changing.get("/api/children", {{"server", changing.server()}, {"id", reel}});
+    std::set<std::string> names;
+    for (const json& row : left["children"]) names.insert(row["name"]);
+    EXPECT_EQ(names, (std::set<std::string>{"Colour Bars"}));
+    EXPECT_NE(changing.child(main, "New"), "");
+
+    // A form of another site cannot post JSON: a body of any other type is refused.
+    httplib::Client http = changing.client();
+    const auto form = http.Post("/api/destroy", "server=x&id=y", "application/x-www-form-urlencoded");
+    ASSERT_TRUE(form);
+    EXPECT_EQ(form->status, 415);
+}
+
+TEST(WebView, RefusesForeignHostsAndOrigins) {
+    WebView web({"--allow-changes"});
+    ASSERT_TRUE(web.running());
+    const std::string own = web.host();
+    const std::string port = own.substr(own.find(':') + 1);
+    struct Case {
+        std::string host;
+        std::string origin;  // "" for none
+        int status;
+    };
+    const std::vector<Case> cases{
+        {own, "", 200},
+        {own, "http://" + own, 200},
+        {"localhost:" + port, "http://localhost:" + port, 200},
+        {"evil.example:" + port, "", 403},          // a rebound name
+        {"localhost.evil.example:" + port, "", 403},
+        {own, "http://evil.example", 403},          // another site's page
+        {own, "null", 403},
+        {"127.0.0.1:1", "", 403},
+    };
+    for (const Case& c : cases)
+        for (const char* path : {"/", "/api/servers"}) {
+            httplib::Client http = web.client();
+            httplib::Headers headers{{"Host", c.host}};
+            if (!c.origin.empty()) headers.emplace("Origin", c.origin);
+            const auto result = http.Get(path, headers);
+            ASSERT_TRUE(result);
+            EXPECT_EQ(result->status, c.status) << path << " Host " << c.host << " Origin " << c.origin;
+        }
+    // A change from another site's page is refused before it is made.
+    httplib::Client http = web.client();
+    const json body = {{"server", web.server()}, {"id", web.at({"Volume 1"})}};
+    const auto refused = http.Post("/api/destroy", httplib::Headers{{"Origin", "http://evil.example"}},
+                                   body.dump(), "application/json");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 403);
+    web.at({"Volume 1"});
+}
+
+TEST(RequestGuard, AcceptsOnlyAddressesAndLocalhostOnItsPort) {
+    const vantrel_web::RequestGuard guard(8080);
+    for (const char* host : {"127.0.0.1:8080", "localhost:8080", "[::1]:8080", "192.168.1.4:8080"})
+        EXPECT_EQ(guard.refusal(host, std::nullopt), "") << host;
+    for (const char* host : {"", "127.0.0.1", "127.0.0.1:80", "localhost:8080x", "[::1:8080",
+                             "example.com:8080", "127.0.0.1.nip.io:8080", "[::1]x:8080"})
+        EXPECT_NE(guard.refusal(host, std::nullopt), "") << host;
+    EXPECT_EQ(guard.refusal("localhost:8080", std::string("http://localhost:8080")), "");
+    EXPECT_NE(guard.refusal("localhost:8080", std::string("http://127.0.0.1:8080")), "");
+    EXPECT_NE(guard.refusal("localhost:8080", std::string("https://localhost:8080")), "");
+}
+
+}  // namespace
