@@ -3,6 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <OpenImageIO/imageio.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
 
 #include <nlohmann/json.hpp>
 
@@ -139,6 +145,55 @@ TEST(ToolImportExport, ExportsOneFrameToAFormatOfFewerBits) {
     readPixels(dir / "one.jpg", OIIO::TypeDesc::UINT8, &image);
     EXPECT_EQ(image.width, 8);
     EXPECT_EQ(image.height, 4);
+}
+
+// Every file format reports a device that takes no bytes (a name linked to /dev/full) as a
+// failed export: exit status 2 and one line, never success over empty files.
+TEST(ToolImportExport, AFailingWriteFailsTheExport) {
+    SampleServer server;
+    ASSERT_TRUE(server.running());
+    const TempDir dir;
+    const std::string shot =
+        server.node("/Volume 1/Commercial/Shared Vault/Library A/Reel 1/Shot 010");
+    std::vector<tool_testing::FailingRun> runs;
+    for (const char* extension : {"png", "jpg", "tif", "exr", "dpx"}) {
+        const std::string name = dir / (std::string("full.") + extension);
+        ASSERT_EQ(::symlink("/dev/full", name.c_str()), 0);
+        runs.push_back({{"export", shot, name, "--frames", "0"}, 2, "No space left on device"});
+    }
+    tool_testing::expectFailures(runs);
+}
+
+// On a filesystem that fills up part way, the export stops at the first frame that does not
+// fit: the frames before it are whole, none after it exists, no temporary file stays.
+TEST(ToolImportExport, AFullFilesystemStopsTheExportWithNoShortFile) {
+    SampleServer server;
+    ASSERT_TRUE(server.running());
+    const TempDir dir;
+    const std::string small = dir / "small", left = dir / "left";
+    ASSERT_EQ(::mkdir(small.c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(left.c_str(), 0755), 0);
+    // One page of tmpfs in a mount namespace of the tool's own; what the tool leaves there is
+    // copied out before the namespace ends.
+    tool_testing::writeFile(dir / "run.sh",
+                            "mount -t tmpfs -o size=4k none \"$1/small\" 2>/dev/null || exit 99\n"
+                            "d=$1; shift; \"$@\" >/dev/null 2>&1; echo $? > \"$d/status\"\n"
+                            "cp \"$d/small/\"* \"$d/left/\" 2>/dev/null; exit 0\n");
+    const std::string command =
+        "unshare -m -- sh '" + std::string(dir / "run.sh") + "' '" + (dir / ".") + "' '" +
+        VANTREL_TOOL_PATH + "' export '" +
+        server.node("/Volume 1/Commercial/Shared Vault/Library A/Reel 1/Shot 010") + "' '" +
+        small + "/f.%d.png'";
+    const int ran = std::system(command.c_str());
+    if (WIFEXITED(ran) && WEXITSTATUS(ran) == 99) GTEST_SKIP() << "no tmpfs can be mounted here";
+    ASSERT_EQ(ran, 0);
+    EXPECT_EQ(tool_testing::readFile(dir / "status"), "2\n");
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(left))
+        files.push_back(entry.path().filename());
+    EXPECT_EQ(files, std::vector<std::string>{"f.0.png"});
+    OIIO::ImageSpec image;
+    EXPECT_EQ(readPixels(left + "/f.0.png", OIIO::TypeDesc::UINT8, &image).size(), 8u * 4 * 3);
 }
 
 // Makes a clip of `format` with one frame through the library (no subcommand makes an
