@@ -196,6 +196,30 @@ TEST(ToolImportExport, AFullFilesystemStopsTheExportWithNoShortFile) {
     EXPECT_EQ(readPixels(left + "/f.0.png", OIIO::TypeDesc::UINT8, &image).size(), 8u * 4 * 3);
 }
 
+// --dry-run names the files and writes none; --no-clobber refuses the whole export, writing
+// nothing, when one of its files exists.
+TEST(ToolImportExport, DryRunAndNoClobberWriteNothing) {
+    SampleServer server;
+    ASSERT_TRUE(server.running());
+    const TempDir dir;
+    const std::string shot =
+        server.node("/Volume 1/Commercial/Shared Vault/Library A/Reel 1/Shot 010");
+    const ToolResult dry = runTool({"export", "--dry-run", shot, dir / "f.%d.png"});
+    EXPECT_EQ(dry.status, 0) << dry.err;
+    EXPECT_EQ(dry.out, "would write " + dir / "f.0.png" + "\nwould write " + dir / "f.1.png" +
+                           "\nwould write " + dir / "f.2.png" + "\n");
+    EXPECT_FALSE(std::filesystem::exists(dir / "f.0.png"));
+
+    tool_testing::writeFile(dir / "f.2.png", "keep");
+    tool_testing::expectFailures(
+        {{{"export", "--no-clobber", shot, dir / "f.%d.png"}, 2, "f.2.png' exists"}});
+    EXPECT_FALSE(std::filesystem::exists(dir / "f.0.png"));
+    EXPECT_EQ(tool_testing::readFile(dir / "f.2.png"), "keep");
+    const ToolResult fresh = runTool({"export", "--no-clobber", shot, dir / "g.%d.png"});
+    EXPECT_EQ(fresh.status, 0) << fresh.err;
+    EXPECT_TRUE(std::filesystem::exists(dir / "g.2.png"));
+}
+
 // Makes a clip of `format` with one frame through the library (no subcommand makes an
 // unconvertible clip from files).
 void makeClip(const std::string& server, const std::string& parentPath, const char* name,
