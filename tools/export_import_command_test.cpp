@@ -24,6 +24,8 @@ using tool_testing::TempDir;
 using tool_testing::ToolResult;
 
 const std::string DAILIES = "/Volume 1/Commercial/Shared Vault/Library A/Dailies";
+// A sample clip of 3 frames, 8x4 8-bit RGB.
+const std::string SHOT_010 = "/Volume 1/Commercial/Shared Vault/Library A/Reel 1/Shot 010";
 
 // Distinct values in every sample of every frame, spread over the type's range (negative and
 // above 1 for floats).
@@ -135,8 +137,7 @@ TEST(ToolImportExport, ExportsOneFrameToAFormatOfFewerBits) {
     ASSERT_TRUE(server.running());
     const TempDir dir;
     // The sample clips are 8x4 8-bit RGB; a single frame needs no number in its name.
-    const std::string shot =
-        server.node("/Volume 1/Commercial/Shared Vault/Library A/Reel 1/Shot 010");
+    const std::string shot = server.node(SHOT_010);
     const ToolResult exported =
         runTool({"--json", "export", shot, dir / "one.jpg", "--frames", "1"});
     ASSERT_EQ(exported.status, 0) << exported.err;
@@ -153,8 +154,7 @@ TEST(ToolImportExport, AFailingWriteFailsTheExport) {
     SampleServer server;
     ASSERT_TRUE(server.running());
     const TempDir dir;
-    const std::string shot =
-        server.node("/Volume 1/Commercial/Shared Vault/Library A/Reel 1/Shot 010");
+    const std::string shot = server.node(SHOT_010);
     std::vector<tool_testing::FailingRun> runs;
     for (const char* extension : {"png", "jpg", "tif", "exr", "dpx"}) {
         const std::string name = dir / (std::string("full.") + extension);
@@ -182,7 +182,7 @@ TEST(ToolImportExport, AFullFilesystemStopsTheExportWithNoShortFile) {
     const std::string command =
         "unshare -m -- sh '" + std::string(dir / "run.sh") + "' '" + (dir / ".") + "' '" +
         VANTREL_TOOL_PATH + "' export '" +
-        server.node("/Volume 1/Commercial/Shared Vault/Library A/Reel 1/Shot 010") + "' '" +
+        server.node(SHOT_010) + "' '" +
         small + "/f.%d.png'";
     const int ran = std::system(command.c_str());
     if (WIFEXITED(ran) && WEXITSTATUS(ran) == 99) GTEST_SKIP() << "no tmpfs can be mounted here";
@@ -202,8 +202,7 @@ TEST(ToolImportExport, DryRunAndNoClobberWriteNothing) {
     SampleServer server;
     ASSERT_TRUE(server.running());
     const TempDir dir;
-    const std::string shot =
-        server.node("/Volume 1/Commercial/Shared Vault/Library A/Reel 1/Shot 010");
+    const std::string shot = server.node(SHOT_010);
     const ToolResult dry = runTool({"export", "--dry-run", shot, dir / "f.%d.png"});
     EXPECT_EQ(dry.status, 0) << dry.err;
     EXPECT_EQ(dry.out, "would write " + dir / "f.0.png" + "\nwould write " + dir / "f.1.png" +
@@ -254,8 +253,7 @@ TEST(ToolImportExport, RefusalsNameWhatIsWrong) {
     const std::string whole = tool_testing::readFile(dir / "whole.exr");
     tool_testing::writeFile(dir / "cut.exr", whole.substr(0, whole.size() / 2));
 
-    const std::string shot =
-        server.node("/Volume 1/Commercial/Shared Vault/Library A/Reel 1/Shot 010");
+    const std::string shot = server.node(SHOT_010);
     tool_testing::expectFailures({
         {{"export", server.node(DAILIES + "/YUV"), dir / "x.%d.png"},
          1,
