@@ -1,9 +1,11 @@
 #include "ImageFrames.h"
 
+#include <OpenImageIO/filesystem.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -174,6 +176,28 @@ OIIO::ImageSpec readConfig() {
     return config;
 }
 
+// Writes `bytes` as the whole file `path` (made, or emptied first), each write and the close
+// checked: a full disk or a failing device is an ImageError, never a short file.
+void writeWholeFile(const std::string& path, const std::vector<unsigned char>& bytes) {
+    const auto failure = [&path] {
+        return ImageError("cannot write image '" + path + "': " + std::strerror(errno));
+    };
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) throw failure();
+    for (size_t done = 0; done < bytes.size();) {
+        const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            if (written == 0) errno = ENOSPC;
+            const ImageError error = failure();
+            ::close(fd);
+            throw error;
+        }
+        done += static_cast<size_t>(written);
+    }
+    if (::close(fd) != 0) throw failure();
+}
+
 }  // namespace
 
 size_t FrameLayout::frameBytes() const {
@@ -289,13 +313,20 @@ void writeFrameImage(const std::string& path, const VantrelClipFormat& format, c
                      size_t size) {
     const FrameLayout layout = frameLayoutOf(format);
     std::vector<unsigned char> swapped;
-    const unsigned char* pixels = hostOrderSamples(layout, frame, size, swapped);
-    auto output = OIIO::ImageOutput::create(path);
+    writeImageFile(path, imageSpecOf(format), hostOrderSamples(layout, frame, size, swapped));
+}
+
+void writeImageFile(const std::string& path, const OIIO::ImageSpec& image, const void* pixels) {
+    std::vector<unsigned char> encoded;
+    OIIO::Filesystem::IOVecOutput memory(encoded);
+    auto output = OIIO::ImageOutput::create(path, &memory);
     if (!output)
         throw ImageError("cannot write image '" + path + "': " + oneLine(OIIO::geterror()));
-    if (!output->open(path, imageSpecOf(format)) ||
-        !output->write_image(layout.sampleType, pixels) || !output->close())
+    if (!output->open(path, image) || !output->write_image(image.format, pixels) ||
+        !output->close())
         throw ImageError("cannot write image '" + path + "': " + oneLine(output->geterror()));
+    output.reset();
+    writeWholeFile(path, encoded);
 }
 
 std::vector<unsigned char> readFrameImage(const std::string& path,

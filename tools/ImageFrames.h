@@ -91,6 +91,12 @@ void writeFrameImage(const std::string& path, const VantrelClipFormat& format, c
 // as an image in memory, described like imageSpecOf(format). Throws ImageError.
 OIIO::ImageBuf frameImage(const VantrelClipFormat& format, const void* frame, size_t size);
 
+// Writes `pixels` (samples of `image.format`, interleaved, top row first) as the image file
+// `path`, in the file format its extension names. The image is encoded in memory and then
+// written whole: a failed write or close (a full disk, say) throws ImageError and may leave a
+// short file at `path`, never one reported as written.
+void writeImageFile(const std::string& path, const OIIO::ImageSpec& image, const void* pixels);
+
 // The pixels of the image file `path` as a frame of a clip of `format` (a format
 // clipFormatOf gave, usually for the first file of a set). Throws ImageError when the file
 // cannot be read or its size or channel count differs from the format's.

@@ -1,4 +1,7 @@
-// vantrel export SERVER:/path/clip NAME [--frames RANGES]: a clip's frames as image files.
+// vantrel export SERVER:/path/clip NAME [--frames RANGES] [--dry-run] [--no-clobber]: a clip's
+// frames as image files.
+#include <sys/stat.h>
+
 #include "ClipFrames.h"
 #include "ImageFrames.h"
 #include "ToolCommands.h"
@@ -12,7 +15,30 @@ struct ExportOptions {
     std::string output;
     std::string frames;
     size_t start = 0;
+    bool dryRun = false;
+    bool noClobber = false;
 };
+
+// The files the export of `selection` writes, as {"index", "file"} rows in order.
+nlohmann::json plannedFiles(const FileNamePattern& names, const FrameSelection& selection,
+                            size_t start) {
+    nlohmann::json files = nlohmann::json::array();
+    for (size_t position = 0; position < selection.size(); ++position)
+        files.push_back({{"index", selection[position]},
+                         {"file", names.name(start + selection[position])}});
+    return files;
+}
+
+// With --no-clobber, a file of `files` that exists already refuses the whole export before
+// anything is read or written.
+void refuseExisting(const nlohmann::json& files) {
+    for (const nlohmann::json& row : files) {
+        const std::string name = row["file"].get<std::string>();
+        struct stat facts {};
+        if (::lstat(name.c_str(), &facts) == 0)
+            usageError("'" + name + "' exists (--no-clobber): nothing exported");
+    }
+}
 
 // `message` naming `target` where it names the temporary file written in its place.
 std::string withTargetName(std::string message, const std::string& temporary,
@@ -37,6 +63,20 @@ void runExport(Tool& tool, const ExportOptions& options) {
     if (selection.size() > 1 && !names.numbered())
         usageError("'" + options.output + "' has no frame number (such as %04d) for " +
                    std::to_string(selection.size()) + " frames");
+    const VantrelClipFormat& format = reader.format();
+    if (options.noClobber || options.dryRun) {
+        const nlohmann::json planned = plannedFiles(names, selection, options.start);
+        if (options.noClobber) refuseExisting(planned);
+        if (options.dryRun) {
+            tool.print({{"clip", path.text()}, {"format", format.formatTag()}, {"files", planned},
+                        {"dryRun", true}},
+                       [&](std::ostream& out) {
+                           for (const nlohmann::json& row : planned)
+                               out << "would write " << row["file"].get<std::string>() << "\n";
+                       });
+            return;
+        }
+    }
     ProgressBar progress(stderr, progressWanted(tool.options().quiet), "frames", selection.size(),
                          selection.size() * reader.frameSize());
     nlohmann::json files = nlohmann::json::array();
@@ -53,7 +93,6 @@ void runExport(Tool& tool, const ExportOptions& options) {
         progress.advance(1, bytes.size());
     });
     progress.finish();
-    const VantrelClipFormat& format = reader.format();
     tool.print({{"clip", path.text()}, {"format", format.formatTag()}, {"files", files}},
                [&](std::ostream& out) {
                    out << "exported " << counted(selection.size(), "frame") << " of " << format.width() << "x"
@@ -83,6 +122,11 @@ void add_export_command(CommandRegistry& registry) {
                         "Frame indexes and ranges, such as 0-23,40, 10- or 0-100x2 (default: "
                         "every frame)");
     addStartOption(command, options->start);
+    command->add_flag("-n,--dry-run", options->dryRun,
+                      "Check the clip, frames and names and show the files that would be "
+                      "written; write nothing");
+    command->add_flag("--no-clobber", options->noClobber,
+                      "Refuse the export, writing nothing, when one of its files exists");
     registry.setAction(command, [options](Tool& tool) { runExport(tool, *options); });
 }
 

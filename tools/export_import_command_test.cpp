@@ -3,6 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <OpenImageIO/imageio.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
 
 #include <nlohmann/json.hpp>
 
@@ -18,6 +24,8 @@ using tool_testing::TempDir;
 using tool_testing::ToolResult;
 
 const std::string DAILIES = "/Volume 1/Commercial/Shared Vault/Library A/Dailies";
+// A sample clip of 3 frames, 8x4 8-bit RGB.
+const std::string SHOT_010 = "/Volume 1/Commercial/Shared Vault/Library A/Reel 1/Shot 010";
 
 // Distinct values in every sample of every frame, spread over the type's range (negative and
 // above 1 for floats).
@@ -129,8 +137,7 @@ TEST(ToolImportExport, ExportsOneFrameToAFormatOfFewerBits) {
     ASSERT_TRUE(server.running());
     const TempDir dir;
     // The sample clips are 8x4 8-bit RGB; a single frame needs no number in its name.
-    const std::string shot =
-        server.node("/Volume 1/Commercial/Shared Vault/Library A/Reel 1/Shot 010");
+    const std::string shot = server.node(SHOT_010);
     const ToolResult exported =
         runTool({"--json", "export", shot, dir / "one.jpg", "--frames", "1"});
     ASSERT_EQ(exported.status, 0) << exported.err;
@@ -139,6 +146,77 @@ TEST(ToolImportExport, ExportsOneFrameToAFormatOfFewerBits) {
     readPixels(dir / "one.jpg", OIIO::TypeDesc::UINT8, &image);
     EXPECT_EQ(image.width, 8);
     EXPECT_EQ(image.height, 4);
+}
+
+// Every file format reports a device that takes no bytes (a name linked to /dev/full) as a
+// failed export: exit status 2 and one line, never success over empty files.
+TEST(ToolImportExport, AFailingWriteFailsTheExport) {
+    SampleServer server;
+    ASSERT_TRUE(server.running());
+    const TempDir dir;
+    const std::string shot = server.node(SHOT_010);
+    std::vector<tool_testing::FailingRun> runs;
+    for (const char* extension : {"png", "jpg", "tif", "exr", "dpx"}) {
+        const std::string name = dir / (std::string("full.") + extension);
+        ASSERT_EQ(::symlink("/dev/full", name.c_str()), 0);
+        runs.push_back({{"export", shot, name, "--frames", "0"}, 2, "No space left on device"});
+    }
+    tool_testing::expectFailures(runs);
+}
+
+// On a filesystem that fills up part way, the export stops at the first frame that does not
+// fit: the frames before it are whole, none after it exists, no temporary file stays.
+TEST(ToolImportExport, AFullFilesystemStopsTheExportWithNoShortFile) {
+    SampleServer server;
+    ASSERT_TRUE(server.running());
+    const TempDir dir;
+    const std::string small = dir / "small", left = dir / "left";
+    ASSERT_EQ(::mkdir(small.c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(left.c_str(), 0755), 0);
+    // One page of tmpfs in a mount namespace of the tool's own; what the tool leaves there is
+    // copied out before the namespace ends.
+    tool_testing::writeFile(dir / "run.sh",
+                            "mount -t tmpfs -o size=4k none \"$1/small\" 2>/dev/null || exit 99\n"
+                            "d=$1; shift; \"$@\" >/dev/null 2>&1; echo $? > \"$d/status\"\n"
+                            "cp \"$d/small/\"* \"$d/left/\" 2>/dev/null; exit 0\n");
+    const std::string command =
+        "unshare -m -- sh '" + std::string(dir / "run.sh") + "' '" + (dir / ".") + "' '" +
+        VANTREL_TOOL_PATH + "' export '" +
+        server.node(SHOT_010) + "' '" +
+        small + "/f.%d.png'";
+    const int ran = std::system(command.c_str());
+    if (WIFEXITED(ran) && WEXITSTATUS(ran) == 99) GTEST_SKIP() << "no tmpfs can be mounted here";
+    ASSERT_EQ(ran, 0);
+    EXPECT_EQ(tool_testing::readFile(dir / "status"), "2\n");
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(left))
+        files.push_back(entry.path().filename());
+    EXPECT_EQ(files, std::vector<std::string>{"f.0.png"});
+    OIIO::ImageSpec image;
+    EXPECT_EQ(readPixels(left + "/f.0.png", OIIO::TypeDesc::UINT8, &image).size(), 8u * 4 * 3);
+}
+
+// --dry-run names the files and writes none; --no-clobber refuses the whole export, writing
+// nothing, when one of its files exists.
+TEST(ToolImportExport, DryRunAndNoClobberWriteNothing) {
+    SampleServer server;
+    ASSERT_TRUE(server.running());
+    const TempDir dir;
+    const std::string shot = server.node(SHOT_010);
+    const ToolResult dry = runTool({"export", "--dry-run", shot, dir / "f.%d.png"});
+    EXPECT_EQ(dry.status, 0) << dry.err;
+    EXPECT_EQ(dry.out, "would write " + dir / "f.0.png" + "\nwould write " + dir / "f.1.png" +
+                           "\nwould write " + dir / "f.2.png" + "\n");
+    EXPECT_FALSE(std::filesystem::exists(dir / "f.0.png"));
+
+    tool_testing::writeFile(dir / "f.2.png", "keep");
+    tool_testing::expectFailures(
+        {{{"export", "--no-clobber", shot, dir / "f.%d.png"}, 2, "f.2.png' exists"}});
+    EXPECT_FALSE(std::filesystem::exists(dir / "f.0.png"));
+    EXPECT_EQ(tool_testing::readFile(dir / "f.2.png"), "keep");
+    const ToolResult fresh = runTool({"export", "--no-clobber", shot, dir / "g.%d.png"});
+    EXPECT_EQ(fresh.status, 0) << fresh.err;
+    EXPECT_TRUE(std::filesystem::exists(dir / "g.2.png"));
 }
 
 // Makes a clip of `format` with one frame through the library (no subcommand makes an
@@ -175,8 +253,7 @@ TEST(ToolImportExport, RefusalsNameWhatIsWrong) {
     const std::string whole = tool_testing::readFile(dir / "whole.exr");
     tool_testing::writeFile(dir / "cut.exr", whole.substr(0, whole.size() / 2));
 
-    const std::string shot =
-        server.node("/Volume 1/Commercial/Shared Vault/Library A/Reel 1/Shot 010");
+    const std::string shot = server.node(SHOT_010);
     tool_testing::expectFailures({
         {{"export", server.node(DAILIES + "/YUV"), dir / "x.%d.png"},
          1,
