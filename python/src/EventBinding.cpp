@@ -7,11 +7,27 @@
 
 namespace vantrel_python {
 
+namespace {
+
+thread_local bool runningCallback = false;
+
+// Marks the calling thread as running a callback while it lives.
+class CallbackScope {
+public:
+    CallbackScope() { runningCallback = true; }
+    ~CallbackScope() { runningCallback = false; }
+};
+
+}  // namespace
+
+bool EventHandler::inCallback() { return runningCallback; }
+
 void EventHandler::handleEvent(const VantrelNodeEvent& event) {
     if (_Py_IsFinalizing()) return;  // taking the lock now would never return
     py::gil_scoped_acquire acquired;
     const std::string context = "vantrel watch callback for node " + nodeId_;
     try {
+        CallbackScope scope;
         callback_(Event{event.getNodeId().id(), event.getType().c_str(),
                         detailsOf(event.getDetails())});
     } catch (py::error_already_set& raised) {

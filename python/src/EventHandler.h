@@ -23,6 +23,9 @@ public:
 
     const std::string& nodeId() const { return nodeId_; }
 
+    // Whether the calling thread is running a callback now (the library's event thread).
+    static bool inCallback();
+
     // Calls the callable holding the interpreter lock; what it raises goes to
     // sys.unraisablehook (by default a printed traceback) and the event thread goes on.
     void handleEvent(const VantrelNodeEvent& event) override;

@@ -152,6 +152,15 @@ FrameLayout frameLayout(const VantrelClipFormat& format) {
     return layout;
 }
 
+void loadNumpy() {
+    try {
+        py::module_::import("numpy");
+        py::dtype("u1");  // makes the module keep numpy's C interface
+    } catch (py::error_already_set& failure) {
+        if (!failure.matches(PyExc_ImportError)) throw;
+    }
+}
+
 py::object readFrame(ServerState& server, VantrelNodeHandle& node, int index) {
     const FrameLayout layout = layoutOf(server, node);
     if (!layout.isArray) {

@@ -1,6 +1,8 @@
 // The life of a ServerState: its handles and the watches left on it.
 #include "EventHandler.h"
 
+#include <thread>
+
 namespace vantrel_python {
 
 ServerState::ServerState(const VantrelServerId& id)
@@ -8,10 +10,16 @@ ServerState::ServerState(const VantrelServerId& id)
 
 ServerPtr makeServerState(const VantrelServerId& id) {
     // Only Python objects hold the state, so the last one goes with the interpreter lock held.
+    // A callback may drop it on the library's event thread; the state may hold the library's
+    // last initialisation, whose end waits for that very thread, so it goes on a thread of
+    // its own there.
     return ServerPtr(new ServerState(id), [](ServerState* state) {
         state->dropWatches();
         py::gil_scoped_release released;  // closing the handles may talk to the server
-        delete state;
+        if (EventHandler::inCallback())
+            std::thread([state] { delete state; }).detach();
+        else
+            delete state;
     });
 }
 
