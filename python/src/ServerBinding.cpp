@@ -25,7 +25,7 @@ public:
     void exit() {
         if (!init_) return;
         --LibraryInit::activeContexts();
-        py::gil_scoped_release released;  // the last uninit stops the library's threads
+        ReleasedInterpreter released;  // the last uninit stops the library's threads
         init_.reset();
     }
     ~ClientContext() {
@@ -52,7 +52,7 @@ double ping(ServerState& server, double timeoutSeconds) {
 }
 
 void stop(ServerState& server, const std::string& message) {
-    py::gil_scoped_release released;
+    ReleasedInterpreter released;
     std::lock_guard<std::mutex> lock(server.stopMutex);
     server.stopMessage = message;
     server.stopper.stop(message.c_str());
@@ -88,7 +88,7 @@ std::vector<VantrelServerInfo> findServers(std::optional<std::string> database) 
     std::vector<VantrelServerInfo> found;
     std::string error;
     {
-        py::gil_scoped_release released;
+        ReleasedInterpreter released;
         VantrelServerList list(database ? database->c_str() : "");
         int count = 0;
         bool ok = list.getNumNodes(count);

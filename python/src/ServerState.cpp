@@ -15,7 +15,7 @@ ServerPtr makeServerState(const VantrelServerId& id) {
     // its own there.
     return ServerPtr(new ServerState(id), [](ServerState* state) {
         state->dropWatches();
-        py::gil_scoped_release released;  // closing the handles may talk to the server
+        ReleasedInterpreter released;  // closing the handles may talk to the server
         if (EventHandler::inCallback())
             std::thread([state] { delete state; }).detach();
         else
@@ -33,7 +33,7 @@ bool ServerState::stoppedWith(const std::string& text) {
 void ServerState::dropWatches() {
     std::map<int, std::unique_ptr<EventHandler>> left;
     {
-        py::gil_scoped_release released;
+        ReleasedInterpreter released;
         std::lock_guard<std::mutex> lock(eventsMutex);
         for (auto& entry : watches)
             events.unregisterEventHandler(VantrelNodeId(entry.second->nodeId().c_str()),

@@ -66,3 +66,20 @@ print(len(shapes))
 """
     status, output = run_fresh(script, timeout=30)
     assert (status, output.strip()) == (0, "4")
+
+
+def test_exit_while_a_daemon_thread_is_inside_a_call(address):
+    script = f"""
+import threading, time, vantrel
+client = vantrel.Client().__enter__()
+server = vantrel.Server("{address}")
+def calls():
+    while True:
+        server.root.children
+threading.Thread(target=calls, daemon=True).start()
+time.sleep(0.2)
+print("exiting")
+"""
+    for _ in range(3):
+        status, output = run_fresh(script, timeout=30)
+        assert (status, output.strip()) == (0, "exiting")
