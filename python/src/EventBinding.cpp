@@ -22,9 +22,16 @@ public:
 
 bool EventHandler::inCallback() { return runningCallback; }
 
+std::atomic<bool>& EventHandler::delivering() {
+    static std::atomic<bool> on{true};
+    return on;
+}
+
 void EventHandler::handleEvent(const VantrelNodeEvent& event) {
-    if (_Py_IsFinalizing()) return;  // taking the lock now would never return
+    // Taking the lock once the interpreter shuts down would end this thread.
+    if (!delivering() || _Py_IsFinalizing()) return;
     py::gil_scoped_acquire acquired;
+    if (!delivering()) return;
     const std::string context = "vantrel watch callback for node " + nodeId_;
     try {
         CallbackScope scope;
@@ -127,6 +134,8 @@ void bindEvents(py::module_& module) {
 
     py::class_<ServerState, ServerPtr> server =
         py::reinterpret_borrow<py::class_<ServerState, ServerPtr>>(module.attr("Server"));
+    module.def("_stop_events", [] { EventHandler::delivering() = false; },
+               "Ends the delivery of events to callbacks for good (the interpreter is exiting).");
     server.def("watch", &watch, py::arg("node"), py::arg("callback"));
     server.def("unwatch", [](const ServerPtr&, Watch& w) { cancel(w); }, py::arg("watch"));
 }

@@ -83,3 +83,23 @@ print("exiting")
     for _ in range(3):
         status, output = run_fresh(script, timeout=30)
         assert (status, output.strip()) == (0, "exiting")
+
+
+def test_exit_while_watch_events_arrive(address):
+    script = f"""
+import threading, time, vantrel
+client = vantrel.Client().__enter__()
+server = vantrel.Server("{address}")
+folder = server.resolve("{DAILIES}")
+watch = server.watch(folder, lambda event: None)
+def changes():
+    writer = vantrel.Server("{address}").resolve("{DAILIES}")
+    while True:
+        writer.metadata["notes"] = "x"
+threading.Thread(target=changes, daemon=True).start()
+time.sleep(0.2)
+print("exiting")
+"""
+    for _ in range(8):  # the fault showed about once in four exits
+        status, output = run_fresh(script, timeout=30)
+        assert (status, output.strip()) == (0, "exiting")
