@@ -52,6 +52,10 @@ private:
     PyThreadState* saved_;
 };
 
+// Raises ValueError naming `what` when `text` holds a NUL character: the library takes texts
+// as C strings and would cut it there.
+void refuseNul(const std::string& text, const char* what);
+
 // Creates the exception classes in `module` and translates Failure into them.
 void defineErrors(py::module_& module);
 

@@ -76,10 +76,20 @@ void checkNodeExists(ServerState& server, const std::string& id) {
     });
 }
 
+// The id of `node`, a Node or an id: TypeError for anything else, ValueError for a text
+// that cannot be UTF-8 (UnicodeEncodeError) or holds a NUL.
+std::string watchedId(const py::object& node) {
+    if (py::isinstance<Node>(node)) return node.attr("id").cast<std::string>();
+    if (!py::isinstance<py::str>(node))
+        throw py::type_error("node must be a Node or a node id (str)");
+    const std::string id = py::reinterpret_borrow<py::str>(node);
+    refuseNul(id, "node id");
+    return id;
+}
+
 Watch watch(const ServerPtr& server, py::object node, py::object callback) {
     if (!PyCallable_Check(callback.ptr())) throw py::type_error("callback must be callable");
-    const std::string id = py::isinstance<Node>(node) ? node.attr("id").cast<std::string>()
-                                                      : node.cast<std::string>();
+    const std::string id = watchedId(node);
     checkNodeExists(*server, id);
     auto handler = std::make_unique<EventHandler>(id, std::move(callback));
     std::string error;
@@ -93,7 +103,7 @@ Watch watch(const ServerPtr& server, py::object node, py::object callback) {
             error = server->events.lastError();
         }
     });
-    if (key == 0) throw failureOf(error, false);
+    if (key == 0) throw failureOf(error, server->stoppedWith(error));
     return Watch{server, key};
 }
 

@@ -93,6 +93,7 @@ bool contiguous(const py::buffer_info& buffer) {
 py::buffer_info requestBuffer(const py::object& object, bool writable) {
     const char* what = writable ? "The output must be a writable buffer"
                                 : "The frame data must be a buffer (bytes, bytearray, array)";
+    if (!PyObject_CheckBuffer(object.ptr())) throw Failure(Failure::Kind::FRAME_FORMAT, what);
     try {
         return object.cast<py::buffer>().request(writable);
     } catch (const py::error_already_set&) {

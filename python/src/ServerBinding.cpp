@@ -105,6 +105,8 @@ std::vector<VantrelServerInfo> findServers(std::optional<std::string> database) 
 // A file between this host and the server's files area, `local` a path of this host.
 void transferFile(ServerState& server, const std::string& remote, const std::string& local,
                   bool (VantrelServerHandle::*transfer)(const char*, const char*) const) {
+    refuseNul(remote, "file name");
+    refuseNul(local, "path");
     callServer(server, [&] { return (server.handle.*transfer)(remote.c_str(), local.c_str()); });
 }
 
@@ -130,6 +132,7 @@ void bindServers(py::module_& module) {
 
     py::class_<ServerState, ServerPtr>(module, "Server", "One server, named by its id.")
         .def(py::init([](const std::string& id, py::object timeout) {
+                 refuseNul(id, "server id");
                  return withTimeout(makeServerState(VantrelServerId(id.c_str())), timeout);
              }),
              py::arg("id"), py::kw_only(), py::arg("timeout") = py::none())

@@ -109,6 +109,8 @@ def test_packed_formats_travel_as_raw_bytes(server):
     assert out == data
     with pytest.raises(vantrel.FrameFormatError, match="expected 16 bytes, got 15"):
         clip.write_frame(0, data[:15])
+    with pytest.raises(vantrel.FrameFormatError, match="must be a buffer"):
+        clip.write_frame(0, "a text of 16 chr")
 
 
 @pytest.mark.parametrize("form", [
