@@ -36,6 +36,26 @@ private:
     Kind kind_;
 };
 
+// Lets the interpreter lock go for its lifetime, like py::gil_scoped_release, and takes it
+// back at its end. Once the interpreter shuts down, a thread other than the main one that
+// came back would be ended by the interpreter with a forced unwind: such a thread never comes
+// back and waits here until the process ends. The destructor lets that unwind pass
+// (noexcept(false)) when the shutdown begins while the thread waits for the lock.
+class ReleasedInterpreter {
+public:
+    ReleasedInterpreter() : saved_(PyEval_SaveThread()) {}
+    ~ReleasedInterpreter() noexcept(false);
+    ReleasedInterpreter(const ReleasedInterpreter&) = delete;
+    ReleasedInterpreter& operator=(const ReleasedInterpreter&) = delete;
+
+private:
+    PyThreadState* saved_;
+};
+
+// Raises ValueError naming `what` when `text` holds a NUL character: the library takes texts
+// as C strings and would cut it there.
+void refuseNul(const std::string& text, const char* what);
+
 // Creates the exception classes in `module` and translates Failure into them.
 void defineErrors(py::module_& module);
 

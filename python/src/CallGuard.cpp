@@ -99,6 +99,12 @@ void ServerState::cutShort(const char* reason) {
     stopper.stop(reason);
 }
 
+ReleasedInterpreter::~ReleasedInterpreter() noexcept(false) {
+    if (_Py_IsFinalizing() && PyThread_get_thread_ident() != mainThreadIdent())
+        for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+    PyEval_RestoreThread(saved_);
+}
+
 void runGuarded(ServerState& server, const std::function<void()>& job) {
     const int64_t limitMs = effectiveTimeoutMs(server);
     const bool onMainThread = PyThread_get_thread_ident() == mainThreadIdent();
@@ -108,7 +114,7 @@ void runGuarded(ServerState& server, const std::function<void()>& job) {
     bool interrupted = false;
     bool timedOut = false;
     {
-        py::gil_scoped_release released;
+        ReleasedInterpreter released;
         const auto start = std::chrono::steady_clock::now();
         std::thread worker([&] {
             try {

@@ -12,6 +12,7 @@ const char* const CONNECTION_TEXTS[] = {
     "Connection aborted", "No route to host",     "Network is unreachable", "Broken pipe",
     "Host is unreachable", "Name or service not known", "Temporary failure in name resolution",
     "Server not found",   "Transport endpoint is not connected",
+    "Software caused connection abort",
 };
 
 bool isConnectionText(const std::string& text) {
@@ -76,6 +77,11 @@ void defineErrors(py::module_& module) {
             PyErr_SetString(classFor(failure.kind()).ptr(), failure.what());
         }
     });
+}
+
+void refuseNul(const std::string& text, const char* what) {
+    if (text.find('\0') != std::string::npos)
+        throw py::value_error(std::string(what) + " must not contain a NUL character");
 }
 
 Failure failureOf(const std::string& text, bool stopped) {

@@ -7,11 +7,34 @@
 
 namespace vantrel_python {
 
+namespace {
+
+thread_local bool runningCallback = false;
+
+// Marks the calling thread as running a callback while it lives.
+class CallbackScope {
+public:
+    CallbackScope() { runningCallback = true; }
+    ~CallbackScope() { runningCallback = false; }
+};
+
+}  // namespace
+
+bool EventHandler::inCallback() { return runningCallback; }
+
+std::atomic<bool>& EventHandler::delivering() {
+    static std::atomic<bool> on{true};
+    return on;
+}
+
 void EventHandler::handleEvent(const VantrelNodeEvent& event) {
-    if (_Py_IsFinalizing()) return;  // taking the lock now would never return
+    // Taking the lock once the interpreter shuts down would end this thread.
+    if (!delivering() || _Py_IsFinalizing()) return;
     py::gil_scoped_acquire acquired;
+    if (!delivering()) return;
     const std::string context = "vantrel watch callback for node " + nodeId_;
     try {
+        CallbackScope scope;
         callback_(Event{event.getNodeId().id(), event.getType().c_str(),
                         detailsOf(event.getDetails())});
     } catch (py::error_already_set& raised) {
@@ -53,10 +76,20 @@ void checkNodeExists(ServerState& server, const std::string& id) {
     });
 }
 
+// The id of `node`, a Node or an id: TypeError for anything else, ValueError for a text
+// that cannot be UTF-8 (UnicodeEncodeError) or holds a NUL.
+std::string watchedId(const py::object& node) {
+    if (py::isinstance<Node>(node)) return node.attr("id").cast<std::string>();
+    if (!py::isinstance<py::str>(node))
+        throw py::type_error("node must be a Node or a node id (str)");
+    const std::string id = py::reinterpret_borrow<py::str>(node);
+    refuseNul(id, "node id");
+    return id;
+}
+
 Watch watch(const ServerPtr& server, py::object node, py::object callback) {
     if (!PyCallable_Check(callback.ptr())) throw py::type_error("callback must be callable");
-    const std::string id = py::isinstance<Node>(node) ? node.attr("id").cast<std::string>()
-                                                      : node.cast<std::string>();
+    const std::string id = watchedId(node);
     checkNodeExists(*server, id);
     auto handler = std::make_unique<EventHandler>(id, std::move(callback));
     std::string error;
@@ -70,7 +103,7 @@ Watch watch(const ServerPtr& server, py::object node, py::object callback) {
             error = server->events.lastError();
         }
     });
-    if (key == 0) throw failureOf(error, false);
+    if (key == 0) throw failureOf(error, server->stoppedWith(error));
     return Watch{server, key};
 }
 
@@ -111,6 +144,8 @@ void bindEvents(py::module_& module) {
 
     py::class_<ServerState, ServerPtr> server =
         py::reinterpret_borrow<py::class_<ServerState, ServerPtr>>(module.attr("Server"));
+    module.def("_stop_events", [] { EventHandler::delivering() = false; },
+               "Ends the delivery of events to callbacks for good (the interpreter is exiting).");
     server.def("watch", &watch, py::arg("node"), py::arg("callback"));
     server.def("unwatch", [](const ServerPtr&, Watch& w) { cancel(w); }, py::arg("watch"));
 }

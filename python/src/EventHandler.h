@@ -23,6 +23,13 @@ public:
 
     const std::string& nodeId() const { return nodeId_; }
 
+    // Whether events still reach callbacks: false from the interpreter's exit on (set before
+    // it shuts down, by the package's atexit hook). Any thread.
+    static std::atomic<bool>& delivering();
+
+    // Whether the calling thread is running a callback now (the library's event thread).
+    static bool inCallback();
+
     // Calls the callable holding the interpreter lock; what it raises goes to
     // sys.unraisablehook (by default a printed traceback) and the event thread goes on.
     void handleEvent(const VantrelNodeEvent& event) override;

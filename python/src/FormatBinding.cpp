@@ -36,6 +36,15 @@ bool sameFormat(const VantrelClipFormat& a, const VantrelClipFormat& b) {
            std::strcmp(a.metaData(), b.metaData()) == 0;
 }
 
+// The constructor's arguments that make `format` again, in their order.
+py::tuple formatState(const VantrelClipFormat& format) {
+    return py::make_tuple(format.width(), format.height(), format.bitsPerPixel(),
+                          format.numChannels(), std::string(format.formatTag()),
+                          format.frameRate(), format.frameBufferSize(), format.pixelRatio(),
+                          std::string(VantrelClipFormat::scanFormatStr(format.scanFormat())),
+                          std::string(format.metaDataTag()), std::string(format.metaData()));
+}
+
 std::string describeFormat(const VantrelClipFormat& format) {
     std::ostringstream text;
     text << "ClipFormat(" << format.width() << "x" << format.height() << ", '"
@@ -89,7 +98,17 @@ void bindClipFormat(py::module_& module) {
                                    return py::dtype(layout.dtype);
                                })
         .def("__eq__", &sameFormat, py::is_operator())
-        .def("__repr__", &describeFormat);
+        .def("__repr__", &describeFormat)
+        .def("__copy__", [](const F& f) { return F(f); })
+        .def("__deepcopy__", [](const F& f, py::dict) { return F(f); }, py::arg("memo"))
+        .def(py::pickle(&formatState, [](const py::tuple& state) {
+            if (state.size() != 11) throw py::value_error("not the state of a ClipFormat");
+            return makeClipFormat(
+                state[0].cast<int>(), state[1].cast<int>(), state[2].cast<int>(),
+                state[3].cast<int>(), state[4].cast<std::string>(), state[5].cast<float>(),
+                state[6], state[7].cast<float>(), state[8].cast<std::string>(),
+                state[9].cast<std::string>(), state[10].cast<std::string>());
+        }));
 }
 
 void bindServerInfo(py::module_& module) {
@@ -105,6 +124,8 @@ void bindServerInfo(py::module_& module) {
         .def_property_readonly("product_version", &I::getProductVersionStr)
         .def_property_readonly("protocol_version", &protocolVersion)
         .def_property_readonly("address", &connectId)
+        .def("__copy__", [](const I& info) { return I(info); })
+        .def("__deepcopy__", [](const I& info, py::dict) { return I(info); }, py::arg("memo"))
         .def("__repr__", [](const I& info) {
             return "ServerInfo('" + std::string(info.getDisplayName()) + "' at " +
                    connectId(info) + ")";

@@ -93,6 +93,7 @@ bool contiguous(const py::buffer_info& buffer) {
 py::buffer_info requestBuffer(const py::object& object, bool writable) {
     const char* what = writable ? "The output must be a writable buffer"
                                 : "The frame data must be a buffer (bytes, bytearray, array)";
+    if (!PyObject_CheckBuffer(object.ptr())) throw Failure(Failure::Kind::FRAME_FORMAT, what);
     try {
         return object.cast<py::buffer>().request(writable);
     } catch (const py::error_already_set&) {
@@ -150,6 +151,15 @@ FrameLayout frameLayout(const VantrelClipFormat& format) {
     layout.dtype = type;
     layout.bytes = arrayBytes;
     return layout;
+}
+
+void loadNumpy() {
+    try {
+        py::module_::import("numpy");
+        py::dtype("u1");  // makes the module keep numpy's C interface
+    } catch (py::error_already_set& failure) {
+        if (!failure.matches(PyExc_ImportError)) throw;
+    }
 }
 
 py::object readFrame(ServerState& server, VantrelNodeHandle& node, int index) {

@@ -26,6 +26,12 @@ struct FrameLayout {
 
 FrameLayout frameLayout(const VantrelClipFormat& format);
 
+// Imports numpy and looks up its C interface, with the interpreter lock held for the whole
+// time. Call once as the module loads: done lazily, the first frame calls of two threads
+// would meet inside the lookup (the import lets the lock go) and wait for each other for
+// ever. Without numpy the module still loads; frame calls then raise ImportError.
+void loadNumpy();
+
 // The clip format of `node`; Failure ("'NAME' is a FOLDER, not a clip") for a node that is no
 // clip, whose format the server would make up.
 VantrelClipFormat clipFormatOf(ServerState& server, VantrelNodeHandle& node);

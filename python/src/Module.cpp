@@ -1,8 +1,9 @@
 // The compiled part of the Python package `vantrel` (vantrel._vantrel).
-#include "Binding.h"
+#include "Frames.h"
 
 PYBIND11_MODULE(_vantrel, module) {
     module.doc() = "The Vantrel client library (compiled part; import vantrel).";
+    vantrel_python::loadNumpy();
     vantrel_python::bindMessages(module);
     vantrel_python::defineErrors(module);
     vantrel_python::bindFormats(module);

@@ -104,6 +104,8 @@ std::vector<std::string> frameIds(Node& node) {
 
 Node create(Node& node, const std::string& name, const std::string& type,
             std::optional<VantrelClipFormat> format) {
+    refuseNul(name, "name");
+    refuseNul(type, "type");
     VantrelNodeHandle child;
     callServer(*node.server, [&] {
         if (format) return node.handle.createClipNode(name.c_str(), *format, type.c_str(), child);
@@ -117,6 +119,7 @@ void allocateFrames(Node& node, unsigned int count) {
 }
 
 void rename(Node& node, const std::string& name) {
+    refuseNul(name, "name");
     callServer(*node.server, [&] { return node.handle.renameNode(name.c_str()); });
 }
 
@@ -133,6 +136,8 @@ void refresh(Node& node) {
 
 std::string getMetadata(Node& node, const std::string& stream, std::optional<std::string> filter,
                         int depth) {
+    refuseNul(stream, "stream");
+    if (filter) refuseNul(*filter, "filter");
     VantrelStr data;
     callServer(*node.server, [&] {
         return node.handle.getMetaData(stream.c_str(), filter ? filter->c_str() : nullptr, depth,
@@ -142,6 +147,8 @@ std::string getMetadata(Node& node, const std::string& stream, std::optional<std
 }
 
 void setMetadata(Node& node, const std::string& stream, const std::string& data) {
+    refuseNul(stream, "stream");
+    refuseNul(data, "metadata");
     callServer(*node.server, [&] { return node.handle.setMetaData(stream.c_str(), data.c_str()); });
 }
 
@@ -171,6 +178,7 @@ Node rootNode(const ServerPtr& server) {
 // character inside a name. A path without those goes to the library's own resolution, as it
 // always did.
 Node resolvePath(const ServerPtr& server, const std::string& path) {
+    refuseNul(path, "path");
     VantrelNodeHandle node;
     if (path.find("\\/") == std::string::npos && path.find("\\\\") == std::string::npos) {
         callServer(*server, [&] { return VantrelResolveDisplayPath(server->handle, path.c_str(), node); });

@@ -25,7 +25,7 @@ public:
     void exit() {
         if (!init_) return;
         --LibraryInit::activeContexts();
-        py::gil_scoped_release released;  // the last uninit stops the library's threads
+        ReleasedInterpreter released;  // the last uninit stops the library's threads
         init_.reset();
     }
     ~ClientContext() {
@@ -52,7 +52,7 @@ double ping(ServerState& server, double timeoutSeconds) {
 }
 
 void stop(ServerState& server, const std::string& message) {
-    py::gil_scoped_release released;
+    ReleasedInterpreter released;
     std::lock_guard<std::mutex> lock(server.stopMutex);
     server.stopMessage = message;
     server.stopper.stop(message.c_str());
@@ -88,7 +88,7 @@ std::vector<VantrelServerInfo> findServers(std::optional<std::string> database) 
     std::vector<VantrelServerInfo> found;
     std::string error;
     {
-        py::gil_scoped_release released;
+        ReleasedInterpreter released;
         VantrelServerList list(database ? database->c_str() : "");
         int count = 0;
         bool ok = list.getNumNodes(count);
@@ -105,6 +105,8 @@ std::vector<VantrelServerInfo> findServers(std::optional<std::string> database) 
 // A file between this host and the server's files area, `local` a path of this host.
 void transferFile(ServerState& server, const std::string& remote, const std::string& local,
                   bool (VantrelServerHandle::*transfer)(const char*, const char*) const) {
+    refuseNul(remote, "file name");
+    refuseNul(local, "path");
     callServer(server, [&] { return (server.handle.*transfer)(remote.c_str(), local.c_str()); });
 }
 
@@ -130,6 +132,7 @@ void bindServers(py::module_& module) {
 
     py::class_<ServerState, ServerPtr>(module, "Server", "One server, named by its id.")
         .def(py::init([](const std::string& id, py::object timeout) {
+                 refuseNul(id, "server id");
                  return withTimeout(makeServerState(VantrelServerId(id.c_str())), timeout);
              }),
              py::arg("id"), py::kw_only(), py::arg("timeout") = py::none())

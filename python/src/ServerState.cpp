@@ -1,6 +1,8 @@
 // The life of a ServerState: its handles and the watches left on it.
 #include "EventHandler.h"
 
+#include <thread>
+
 namespace vantrel_python {
 
 ServerState::ServerState(const VantrelServerId& id)
@@ -8,10 +10,16 @@ ServerState::ServerState(const VantrelServerId& id)
 
 ServerPtr makeServerState(const VantrelServerId& id) {
     // Only Python objects hold the state, so the last one goes with the interpreter lock held.
+    // A callback may drop it on the library's event thread; the state may hold the library's
+    // last initialisation, whose end waits for that very thread, so it goes on a thread of
+    // its own there.
     return ServerPtr(new ServerState(id), [](ServerState* state) {
         state->dropWatches();
-        py::gil_scoped_release released;  // closing the handles may talk to the server
-        delete state;
+        ReleasedInterpreter released;  // closing the handles may talk to the server
+        if (EventHandler::inCallback())
+            std::thread([state] { delete state; }).detach();
+        else
+            delete state;
     });
 }
 
@@ -25,7 +33,7 @@ bool ServerState::stoppedWith(const std::string& text) {
 void ServerState::dropWatches() {
     std::map<int, std::unique_ptr<EventHandler>> left;
     {
-        py::gil_scoped_release released;
+        ReleasedInterpreter released;
         std::lock_guard<std::mutex> lock(eventsMutex);
         for (auto& entry : watches)
             events.unregisterEventHandler(VantrelNodeId(entry.second->nodeId().c_str()),

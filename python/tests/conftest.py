@@ -3,6 +3,7 @@ import os
 import select
 import shutil
 import signal
+import socket
 import subprocess
 import time
 
@@ -93,3 +94,13 @@ def start_vantreld(tmp_path, sample_template):
 def server(library, start_vantreld):
     """A Server on a fresh sample tree (discovery off)."""
     return vantrel.Server(start_vantreld("--no-discovery").address)
+
+
+@pytest.fixture
+def silent_address():
+    """ADDRESS:PORT of a socket that accepts connections (backlog) and never answers."""
+    silent = socket.socket()
+    silent.bind(("127.0.0.1", 0))
+    silent.listen(4)
+    yield "127.0.0.1:%d" % silent.getsockname()[1]
+    silent.close()

@@ -59,16 +59,6 @@ def test_stop_from_another_thread_cuts_a_waiting_call_short(library):
 
 
 @pytest.fixture
-def silent_address():
-    """ADDRESS:PORT of a socket that accepts connections (backlog) and never answers."""
-    silent = socket.socket()
-    silent.bind(("127.0.0.1", 0))
-    silent.listen(4)
-    yield "127.0.0.1:%d" % silent.getsockname()[1]
-    silent.close()
-
-
-@pytest.fixture
 def module_timeout():
     yield
     vantrel.set_timeout(vantrel.DEFAULT_TIMEOUT)

@@ -109,6 +109,8 @@ def test_packed_formats_travel_as_raw_bytes(server):
     assert out == data
     with pytest.raises(vantrel.FrameFormatError, match="expected 16 bytes, got 15"):
         clip.write_frame(0, data[:15])
+    with pytest.raises(vantrel.FrameFormatError, match="must be a buffer"):
+        clip.write_frame(0, "a text of 16 chr")
 
 
 @pytest.mark.parametrize("form", [
@@ -167,3 +169,12 @@ def test_two_threads_read_frames_at_once(server, shared_server):
     for thread in threads:
         thread.join()
     assert failures == []
+
+
+def test_a_clip_format_copies_and_pickles_whole():
+    import copy
+    import pickle
+    form = vantrel.ClipFormat(8, 4, 48, 3, "rgb_le", 25.0, None, 2.0, "field1_odd", "xml", "<m/>")
+    for twin in (copy.copy(form), copy.deepcopy(form), pickle.loads(pickle.dumps(form))):
+        assert twin == form and repr(twin) == repr(form)
+        assert (twin.scan_format, twin.metadata_tag, twin.metadata) == ("field1_odd", "xml", "<m/>")

@@ -9,6 +9,7 @@ import pytest
 import vantrel
 
 REEL = "/Volume 1/Commercial/Shared Vault/Library A/Reel 1"
+DAILIES = "/Volume 1/Commercial/Shared Vault/Library A/Dailies"
 
 
 def walk(node, depth=0):
@@ -174,3 +175,23 @@ def test_push_and_pull_files(server, tmp_path):
     assert link.is_symlink() and received.read_bytes() == sent.read_bytes()
     server.pull("notes.txt", "/dev/null")
     assert stat.S_ISCHR(os.stat("/dev/null").st_mode)
+
+
+def test_texts_holding_nul_are_refused_not_cut(server, start_vantreld):
+    folder = server.resolve(DAILIES)
+    for attempt in (lambda: folder.set_metadata("s", "before\0after"),
+                    lambda: folder.set_metadata("s\0t", "x"),
+                    lambda: folder.create("a\0b", "FOLDER"),
+                    lambda: folder.rename("a\0b"),
+                    lambda: server.resolve(DAILIES + "\0/x"),
+                    lambda: server.watch("a\0b", print),
+                    lambda: vantrel.Server(server.id + "\0:1")):
+        with pytest.raises(ValueError, match="NUL"):
+            attempt()
+    assert "s" not in folder.metadata and folder.name == "Dailies"
+
+
+@pytest.mark.parametrize("node, error", [("\udcff", ValueError), (7, TypeError)])
+def test_watch_refuses_what_is_no_node_id(server, node, error):
+    with pytest.raises(error):
+        server.watch(node, print)

@@ -220,3 +220,5 @@ def _forward_library_messages():
 
 _threading.Thread(target=_forward_library_messages, name="vantrel messages", daemon=True).start()
 _atexit.register(_log_library_messages)  # what came in just before the end
+# No callback runs once the interpreter shuts down (the event thread would be ended in it).
+_atexit.register(_vantrel._stop_events)

@@ -12,7 +12,11 @@ of a second; the call is stopped and its link closed). The library's messages go
 logging module, logger "vantrel", never to standard output.
 
 Texts (names, paths, stream names) travel to servers in UTF-8 and are read back as str; the
-library converts them through the process's locale, which Python sets to a UTF-8 one.
+library converts them through the process's locale, which Python sets to a UTF-8 one. A
+text holding a NUL character is refused with ValueError (the library would cut it there).
+
+Once the interpreter begins to exit, callbacks receive no more events, and a thread still
+inside a call when it ends is left waiting there until the process ends.
 """
 import builtins
 import os

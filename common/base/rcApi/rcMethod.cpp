@@ -2,6 +2,9 @@
 
 #include <exception>
 #include <memory>
+#if defined(__GLIBCXX__)
+#include <cxxabi.h>
+#endif
 
 #include "osal/CoAssert.h"
 
@@ -51,6 +54,10 @@ bool invoke(const rcMethod& method, void* object, const rcParam::Array& params, 
         thrown = std::to_string(value);
     } catch (unsigned short value) {
         thrown = std::to_string(value);
+#if defined(__GLIBCXX__)
+    } catch (abi::__forced_unwind&) {
+        throw;  // the thread is being ended (pthread_exit, cancellation): it must go on
+#endif
     } catch (...) {
         thrown = UNKNOWN_ERROR;
     }
