@@ -13,7 +13,10 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -168,11 +171,48 @@ inline ToolResult runTool(const std::vector<std::string>& args, const std::strin
 
 // vantreld serving a fresh sample tree on 127.0.0.1, ports chosen by the system, discovery
 // off unless `extraArgs` ask for it.
+// Writes `count` folders "Item 000000"... under a new folder "Wide" of "/Volume 1" of the sample
+// tree in folder `tree`, in the tree's own files, before a server opens it: making them through
+// a server would take minutes.
+inline void addWideFolder(const std::string& tree, int count) {
+    const auto field = [](const std::string& key, const std::string& value) {
+        return key + " " + std::to_string(value.size()) + " " + value;
+    };
+    const std::string rest =
+        "Fmt 76 w 1 1h 1 1bpp 2 24nch 1 3sz 1 1asp 1 1rate 2 30fmt 0 scan 1 0metag 0 meta 0 "
+        "FrameRuns 0 NextFrame 1 0Paths 2 0 PathsHost 0 PathsOSType 1 0PathsOSVersion 0 ";
+    const auto folder = [&](int serial, const std::string& parent, const std::string& name) {
+        const std::string dir = tree + "/nodes/" + std::to_string(serial);
+        ::mkdir(dir.c_str(), 0755);
+        std::ofstream(dir + "/node.attr")
+            << field("Id", "folder " + std::to_string(serial)) + field("Parent", parent) +
+                   field("Type", "FOLDER") + field("Displ", name) + rest;
+    };
+    const int first = 100000;
+    folder(first, "volume 2", "Wide");
+    char name[32];
+    for (int i = 0; i < count; ++i) {
+        std::snprintf(name, sizeof name, "Item %06d", i);
+        folder(first + 1 + i, "folder " + std::to_string(first), name);
+    }
+    std::ifstream in(tree + "/vantreld.attr");
+    std::string identity((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string limit = std::to_string(first + count + 1);
+    identity = std::regex_replace(identity, std::regex("SerialLimit [0-9]+ [0-9]+"),
+                                  field("SerialLimit", limit));
+    std::ofstream(tree + "/vantreld.attr") << identity;
+}
+
 class SampleServer {
 public:
-    // `config`, when not empty, becomes the server's configuration file.
+    // Changes the sample tree (its folder given) before the server opens it.
+    using TreeEdit = std::function<void(const std::string& tree)>;
+
+    // `config`, when not empty, becomes the server's configuration file. The tree is in memory
+    // when `editTree` is given (it may write many nodes).
     explicit SampleServer(std::vector<std::string> extraArgs = {"--no-discovery"},
-                          const std::string& config = "") {
+                          const std::string& config = "", const TreeEdit& editTree = nullptr)
+        : dir_(editTree ? TempDir::IN_MEMORY : TempDir::ON_DISK) {
         if (!config.empty()) {
             std::ofstream(dir_ / "server.cfg") << config;
             extraArgs.insert(extraArgs.end(), {"--config", dir_ / "server.cfg"});
@@ -180,6 +220,7 @@ public:
         const std::string tree = dir_ / "tree";
         vantreld::testing::VantreldProcess init({"--init-sample", tree});
         if (init.waitForExit(30000) != 0) return;
+        if (editTree) editTree(tree);
         std::vector<std::string> args{"--port", "0", "--no-sync", "--log", dir_ / "log"};
         args.insert(args.end(), extraArgs.begin(), extraArgs.end());
         args.push_back(tree);

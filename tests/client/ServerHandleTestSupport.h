@@ -49,13 +49,22 @@ inline int openDescriptors() {
     return count - 3;  // ".", ".." and the directory's own descriptor
 }
 
-// A temporary directory, removed with its contents.
+// A temporary directory, removed with its contents. IN_MEMORY puts it in /dev/shm when the
+// machine has one: a tree of 100,000 nodes is written and removed there in seconds, not minutes
+// on a busy disk.
 class TempDir {
 public:
-    TempDir() {
-        char pattern[] = "/tmp/vantrel-client-test-XXXXXX";
-        const char* made = ::mkdtemp(pattern);
-        path_ = made != nullptr ? made : "";
+    enum Place { ON_DISK, IN_MEMORY };
+
+    explicit TempDir(Place place = ON_DISK) {
+        for (const char* base : {"/dev/shm", "/tmp"}) {
+            if (place == ON_DISK && std::string(base) == "/dev/shm") continue;
+            std::string pattern = std::string(base) + "/vantrel-client-test-XXXXXX";
+            if (::mkdtemp(&pattern[0]) != nullptr) {
+                path_ = pattern;
+                return;
+            }
+        }
     }
     ~TempDir() {
         if (path_.empty()) return;

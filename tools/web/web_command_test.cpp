@@ -23,67 +23,6 @@ using tool_testing::TempDir;
 using tool_testing::ToolProcess;
 using vantreld::testing::VantreldProcess;
 
-// Writes `count` folders "Item 000000"... under a new folder "Wide" of the volume of a sample
-// tree, in the tree's own files, before the server opens it: making them through the server
-// would take minutes.
-void addWideFolder(const std::string& tree, int count) {
-    const auto field = [](const std::string& key, const std::string& value) {
-        return key + " " + std::to_string(value.size()) + " " + value;
-    };
-    const std::string rest =
-        "Fmt 76 w 1 1h 1 1bpp 2 24nch 1 3sz 1 1asp 1 1rate 2 30fmt 0 scan 1 0metag 0 meta 0 "
-        "FrameRuns 0 NextFrame 1 0Paths 2 0 PathsHost 0 PathsOSType 1 0PathsOSVersion 0 ";
-    const auto folder = [&](int serial, const std::string& parent, const std::string& name) {
-        const std::string dir = tree + "/nodes/" + std::to_string(serial);
-        ::mkdir(dir.c_str(), 0755);
-        std::ofstream(dir + "/node.attr")
-            << field("Id", "folder " + std::to_string(serial)) + field("Parent", parent) +
-                   field("Type", "FOLDER") + field("Displ", name) + rest;
-    };
-    const int first = 100000;
-    folder(first, "volume 2", "Wide");
-    char name[32];
-    for (int i = 0; i < count; ++i) {
-        std::snprintf(name, sizeof name, "Item %06d", i);
-        folder(first + 1 + i, "folder " + std::to_string(first), name);
-    }
-    std::ifstream in(tree + "/vantreld.attr");
-    std::string identity((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const std::string limit = std::to_string(first + count + 1);
-    identity = std::regex_replace(identity, std::regex("SerialLimit [0-9]+ [0-9]+"),
-                                  field("SerialLimit", limit));
-    std::ofstream(tree + "/vantreld.attr") << identity;
-}
-
-// A folder of its own in memory (/dev/shm) when the machine has one, else in /tmp: a tree of
-// 100,000 nodes is written and removed in seconds there, not minutes on a busy disk.
-class ScratchDir {
-public:
-    ScratchDir() {
-        for (const char* base : {"/dev/shm", "/tmp"}) {
-            std::string pattern = std::string(base) + "/vantrel-web-test-XXXXXX";
-            if (::mkdtemp(&pattern[0]) != nullptr) {
-                path_ = pattern;
-                return;
-            }
-        }
-    }
-    ~ScratchDir() {
-        if (path_.empty()) return;
-        ::nftw(
-            path_.c_str(),
-            [](const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); },
-            16, FTW_DEPTH | FTW_PHYS);
-    }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
 // A sample tree served by vantreld, and `vantrel web` naming it.
 class WebView {
 public:
@@ -91,7 +30,7 @@ public:
         const std::string tree = dir_ / "tree";
         VantreldProcess init({"--init-sample", tree});
         if (init.waitForExit(30000) != 0) return;
-        if (wideChildren > 0) addWideFolder(tree, wideChildren);
+        if (wideChildren > 0) tool_testing::addWideFolder(tree, wideChildren);
         server_ = std::make_unique<VantreldProcess>(std::vector<std::string>{
             "--port", "0", "--no-sync", "--no-discovery", "--log", dir_ / "log", tree});
         const int port = server_->waitUntilReady(60000);
@@ -143,7 +82,7 @@ public:
     }
 
 private:
-    ScratchDir dir_;
+    TempDir dir_{TempDir::IN_MEMORY};
     std::unique_ptr<VantreldProcess> server_;
     std::unique_ptr<ToolProcess> web_;
     std::string serverId_;
