@@ -147,11 +147,19 @@ void Tool::check(bool ok, const VantrelNodeHandle& node, const std::string& what
     if (!ok) fail(node.getServer(), what);
 }
 
+namespace {
+// How long a failed call's server has to answer before the failure counts as unreachable.
+constexpr unsigned REACHABLE_PING_MS = 2000;
+}  // namespace
+
 void Tool::fail(const VantrelServerHandle& server, const std::string& what) const {
     // A server that answers with an error keeps the link open; a lost link means the server
-    // went away (or the network between us did).
-    const ExitStatus status = server.isConnected() ? EXIT_SERVER_ERROR : EXIT_UNREACHABLE;
-    throw ToolFailure(status, what + ": " + server.lastError());
+    // went away (or the network between us did). A failure on a data connection (a frame read
+    // cut by a server that stopped) leaves the shared link looking open until it is used, so
+    // the server is asked once more before it is called reachable.
+    const std::string error = server.lastError();
+    const bool reachable = server.isConnected() && server.ping(REACHABLE_PING_MS);
+    throw ToolFailure(reachable ? EXIT_SERVER_ERROR : EXIT_UNREACHABLE, what + ": " + error);
 }
 
 std::string Tool::dumpJson(const nlohmann::json& value, int indent) {

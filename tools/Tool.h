@@ -101,7 +101,8 @@ public:
                       const std::function<void(VantrelNodeHandle&, const NodePath&)>& visit);
 
     // Throws ToolFailure "WHAT: the handle's last error" when `ok` is false: EXIT_UNREACHABLE
-    // when the server's link was lost on the way, EXIT_SERVER_ERROR otherwise.
+    // when the server's link was lost on the way or the server no longer answers a ping
+    // (up to 2 s), EXIT_SERVER_ERROR otherwise.
     void check(bool ok, const VantrelServerHandle& server, const std::string& what) const;
     void check(bool ok, const VantrelNodeHandle& node, const std::string& what) const;
     [[noreturn]] void fail(const VantrelServerHandle& server, const std::string& what) const;
