@@ -123,13 +123,12 @@ class WebViewInBrowser(unittest.TestCase):
         self.browser.find_element(By.CSS_SELECTOR, '#servers li[data-server="%s"]' % self.servers[0]).click()
         for name in ("vm", "Volume 1", "Feature Film", "Vault", "Main", "Reel 1", "Colour Bars"):
             self.row(name).click()
-        thumbs = self.wait_for(lambda: [t for t in self.browser.find_elements(By.CSS_SELECTOR, "#strip img")
-                                        if self.browser.execute_script("return arguments[0].complete && "
-                                                                       "arguments[0].naturalWidth > 0", t)]
-                               if len(self.browser.find_elements(By.CSS_SELECTOR, "#strip img")) == 8 else None)
-        self.assertEqual(len(thumbs), 8)
-        self.wait_for(lambda: len(thumbs) == 8 and all(self.browser.execute_script(
-            "return arguments[0].complete && arguments[0].naturalWidth > 0", t) for t in thumbs))
+        def all_thumbnails_loaded():
+            images = self.browser.find_elements(By.CSS_SELECTOR, "#strip img")
+            loaded = [image for image in images if self.browser.execute_script(
+                "return arguments[0].complete && arguments[0].naturalWidth > 0", image)]
+            return loaded if len(images) == 8 and len(loaded) == 8 else None
+        thumbs = self.wait_for(all_thumbnails_loaded)
         self.browser.save_screenshot(os.path.join(SHOTS, "web-clip.png"))
         width, height, rows = decode_png(thumbs[0].screenshot_as_png)
         # Seven bars over the upper two thirds: 75% white first, blue last.
