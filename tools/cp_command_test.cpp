@@ -164,9 +164,9 @@ TEST(ToolCp, RecursiveCopyOfAFolderKeepsEverythingUnderIt) {
 }
 
 TEST(ToolCp, InterruptedCopyIsResumedWithoutRewritingFramesAlreadyThere) {
-    // Every frame read from disk takes 200 ms on the source, so the copy is still going when
-    // it is interrupted.
-    SampleServer from({"--no-discovery", "--bench-read-delay-ms", "200"}), to;
+    // Every frame read from disk takes 500 ms on the source, so the copy (12 s) is still going
+    // when it is interrupted, even when the tool runs slowly under a sanitizer.
+    SampleServer from({"--no-discovery", "--bench-read-delay-ms", "500"}), to;
     ASSERT_TRUE(from.running() && to.running());
     TempDir dir;
     const std::string frames = fillShot(from, dir, 24);
