@@ -31,6 +31,7 @@ if [ "${VANTREL_IN_NETNS:-}" != 1 ]; then
 fi
 
 export WINEPREFIX=$PWD/build/windows/wine-prefix WINEARCH=win64 WINEDEBUG=-all
+mkdir -p "$WINEPREFIX"  # wineserver starts in the prefix: a fresh clone has none yet
 wineserver -p
 trap 'wineserver -k 2>/dev/null || true' EXIT
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
