@@ -11,6 +11,7 @@
 #include <pybind11/pybind11.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -37,10 +38,9 @@ private:
 };
 
 // Lets the interpreter lock go for its lifetime, like py::gil_scoped_release, and takes it
-// back at its end. Once the interpreter shuts down, a thread other than the main one that
-// came back would be ended by the interpreter with a forced unwind: such a thread never comes
-// back and waits here until the process ends. The destructor lets that unwind pass
-// (noexcept(false)) when the shutdown begins while the thread waits for the lock.
+// back at its end through the ExitGate: once that is closed (the interpreter is exiting), a
+// thread other than the main one never comes back and waits here until the process ends.
+// The destructor lets a forced unwind pass (noexcept(false)) should one come all the same.
 class ReleasedInterpreter {
 public:
     ReleasedInterpreter() : saved_(PyEval_SaveThread()) {}
@@ -50,6 +50,24 @@ public:
 
 private:
     PyThreadState* saved_;
+};
+
+// The way back into the interpreter for every thread but the main one. Once the interpreter
+// begins to shut down, a thread that takes the interpreter lock is ended by it with a forced
+// unwind through whatever C++ frames it is in. So the package's exit hook, which runs before
+// the shutdown begins, closes this gate: it lets in the threads already on their way, waits
+// for the work counted inside (callbacks, Server deletions on threads of their own) up to a
+// bound, and from then on no thread comes back into the interpreter. Any thread.
+class ExitGate {
+public:
+    // Counts the caller inside and answers true, or answers false once the gate is closed.
+    static bool tryEnter();
+    // Counts work inside even when the gate is closed (work that began before it closed).
+    static void enter();
+    static void leave();
+    // Closes the gate and waits until nothing is inside or `bound` passed. Main thread, with
+    // the interpreter lock held (it is released while waiting).
+    static void close(std::chrono::milliseconds bound);
 };
 
 // Raises ValueError naming `what` when `text` holds a NUL character: the library takes texts

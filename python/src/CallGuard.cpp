@@ -100,9 +100,14 @@ void ServerState::cutShort(const char* reason) {
 }
 
 ReleasedInterpreter::~ReleasedInterpreter() noexcept(false) {
-    if (_Py_IsFinalizing() && PyThread_get_thread_ident() != mainThreadIdent())
+    if (PyThread_get_thread_ident() == mainThreadIdent()) {
+        PyEval_RestoreThread(saved_);
+        return;
+    }
+    if (_Py_IsFinalizing() || !ExitGate::tryEnter())
         for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
     PyEval_RestoreThread(saved_);
+    ExitGate::leave();
 }
 
 void runGuarded(ServerState& server, const std::function<void()>& job) {

@@ -9,7 +9,19 @@ namespace vantrel_python {
 
 namespace {
 
+// How long the exit waits for callbacks and Server deletions in flight.
+constexpr int EXIT_WAIT_MS = 5000;
+
 thread_local bool runningCallback = false;
+
+// Leaves the ExitGate when it goes.
+class GateLeaver {
+public:
+    GateLeaver() = default;
+    ~GateLeaver() { ExitGate::leave(); }
+    GateLeaver(const GateLeaver&) = delete;
+    GateLeaver& operator=(const GateLeaver&) = delete;
+};
 
 // Marks the calling thread as running a callback while it lives.
 class CallbackScope {
@@ -29,7 +41,8 @@ std::atomic<bool>& EventHandler::delivering() {
 
 void EventHandler::handleEvent(const VantrelNodeEvent& event) {
     // Taking the lock once the interpreter shuts down would end this thread.
-    if (!delivering() || _Py_IsFinalizing()) return;
+    if (!delivering() || _Py_IsFinalizing() || !ExitGate::tryEnter()) return;
+    GateLeaver inside;  // the callback's whole run counts, so the exit hook waits for it
     py::gil_scoped_acquire acquired;
     if (!delivering()) return;
     const std::string context = "vantrel watch callback for node " + nodeId_;
@@ -144,8 +157,15 @@ void bindEvents(py::module_& module) {
 
     py::class_<ServerState, ServerPtr> server =
         py::reinterpret_borrow<py::class_<ServerState, ServerPtr>>(module.attr("Server"));
-    module.def("_stop_events", [] { EventHandler::delivering() = false; },
-               "Ends the delivery of events to callbacks for good (the interpreter is exiting).");
+    module.def(
+        "_close_for_exit",
+        [] {
+            EventHandler::delivering() = false;
+            ExitGate::close(std::chrono::milliseconds(EXIT_WAIT_MS));
+        },
+        "Ends the delivery of events to callbacks for good and lets no other thread back into\n"
+        "the interpreter, once the callbacks and Server deletions in flight ended (the\n"
+        "interpreter is exiting: its shutdown would end such threads mid-way).");
     server.def("watch", &watch, py::arg("node"), py::arg("callback"));
     server.def("unwatch", [](const ServerPtr&, Watch& w) { cancel(w); }, py::arg("watch"));
 }

@@ -24,7 +24,7 @@ public:
     const std::string& nodeId() const { return nodeId_; }
 
     // Whether events still reach callbacks: false from the interpreter's exit on (set before
-    // it shuts down, by the package's atexit hook). Any thread.
+    // it shuts down, by the package's atexit hook, which also closes the ExitGate). Any thread.
     static std::atomic<bool>& delivering();
 
     // Whether the calling thread is running a callback now (the library's event thread).

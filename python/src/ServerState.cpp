@@ -12,13 +12,17 @@ ServerPtr makeServerState(const VantrelServerId& id) {
     // Only Python objects hold the state, so the last one goes with the interpreter lock held.
     // A callback may drop it on the library's event thread; the state may hold the library's
     // last initialisation, whose end waits for that very thread, so it goes on a thread of
-    // its own there.
+    // its own there, counted in the ExitGate so that the process does not end under it.
     return ServerPtr(new ServerState(id), [](ServerState* state) {
         state->dropWatches();
         ReleasedInterpreter released;  // closing the handles may talk to the server
-        if (EventHandler::inCallback())
-            std::thread([state] { delete state; }).detach();
-        else
+        if (EventHandler::inCallback()) {
+            ExitGate::enter();  // the exit waits for this deletion
+            std::thread([state] {
+                delete state;
+                ExitGate::leave();
+            }).detach();
+        } else
             delete state;
     });
 }

@@ -21,19 +21,11 @@ def run_fresh(script, timeout=60):
     return done.returncode, done.stdout + done.stderr
 
 
-# Under ThreadSanitizer the process exits while the thread that deletes a Server released in a
-# callback, or the event monitor, still runs: the sanitizer reports that overlap with exit as a
-# race (a known open fault: the deferred deletion is not yet waited for at exit).
-overlaps_exit = pytest.mark.skipif(os.environ.get("VANTREL_UNDER_TSAN") == "1",
-                                   reason="exit overlaps a library thread under ThreadSanitizer")
-
-
 @pytest.fixture
 def address(start_vantreld):
     return start_vantreld("--no-discovery").address
 
 
-@overlaps_exit
 def test_a_callback_may_drop_the_last_reference_to_its_server(address):
     script = f"""
 import queue, threading, vantrel
@@ -93,7 +85,6 @@ print("exiting")
         assert (status, output.strip()) == (0, "exiting")
 
 
-@overlaps_exit
 def test_exit_while_watch_events_arrive(address):
     script = f"""
 import threading, time, vantrel

@@ -220,5 +220,6 @@ def _forward_library_messages():
 
 _threading.Thread(target=_forward_library_messages, name="vantrel messages", daemon=True).start()
 _atexit.register(_log_library_messages)  # what came in just before the end
-# No callback runs once the interpreter shuts down (the event thread would be ended in it).
-_atexit.register(_vantrel._stop_events)
+# No callback runs and no thread comes back from a call once the interpreter shuts down (it
+# would end such a thread mid-way).
+_atexit.register(_vantrel._close_for_exit)
