@@ -87,6 +87,15 @@ OIIO::ImageSpec readImageSpec(const std::string& path);
 void writeFrameImage(const std::string& path, const VantrelClipFormat& format, const void* frame,
                      size_t size);
 
+// Like writeFrameImage, the image resized (filtered) to `width` x `height` first; its sample
+// type and attributes stay those of imageSpecOf(format). Throws ImageError.
+void writeResizedFrameImage(const std::string& path, const VantrelClipFormat& format,
+                            const void* frame, size_t size, int width, int height);
+
+// `image` resized (filtered) to `width` x `height` (both above 0), its channels and
+// attributes kept; `image` itself when it has that size. Throws ImageError.
+OIIO::ImageBuf resizedImage(const OIIO::ImageBuf& image, int width, int height);
+
 // The frame `frame` (`size` bytes, at least the layout's frameBytes()) of a clip of `format`
 // as an image in memory, described like imageSpecOf(format). Throws ImageError.
 OIIO::ImageBuf frameImage(const VantrelClipFormat& format, const void* frame, size_t size);

@@ -104,6 +104,17 @@ std::string baseName(const std::string& path) {
     return slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
 }
 
+void refuseExistingFile(const std::string& name) {
+    struct stat facts {};
+    if (::lstat(name.c_str(), &facts) == 0)
+        usageError("'" + name + "' exists (--no-clobber): nothing written");
+}
+
+void addNoClobberOption(CLI::App* command, bool& noClobber, const std::string& what) {
+    command->add_flag("--no-clobber", noClobber,
+                      "Refuse the whole command, writing nothing, when " + what);
+}
+
 bool isLocalDirectory(const std::string& path) {
     struct stat facts {};
     return ::stat(path.c_str(), &facts) == 0 && S_ISDIR(facts.st_mode);

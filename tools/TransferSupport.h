@@ -55,6 +55,11 @@ std::vector<unsigned char> readLocalFile(const std::string& path, uint64_t limit
 // The last component of `path` ("a/b.mov" gives "b.mov").
 std::string baseName(const std::string& path);
 bool isLocalDirectory(const std::string& path);
+// With --no-clobber: a usage error "'NAME' exists (--no-clobber): nothing written" when
+// `name` exists (as anything, a dangling link included).
+void refuseExistingFile(const std::string& name);
+// Adds --no-clobber to `command`, telling what it keeps from being replaced.
+void addNoClobberOption(CLI::App* command, bool& noClobber, const std::string& what);
 
 // A local file being written: made under a temporary name by the constructor, closed,
 // checked and given its name by close(); the destructor closes and removes it (PartialFile).

@@ -1,5 +1,6 @@
 // The subcommands that change a tree: create, mv, rm, meta; and watch, which sees changes.
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <signal.h>
 
 #include <nlohmann/json.hpp>
@@ -274,6 +275,55 @@ TEST(ToolWatch, CountDestructionAndALostServerEndIt) {
     for (std::string line; std::getline(lines, line);)
         types.push_back(nlohmann::json::parse(line).at("type"));  // throws on a stray line
     EXPECT_EQ(types, (std::vector<std::string>{"MetaDataChanged", "Renamed"})) << lost.out;
+}
+
+// watch -r follows the subtree: events of nodes below carry their paths, a folder created
+// below is followed with what is made in it, a renamed node's events and those under it carry
+// the new path, and the parents' "Child..." repeats are left out.
+TEST(ToolWatch, RecursiveFollowsTheNodesBelowAsTheyComeAndGo) {
+    SampleServer server;
+    ASSERT_TRUE(server.running());
+    const std::string folder = LIBRARY + "/New";
+    ToolProcess watch({"watch", "-r", "--json", server.node(LIBRARY)});
+    ASSERT_TRUE(watch.waitFor("Watching " + server.node(LIBRARY) + " and below", 20000, true))
+        << watch.result().err;
+    runOk({"meta", "set", server.node(SHOT), "comments"}, "changed");
+    runOk({"create", "--type", "FOLDER", server.node(folder)});
+    ASSERT_TRUE(watch.waitFor("Watching " + server.node(folder) + "\n", 20000, true))
+        << watch.result().err;
+    runOk({"create", "--type", "FOLDER", server.node(folder + "/Inner")});
+    ASSERT_TRUE(watch.waitFor("Watching " + server.node(folder + "/Inner"), 20000, true))
+        << watch.result().err;
+    runOk({"mv", server.node(folder), "Newer"});
+    runOk({"meta", "set", server.node(LIBRARY + "/Newer/Inner"), "notes"}, "x");
+    runOk({"rm", "-r", "-f", server.node(LIBRARY + "/Newer")});
+    ASSERT_TRUE(watch.waitFor(server.node(LIBRARY + "/Newer") + "\",\"type\":\"Destroyed\"", 20000))
+        << watch.result().out;
+    watch.signal(SIGINT);
+    const ToolResult& result = watch.finish();
+    EXPECT_EQ(result.status, 0) << result.err;
+
+    std::vector<std::string> seen;  // "PATH TYPE"
+    std::istringstream lines(result.out);
+    for (std::string line; std::getline(lines, line);) {
+        const json event = json::parse(line);
+        seen.push_back(event["path"].get<std::string>() + " " + event["type"].get<std::string>());
+    }
+    const std::vector<std::string> expected = {
+        server.node(SHOT) + " MetaDataChanged",
+        server.node(LIBRARY) + " ChildCreated",
+        server.node(folder) + " ChildCreated",
+        server.node(folder) + " Renamed",
+        server.node(LIBRARY + "/Newer/Inner") + " MetaDataChanged"};
+    ASSERT_GE(seen.size(), expected.size()) << result.out;
+    EXPECT_EQ(std::vector<std::string>(seen.begin(), seen.begin() + 5), expected) << result.out;
+    // The removal: each removed node's own "Destroyed", in the server's order.
+    const std::vector<std::string> removal(seen.begin() + 5, seen.end());
+    EXPECT_EQ(std::count(removal.begin(), removal.end(),
+                         server.node(LIBRARY + "/Newer/Inner") + " Destroyed"), 1) << result.out;
+    EXPECT_EQ(std::count(removal.begin(), removal.end(), server.node(LIBRARY + "/Newer") + " Destroyed"),
+              1) << result.out;
+    EXPECT_EQ(removal.size(), 2u) << result.out;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
-// vantrel export SERVER:/path/clip NAME [--frames RANGES] [--dry-run] [--no-clobber]: a clip's
-// frames as image files.
-#include <sys/stat.h>
+// vantrel export SERVER:/path/clip NAME [--frames RANGES] [--resize WxH | --scale F]
+// [--dry-run] [--no-clobber]: a clip's frames as image files.
+#include <cmath>
+#include <utility>
 
 #include "ClipFrames.h"
 #include "ImageFrames.h"
@@ -17,7 +18,42 @@ struct ExportOptions {
     size_t start = 0;
     bool dryRun = false;
     bool noClobber = false;
+    std::string resize;  // "WxH", "Wx" or "xH"; empty: the clip's size
+    double scale = 0;    // 0: none
 };
+
+// A side of --resize: empty (0, follow the other side) or a positive number of pixels.
+int sideOf(const std::string& text, const std::string& whole) {
+    if (text.empty()) return 0;
+    if (text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(text) == 0)
+        usageError("--resize '" + whole + "' is not WIDTHxHEIGHT (such as 960x540, 960x or x540)");
+    return std::stoi(text);
+}
+
+// Pixels of `scaled` over `whole` of `side`, at least 1.
+int proportional(int side, int scaled, int whole) {
+    return std::max(1, static_cast<int>(std::lround(double(side) * scaled / whole)));
+}
+
+// The size the images are written at: the clip's, or what --resize or --scale ask for (a side
+// left out of --resize keeps the frame's shape).
+std::pair<int, int> outputSize(const ExportOptions& options, const VantrelClipFormat& format) {
+    const int width = format.width(), height = format.height();
+    if (options.scale > 0)
+        return {proportional(width, static_cast<int>(std::lround(options.scale * 1000)), 1000),
+                proportional(height, static_cast<int>(std::lround(options.scale * 1000)), 1000)};
+    if (options.resize.empty()) return {width, height};
+    const size_t x = options.resize.find_first_of("xX");
+    if (x == std::string::npos)
+        usageError("--resize '" + options.resize + "' is not WIDTHxHEIGHT (such as 960x540)");
+    const int w = sideOf(options.resize.substr(0, x), options.resize);
+    const int h = sideOf(options.resize.substr(x + 1), options.resize);
+    if (w == 0 && h == 0) usageError("--resize '" + options.resize + "' names no size");
+    if (w == 0) return {proportional(width, h, height), h};
+    if (h == 0) return {w, proportional(height, w, width)};
+    return {w, h};
+}
 
 // The files the export of `selection` writes, as {"index", "file"} rows in order.
 nlohmann::json plannedFiles(const FileNamePattern& names, const FrameSelection& selection,
@@ -32,12 +68,7 @@ nlohmann::json plannedFiles(const FileNamePattern& names, const FrameSelection& 
 // With --no-clobber, a file of `files` that exists already refuses the whole export before
 // anything is read or written.
 void refuseExisting(const nlohmann::json& files) {
-    for (const nlohmann::json& row : files) {
-        const std::string name = row["file"].get<std::string>();
-        struct stat facts {};
-        if (::lstat(name.c_str(), &facts) == 0)
-            usageError("'" + name + "' exists (--no-clobber): nothing exported");
-    }
+    for (const nlohmann::json& row : files) refuseExistingFile(row["file"].get<std::string>());
 }
 
 // `message` naming `target` where it names the temporary file written in its place.
@@ -47,6 +78,12 @@ std::string withTargetName(std::string message, const std::string& temporary,
          at = message.find(temporary, at + target.size()))
         message.replace(at, temporary.size(), target);
     return message;
+}
+
+// ", resized to WxH" when the images are not the clip's size.
+std::string sizeNote(int width, int height, const VantrelClipFormat& format) {
+    if (width == format.width() && height == format.height()) return "";
+    return ", resized to " + std::to_string(width) + "x" + std::to_string(height);
 }
 
 void runExport(Tool& tool, const ExportOptions& options) {
@@ -64,11 +101,16 @@ void runExport(Tool& tool, const ExportOptions& options) {
         usageError("'" + options.output + "' has no frame number (such as %04d) for " +
                    std::to_string(selection.size()) + " frames");
     const VantrelClipFormat& format = reader.format();
+    const auto [width, height] = outputSize(options, format);
     if (options.noClobber || options.dryRun) {
         const nlohmann::json planned = plannedFiles(names, selection, options.start);
         if (options.noClobber) refuseExisting(planned);
         if (options.dryRun) {
-            tool.print({{"clip", path.text()}, {"format", format.formatTag()}, {"files", planned},
+            tool.print({{"clip", path.text()},
+                        {"format", format.formatTag()},
+                        {"width", width},
+                        {"height", height},
+                        {"files", planned},
                         {"dryRun", true}},
                        [&](std::ostream& out) {
                            for (const nlohmann::json& row : planned)
@@ -84,7 +126,8 @@ void runExport(Tool& tool, const ExportOptions& options) {
         const std::string name = names.name(options.start + index);
         PartialFile image(name);
         try {
-            writeFrameImage(image.temporary(), reader.format(), bytes.data(), bytes.size());
+            writeResizedFrameImage(image.temporary(), format, bytes.data(), bytes.size(), width,
+                                   height);
         } catch (const ImageError& error) {
             usageError(withTargetName(error.what(), image.temporary(), name));
         }
@@ -93,11 +136,15 @@ void runExport(Tool& tool, const ExportOptions& options) {
         progress.advance(1, bytes.size());
     });
     progress.finish();
-    tool.print({{"clip", path.text()}, {"format", format.formatTag()}, {"files", files}},
+    tool.print({{"clip", path.text()},
+                {"format", format.formatTag()},
+                {"width", width},
+                {"height", height},
+                {"files", files}},
                [&](std::ostream& out) {
-                   out << "exported " << counted(selection.size(), "frame") << " of " << format.width() << "x"
-                       << format.height() << " " << format.formatTag() << " to " << options.output
-                       << "\n";
+                   out << "exported " << counted(selection.size(), "frame") << " of "
+                       << format.width() << "x" << format.height() << " " << format.formatTag()
+                       << sizeNote(width, height, format) << " to " << options.output << "\n";
                });
 }
 
@@ -122,11 +169,19 @@ void add_export_command(CommandRegistry& registry) {
                         "Frame indexes and ranges, such as 0-23,40, 10- or 0-100x2 (default: "
                         "every frame)");
     addStartOption(command, options->start);
+    CLI::Option* resize = command->add_option(
+        "--resize", options->resize,
+        "Write the images at WIDTHxHEIGHT pixels (960x540); leave a side out (960x or x540) "
+        "to keep the frame's shape");
+    command
+        ->add_option("--scale", options->scale,
+                     "Write the images scaled by this factor (0.5: half the width and height)")
+        ->check(CLI::Range(0.001, 16.0))
+        ->excludes(resize);
     command->add_flag("-n,--dry-run", options->dryRun,
                       "Check the clip, frames and names and show the files that would be "
                       "written; write nothing");
-    command->add_flag("--no-clobber", options->noClobber,
-                      "Refuse the export, writing nothing, when one of its files exists");
+    addNoClobberOption(command, options->noClobber, "one of its files exists");
     registry.setAction(command, [options](Tool& tool) { runExport(tool, *options); });
 }
 

@@ -217,6 +217,97 @@ TEST(ToolImportExport, DryRunAndNoClobberWriteNothing) {
     const ToolResult fresh = runTool({"export", "--no-clobber", shot, dir / "g.%d.png"});
     EXPECT_EQ(fresh.status, 0) << fresh.err;
     EXPECT_TRUE(std::filesystem::exists(dir / "g.2.png"));
+
+    const std::string clip = server.node(DAILIES + "/New");
+    const ToolResult import = runTool({"import", "--dry-run", dir / "g.0.png", dir / "g.1.png", clip});
+    EXPECT_EQ(import.status, 0) << import.err;
+    EXPECT_EQ(import.out, "would import 2 frames of 8x4 rgb into " + clip + "\n");
+    EXPECT_EQ(runTool({"stat", clip}).status, 1);  // nothing made
+}
+
+const std::string BARS = "/Volume 1/Feature Film/Vault/Main/Reel 1/Colour Bars";
+const unsigned char YELLOW_BAR[3] = {191, 191, 0};  // the second of the seven bars
+
+// The RGB pixel at (x, y) of `pixels`, 8-bit RGB rows `width` wide.
+std::vector<int> pixelAt(const std::vector<unsigned char>& pixels, int width, int x, int y) {
+    const size_t at = (static_cast<size_t>(y) * width + x) * 3;
+    return {pixels[at], pixels[at + 1], pixels[at + 2]};
+}
+
+void expectYellow(const std::vector<int>& pixel) {
+    for (int c = 0; c < 3; ++c) EXPECT_NEAR(pixel[c], YELLOW_BAR[c], 3) << "channel " << c;
+}
+
+// --resize and --scale write the frames at another size in the clip's sample type; a side
+// left out of --resize keeps the frame's shape (the colour bars are 256x144).
+TEST(ToolImportExport, ResizeAndScaleWriteOtherSizes) {
+    SampleServer server;
+    ASSERT_TRUE(server.running());
+    const TempDir dir;
+    const struct {
+        std::vector<std::string> size;
+        int width, height;
+    } cases[] = {{{"--resize", "64x36"}, 64, 36},
+                 {{"--resize", "128x"}, 128, 72},
+                 {{"--resize", "x72"}, 128, 72},
+                 {{"--resize", "300x100"}, 300, 100},
+                 {{"--scale", "0.25"}, 64, 36}};
+    for (const auto& c : cases) {
+        const std::string file = dir / ("r" + std::to_string(c.width) + "x" +
+                                        std::to_string(c.height) + ".png");
+        std::vector<std::string> args = {"export", "--frames", "0", server.node(BARS), file};
+        args.insert(args.end(), c.size.begin(), c.size.end());
+        const ToolResult result = runTool(args);
+        ASSERT_EQ(result.status, 0) << c.size[1] << ": " << result.err;
+        OIIO::ImageSpec image;
+        const std::vector<unsigned char> pixels = readPixels(file, OIIO::TypeDesc::UINT8, &image);
+        EXPECT_EQ(image.width, c.width) << c.size[1];
+        EXPECT_EQ(image.height, c.height) << c.size[1];
+        EXPECT_EQ(image.format, OIIO::TypeDesc::UINT8) << c.size[1];
+        expectYellow(pixelAt(pixels, c.width, c.width * 3 / 14, c.height / 4));
+    }
+}
+
+// contact-sheet lays frames out in a grid with each frame's number under it: --count spreads
+// frames over the clip, the tiles hold the frames' pixels, the JSON gives the geometry, and
+// --no-clobber keeps an existing sheet.
+TEST(ToolImportExport, ContactSheetLaysFramesOutInAGridWithTheirNumbers) {
+    SampleServer server;
+    ASSERT_TRUE(server.running());
+    const TempDir dir;
+    const std::string sheet = dir / "sheet.png";
+    const ToolResult made = runTool({"--json", "contact-sheet", "--count", "3", "--columns", "2",
+                                     "--tile-width", "64", server.node(BARS), sheet});
+    ASSERT_EQ(made.status, 0) << made.err;
+    const nlohmann::json facts = nlohmann::json::parse(made.out);
+    EXPECT_EQ(facts["frames"], nlohmann::json::parse("[0, 3, 7]"));
+    EXPECT_EQ(facts["columns"], 2);
+    EXPECT_EQ(facts["rows"], 2);
+    EXPECT_EQ(facts["tileWidth"], 64);
+    EXPECT_EQ(facts["tileHeight"], 36);
+    // 8 pixels around and between tiles, 16 under each for its number.
+    const int width = 2 * (64 + 8) + 8, height = 2 * (36 + 16 + 8) + 8;
+    EXPECT_EQ(facts["width"], width);
+    EXPECT_EQ(facts["height"], height);
+
+    OIIO::ImageSpec image;
+    const std::vector<unsigned char> pixels = readPixels(sheet, OIIO::TypeDesc::UINT8, &image);
+    ASSERT_EQ(image.width, width);
+    ASSERT_EQ(image.height, height);
+    ASSERT_EQ(image.nchannels, 3);
+    const std::vector<int> background = {38, 38, 38}, ink = {255, 255, 255};
+    EXPECT_EQ(pixelAt(pixels, width, 2, 2), background);
+    expectYellow(pixelAt(pixels, width, 8 + 14, 8 + 9));        // frame 0
+    expectYellow(pixelAt(pixels, width, 8 + 72 + 14, 8 + 9));   // frame 3, beside it
+    expectYellow(pixelAt(pixels, width, 8 + 14, 8 + 60 + 9));   // frame 7, second row
+    // "0" under the first tile: its top row of dots from the centre less half a digit.
+    EXPECT_EQ(pixelAt(pixels, width, 8 + 32 - 4, 8 + 36 + 3), ink);
+    EXPECT_EQ(pixelAt(pixels, width, 8 + 32 - 4, 8 + 36 + 1), background);
+    EXPECT_EQ(pixelAt(pixels, width, 8 + 72 + 32, 8 + 60 + 18), background);  // the empty slot
+
+    tool_testing::expectFailures(
+        {{{"contact-sheet", "--no-clobber", server.node(BARS), sheet}, 2, "sheet.png' exists"}});
+    EXPECT_EQ(readPixels(sheet, OIIO::TypeDesc::UINT8).size(), pixels.size());
 }
 
 // Makes a clip of `format` with one frame through the library (no subcommand makes an
@@ -273,7 +364,19 @@ TEST(ToolImportExport, RefusalsNameWhatIsWrong) {
         {{"export", shot, dir / "x.%d.unknownformat"}, 2, "x.0.unknownformat"},
         {{"export", server.node("/Volume 1/Nowhere"), dir / "x.%d.png"}, 1, "Nowhere"},
         {{"export", shot}, 2, "name is required"},
+        {{"export", shot, dir / "r.%d.png", "--resize", "0x0"}, 2, "'0x0' is not WIDTHxHEIGHT"},
+        {{"export", shot, dir / "r.%d.png", "--resize", "64"}, 2, "'64' is not WIDTHxHEIGHT"},
+        {{"export", shot, dir / "r.%d.png", "--resize", "x"}, 2, "'x' names no size"},
+        {{"export", shot, dir / "r.%d.png", "--scale", "0"}, 2, "--scale"},
+        {{"export", shot, dir / "r.%d.png", "--scale", "2", "--resize", "4x4"}, 2, "excludes"},
+        {{"import", "--dry-run", dir / "a.png", server.node(DAILIES + "/Take 1")},
+         1,
+         "already exists"},
+        {{"contact-sheet", server.node(DAILIES + "/YUV"), dir / "s.png"},
+         1,
+         "clip format 'uyvy' cannot be converted"},
     });
+    EXPECT_FALSE(std::filesystem::exists(dir / "s.png"));
     // A refused or failed import leaves no clip behind.
     for (const char* name : {"/Mixed", "/Cut"})
         EXPECT_EQ(runTool({"get", server.node(DAILIES + name)}).status, 1) << name;

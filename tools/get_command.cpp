@@ -13,6 +13,7 @@ struct GetOptions {
     std::string frames;
     std::string output = "-";
     size_t start = 0;
+    bool noClobber = false;
 };
 
 // Where the frames go: one file per frame under a numbered name, else one stream (a file or
@@ -57,6 +58,12 @@ void runGet(Tool& tool, const GetOptions& options) {
     VantrelNodeHandle clip = resolveClip(tool, path);
     ClipReader reader(tool, clip);
     const FrameSelection selection = frameSelectionArgument(options.frames, reader.frameCount());
+    if (options.noClobber && options.output != "-") {
+        const FileNamePattern names = fileNameArgument(options.output);
+        if (!names.numbered()) refuseExistingFile(options.output);
+        for (size_t position = 0; names.numbered() && position < selection.size(); ++position)
+            refuseExistingFile(names.name(options.start + selection[position]));
+    }
     FrameFiles files(options.output, options.start);
     ProgressBar progress(stderr, progressWanted(tool.options().quiet), "frames", selection.size(),
                          selection.size() * reader.frameSize());
@@ -94,6 +101,7 @@ void add_get_command(CommandRegistry& registry) {
                         "File name; %04d or #### in it gives one file per frame, numbered by frame index "
                         "(default: - for standard output)");
     addStartOption(command, options->start);
+    addNoClobberOption(command, options->noClobber, "a file it would write exists");
     registry.setAction(command, [options](Tool& tool) { runGet(tool, *options); });
 }
 

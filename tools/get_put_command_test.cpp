@@ -227,6 +227,43 @@ TEST(ToolGetPut, ExitStatuses) {
                                   {{"put", dir / "fits", clip}, 3, "cannot reach server"}});
 }
 
+// --no-clobber refuses the whole command, writing nothing, when a file it would write (get,
+// pull) or a frame it would overwrite (put) exists; put --dry-run shows where each file would
+// go and changes nothing.
+TEST(ToolGetPut, NoClobberAndDryRunChangeNothing) {
+    SampleServer server;
+    ASSERT_TRUE(server.running());
+    const TempDir dir;
+    const std::string clip = server.node(SHOT);
+    const std::string before = runTool({"get", clip}).out;
+    ASSERT_EQ(before.size(), 3 * FRAME_SIZE);
+    const std::string frame(FRAME_SIZE, 'x');
+    writeFile(dir / "fits", frame);
+    writeFile(dir / "out.1.raw", "keep");
+    writeFile(dir / "one", "keep");
+    ASSERT_EQ(runTool({"push", dir / "fits", server.node("/fits")}).status, 0);
+    tool_testing::expectFailures({
+        {{"get", "--no-clobber", clip, "-o", dir / "out.%d.raw"}, 2, "out.1.raw' exists"},
+        {{"get", "--no-clobber", clip, "0", "-o", dir / "one"}, 2, "one' exists"},
+        {{"pull", "--no-clobber", server.node("/fits"), dir / "one"}, 2, "one' exists"},
+        {{"put", "--no-clobber", "--at", "2", dir / "fits", clip}, 2, "holds frame 2 already"},
+        {{"put", "--dry-run", "-", clip}, 2, "standard input"},
+    });
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.0.raw"));
+    EXPECT_EQ(readFile(dir / "one"), "keep");
+
+    ASSERT_EQ(runTool({"put", "--no-clobber", "--at", "3", dir / "fits", clip}).status, 0);
+    const ToolResult dry =
+        runTool({"--json", "put", "--dry-run", "--at", "3", dir / "fits", dir / "one", clip});
+    ASSERT_EQ(dry.status, 0) << dry.err;
+    const nlohmann::json plan = nlohmann::json::parse(dry.out);
+    EXPECT_EQ(plan["allocated"], 1);  // frame 3 would be overwritten, frame 4 made
+    ASSERT_EQ(plan["frames"].size(), 2u);
+    EXPECT_EQ(plan["frames"][1]["index"], 4);
+    EXPECT_EQ(plan["frames"][1]["bytes"], 4);
+    EXPECT_EQ(runTool({"get", clip}).out, before + frame);
+}
+
 // The names in `dir`, sorted.
 std::vector<std::string> filesIn(const std::string& dir) {
     std::vector<std::string> names;

@@ -13,6 +13,7 @@ constexpr float DEFAULT_RATE = 24.0f;
 struct ImportOptions {
     std::vector<std::string> paths;  // the images, then the new clip
     float rate = 0;                  // 0: from the first image, else DEFAULT_RATE
+    bool dryRun = false;
 };
 
 OIIO::ImageSpec imageSpecArgument(const std::string& file) {
@@ -45,15 +46,21 @@ VantrelClipFormat formatOfImages(const std::vector<std::string>& files, float ra
     }
 }
 
+// The folder the new clip `path` goes into; fails when it is missing or holds the name.
+VantrelNodeHandle parentOfNewClip(Tool& tool, const NodePath& path) {
+    if (path.isRoot()) usageError("the new clip needs a name");
+    VantrelNodeHandle parent = tool.resolve(path.parent());
+    VantrelNodeHandle existing = parent;
+    if (VantrelFindChild(parent, path.name().c_str(), existing))
+        throw ToolFailure(EXIT_SERVER_ERROR, "'" + path.displayPath() + "' already exists");
+    return parent;
+}
+
 // A clip made by this command, destroyed again unless the import completes.
 class NewClip {
 public:
     NewClip(Tool& tool, const NodePath& path, const VantrelClipFormat& format) {
-        if (path.isRoot()) usageError("the new clip needs a name");
-        VantrelNodeHandle parent = tool.resolve(path.parent());
-        VantrelNodeHandle existing = parent;
-        if (VantrelFindChild(parent, path.name().c_str(), existing))
-            throw ToolFailure(EXIT_SERVER_ERROR, "'" + path.displayPath() + "' already exists");
+        VantrelNodeHandle parent = parentOfNewClip(tool, path);
         clip_ = parent;
         tool.check(parent.createClipNode(path.name().c_str(), format, "CLIP", clip_), parent,
                    "cannot create '" + path.displayPath() + "'");
@@ -71,11 +78,35 @@ private:
     bool kept_ = false;
 };
 
+// The result of an import of `frames` images (or, with `dryRun`, of the one that would be).
+void printImport(Tool& tool, const NodePath& path, const VantrelClipFormat& format, size_t frames,
+                 bool dryRun) {
+    nlohmann::json result = {{"clip", path.text()},
+                              {"format", format.formatTag()},
+                              {"width", format.width()},
+                              {"height", format.height()},
+                              {"channels", format.numChannels()},
+                              {"bitsPerPixel", format.bitsPerPixel()},
+                              {"frameRate", format.frameRate()},
+                              {"frames", frames}};
+    if (dryRun) result["dryRun"] = true;
+    tool.print(result, [&](std::ostream& out) {
+        out << (dryRun ? "would import " : "imported ") << counted(frames, "frame") << " of "
+            << format.width() << "x" << format.height() << " " << format.formatTag() << " into "
+            << path.text() << "\n";
+    });
+}
+
 void runImport(Tool& tool, const ImportOptions& options) {
     std::vector<std::string> files(options.paths.begin(), options.paths.end() - 1);
     sortByFrameNumber(files);
     const NodePath path = nodePathArgument(options.paths.back());
     const VantrelClipFormat format = formatOfImages(files, options.rate);
+    if (options.dryRun) {
+        parentOfNewClip(tool, path);
+        printImport(tool, path, format, files.size(), true);
+        return;
+    }
     NewClip clip(tool, path, format);
     ClipWriter writer(tool, clip.handle());
     writer.reserve(files.size());
@@ -93,19 +124,7 @@ void runImport(Tool& tool, const ImportOptions& options) {
     }
     progress.finish();
     clip.keep();
-    tool.print({{"clip", path.text()},
-                {"format", format.formatTag()},
-                {"width", format.width()},
-                {"height", format.height()},
-                {"channels", format.numChannels()},
-                {"bitsPerPixel", format.bitsPerPixel()},
-                {"frameRate", format.frameRate()},
-                {"frames", files.size()}},
-               [&](std::ostream& out) {
-                   out << "imported " << counted(files.size(), "frame") << " of " << format.width() << "x"
-                       << format.height() << " " << format.formatTag() << " into " << path.text()
-                       << "\n";
-               });
+    printImport(tool, path, format, files.size(), false);
 }
 
 }  // namespace
@@ -125,6 +144,9 @@ void add_import_command(CommandRegistry& registry) {
         ->add_option("--rate", options->rate,
                      "Frames per second (default: the first image's, else 24)")
         ->check(CLI::PositiveNumber);
+    command->add_flag("-n,--dry-run", options->dryRun,
+                      "Read the images' descriptions, check the new clip's place and show the "
+                      "clip that would be made; create nothing");
     registry.setAction(command, [options](Tool& tool) { runImport(tool, *options); });
 }
 

@@ -7,6 +7,7 @@ namespace {
 
 struct PullOptions {
     std::vector<std::string> paths;  // the remote names, then the local file or folder
+    bool noClobber = false;
 };
 
 void runPull(Tool& tool, const PullOptions& options) {
@@ -19,12 +20,17 @@ void runPull(Tool& tool, const PullOptions& options) {
     const bool intoFolder = sources.size() > 1 || isLocalDirectory(local);
     if (sources.size() > 1 && !isLocalDirectory(local))
         usageError("'" + local + "' is not a folder, and several files go into it");
+    const auto targetOf = [&](const NodePath& source) {
+        return intoFolder ? local + "/" + source.name() : local;
+    };
+    if (options.noClobber)
+        for (const NodePath& source : sources) refuseExistingFile(targetOf(source));
     ProgressBar progress(stderr, progressWanted(tool.options().quiet), "files", sources.size(), 0);
     nlohmann::json pulled = nlohmann::json::array();
     uint64_t total = 0;
     for (const NodePath& source : sources) {
         const std::string remote = remoteFileName(source, "", false);
-        const std::string target = intoFolder ? local + "/" + source.name() : local;
+        const std::string target = targetOf(source);
         VantrelServerHandle& server = tool.server(source.server);
         // Arrives beside its target and replaces it only when whole.
         PartialFile incoming(target);
@@ -50,6 +56,7 @@ void add_pull_command(CommandRegistry& registry) {
     addSourcesAndTarget(command, options->paths,
                         "The names in the files area (SERVER:/dir/name), then the local file, or "
                         "a folder that takes them under their own names");
+    addNoClobberOption(command, options->noClobber, "a local file it would write exists");
     registry.setAction(command, [options](Tool& tool) { runPull(tool, *options); });
 }
 

@@ -1,5 +1,5 @@
-// vantrel put FILES... SERVER:/path/clip [--at N]: files into a clip's frames, one file per
-// frame, allocating frames when the clip holds too few.
+// vantrel put FILES... SERVER:/path/clip [--at N] [--dry-run] [--no-clobber]: files into a
+// clip's frames, one file per frame, allocating frames when the clip holds too few.
 #include <climits>
 #include <cstdio>
 
@@ -13,6 +13,8 @@ namespace {
 struct PutOptions {
     std::vector<std::string> paths;  // the files, then the clip
     size_t at = 0;
+    bool dryRun = false;
+    bool noClobber = false;
 };
 
 // Where frames come from: files, one per frame, or "-", frames back to back on standard
@@ -63,6 +65,22 @@ private:
     size_t next_ = 0;
 };
 
+// What a put of `files` from frame `at` on would do to a clip of `before` frames.
+void planPut(Tool& tool, const NodePath& path, const std::vector<std::string>& files, size_t at,
+             size_t before) {
+    nlohmann::json planned = nlohmann::json::array();
+    for (size_t i = 0; i < files.size(); ++i)
+        planned.push_back({{"index", at + i}, {"file", files[i]}, {"bytes", localFileSize(files[i])}});
+    const size_t allocated = at + files.size() > before ? at + files.size() - before : 0;
+    tool.print({{"clip", path.text()}, {"frames", planned}, {"allocated", allocated}, {"dryRun", true}},
+               [&](std::ostream& out) {
+                   for (const nlohmann::json& row : planned)
+                       out << "would write " << row["file"].get<std::string>() << " into frame "
+                           << row["index"].get<size_t>() << "\n";
+                   if (allocated > 0) out << "would allocate " << counted(allocated, "frame") << "\n";
+               });
+}
+
 void runPut(Tool& tool, const PutOptions& options) {
     const std::vector<std::string> files(options.paths.begin(), options.paths.end() - 1);
     if (options.at > static_cast<size_t>(INT_MAX)) usageError("--at is beyond any clip's frames");
@@ -72,6 +90,14 @@ void runPut(Tool& tool, const PutOptions& options) {
     FrameSource source(files, writer.frameSize());
     const uint64_t expected = source.checkSizes();
     const size_t before = writer.frameCount();
+    if (options.noClobber && options.at < before)
+        usageError(path.text() + " holds frame " + std::to_string(options.at) +
+                   " already (--no-clobber): nothing written");
+    if (options.dryRun) {
+        if (source.fromInput()) usageError("--dry-run cannot be used with standard input");
+        planPut(tool, path, files, options.at, before);
+        return;
+    }
     writer.reserve(options.at + source.count());
     ProgressBar progress(stderr, progressWanted(tool.options().quiet), "frames", source.count(),
                          expected);
@@ -113,6 +139,11 @@ void add_put_command(CommandRegistry& registry) {
         "reads frames back to back from standard input");
     command->add_option("--at", options->at,
                         "Index of the frame the first file goes to (default 0)");
+    command->add_flag("-n,--dry-run", options->dryRun,
+                      "Check the clip and the files' sizes and show which frames they would go "
+                      "to; write nothing");
+    addNoClobberOption(command, options->noClobber,
+                       "a frame it would write exists in the clip (from --at on)");
     registry.setAction(command, [options](Tool& tool) { runPut(tool, *options); });
 }
 

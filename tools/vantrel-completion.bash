@@ -16,7 +16,7 @@ _vantrel() {
         help=$("${COMP_WORDS[0]}" --help 2>/dev/null)
         if [[ $current != -* ]]; then
             local names
-            names=$(sed -n '/^Subcommands:/,/^$/s/^  \([a-z][a-z]*\).*/\1/p' <<<"$help")
+            names=$(sed -n '/^Subcommands:/,/^$/s/^  \([a-z][a-z-]*\).*/\1/p' <<<"$help")
             COMPREPLY=($(compgen -W "$names help" -- "$current"))
             return
         fi

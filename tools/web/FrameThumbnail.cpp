@@ -20,11 +20,7 @@ OIIO::ImageBuf scaled(const OIIO::ImageBuf& image, int width, float pixelRatio) 
     const float ratio = pixelRatio > 0 ? pixelRatio : 1.0f;
     const int height = std::max(
         1, static_cast<int>(std::lround(double(spec.height) * width / (double(spec.width) * ratio))));
-    if (width == spec.width && height == spec.height) return image;
-    OIIO::ImageBuf result =
-        OIIO::ImageBufAlgo::resize(image, "", 0.0f, OIIO::ROI(0, width, 0, height, 0, 1, 0, spec.nchannels), 1);
-    if (result.has_error()) throw ImageError("cannot scale a frame: " + result.geterror());
-    return result;
+    return vantrel_tool::resizedImage(image, width, height);
 }
 
 // JPEG holds no alpha: keep the colour channels.
