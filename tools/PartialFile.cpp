@@ -17,18 +17,25 @@ namespace {
 // What the signal handler may touch: plain atomics and the text they point to.
 std::atomic<const char*> pendingTemporary{nullptr};
 std::atomic<bool> progressLineOpen{false};
+std::atomic<const char*> interruptNote{nullptr};
+
+void writeToStandardError(const char* text, size_t length) {
+    if (::write(STDERR_FILENO, text, length) < 0) {
+        // Nothing left to tell anyone: the process ends next.
+    }
+}
 
 void endInterruptedTransfer(int signalNumber) {
     const char* temporary = pendingTemporary.load();
     if (temporary != nullptr) ::unlink(temporary);
-    if (progressLineOpen.load()) {
-        if (::write(STDERR_FILENO, "\n", 1) < 0) {
-            // Nothing left to tell anyone: the process ends below.
-        }
-    }
+    if (progressLineOpen.load()) writeToStandardError("\n", 1);
+    const char* note = interruptNote.load();
+    if (note != nullptr) writeToStandardError(note, std::strlen(note));
     ::signal(signalNumber, SIG_DFL);
     ::raise(signalNumber);
 }
+
+}  // namespace
 
 void installInterruptHandlers() {
     static const bool installed = [] {
@@ -41,6 +48,8 @@ void installInterruptHandlers() {
     }();
     (void)installed;
 }
+
+namespace {
 
 // An existing target that is not a plain file (a device such as /dev/null, a pipe, a link):
 // renaming over it would replace the device or the link itself, so it is written in place.
@@ -81,5 +90,13 @@ void PartialFile::commit() {
 }
 
 void setProgressLineOpen(bool open) { progressLineOpen.store(open); }
+
+void setInterruptNote(const std::string& text) {
+    static std::string held;  // main thread only; the handler reads it through the pointer
+    installInterruptHandlers();
+    interruptNote.store(nullptr);
+    held = text.empty() ? text : text + "\n";
+    if (!held.empty()) interruptNote.store(held.c_str());
+}
 
 }  // namespace vantrel_tool

@@ -10,8 +10,9 @@
 //
 // SIGINT and SIGTERM: while a PartialFile exists, these signals remove its temporary file,
 // end a progress line left open (ProgressBar) and then end the process as the signal would
-// have (status 128 + signal to a shell). The handlers are installed by the first PartialFile
-// and stay; with no PartialFile alive they only end the progress line and the process.
+// have (status 128 + signal to a shell). The handlers are installed by the first PartialFile,
+// progress bar drawn on a terminal or interrupt note, and stay; with no PartialFile alive they
+// only end the progress line, write the note and end the process.
 //
 // Threads: PartialFiles are made and destroyed on the main thread, one at a time (the signal
 // handler knows the latest one). Failures of commit() throw ToolFailure with EXIT_USAGE.
@@ -45,5 +46,13 @@ private:
 
 // Tells the signal handlers whether a progress line is drawn and not yet ended.
 void setProgressLineOpen(bool open);
+
+// Installs the SIGINT and SIGTERM handlers described above (once; later calls do nothing).
+void installInterruptHandlers();
+
+// The line those handlers write on standard error before the process ends (what the
+// interrupted work leaves behind, such as a partial copy on a server); none for "". Installs
+// the handlers. Main thread.
+void setInterruptNote(const std::string& text);
 
 }  // namespace vantrel_tool

@@ -88,6 +88,7 @@ ProgressBar::ProgressBar(FILE* out, bool enabled, const std::string& unit, uint6
       columns_(enabled ? terminalColumns(out) : DEFAULT_COLUMNS) {
     counts_.totalItems = totalItems;
     counts_.totalBytes = totalBytes;
+    if (enabled_ && out_ == stderr) installInterruptHandlers();  // Ctrl-C ends the line
 }
 
 ProgressBar::~ProgressBar() {

@@ -155,6 +155,9 @@ CopyCounts copyUnderTemporaryName(Tool& tool, Destination& into, const CopyPlan&
     }
     NodePath rootPath = parentPath;
     rootPath.components.push_back(name);
+    const std::string leftBehind =
+        "the partial copy stays as " + rootPath.text() + " (cp --resume continues it)";
+    setInterruptNote("vantrel cp: interrupted; " + leftBehind);
     try {
         ProgressBar progress(stderr, progressWanted(tool.options().quiet), "frames",
                              plan.frames * (verify ? 2 : 1), plan.bytes * (verify ? 2 : 1));
@@ -164,11 +167,11 @@ CopyCounts copyUnderTemporaryName(Tool& tool, Destination& into, const CopyPlan&
         progress.finish();
         tool.check(root.renameNode(into.path.name().c_str()), root,
                    "renaming " + rootPath.text() + " to " + into.path.name());
+        setInterruptNote("");
         return counts;
     } catch (const ToolFailure& failure) {
-        throw ToolFailure(failure.status(), std::string(failure.what()) +
-                                                "; the partial copy stays as " + rootPath.text() +
-                                                " (cp --resume continues it)");
+        setInterruptNote("");
+        throw ToolFailure(failure.status(), std::string(failure.what()) + "; " + leftBehind);
     }
 }
 
