@@ -6,6 +6,8 @@
 
 #include "Binding.h"
 #include "Frames.h"
+#include "rcApi/rcAttrStream.h"
+#include "vantrel/client/connection/VantrelDaemonInfo.h"
 
 namespace vantrel_python {
 
@@ -111,6 +113,19 @@ void bindClipFormat(py::module_& module) {
         }));
 }
 
+// A ServerInfo's pickled state: its record in the wire form servers announce it in.
+py::tuple infoState(const VantrelServerInfo& info) {
+    return py::make_tuple(py::bytes(info.getDaemonInfo().toAttrStream().getStreamStr()));
+}
+
+VantrelServerInfo infoFromState(const py::tuple& state) {
+    if (state.size() != 1 || !py::isinstance<py::bytes>(state[0]))
+        throw py::value_error("not the state of a ServerInfo");
+    const Vantrel::rcAttrStream record(state[0].cast<std::string>());
+    if (!record.isWhole()) throw py::value_error("not the state of a ServerInfo");
+    return VantrelServerInfo(VantrelDaemonInfo(record));
+}
+
 void bindServerInfo(py::module_& module) {
     using I = VantrelServerInfo;
     py::class_<I>(module, "ServerInfo", "A server's description record (a value).")
@@ -126,6 +141,7 @@ void bindServerInfo(py::module_& module) {
         .def_property_readonly("address", &connectId)
         .def("__copy__", [](const I& info) { return I(info); })
         .def("__deepcopy__", [](const I& info, py::dict) { return I(info); }, py::arg("memo"))
+        .def(py::pickle(&infoState, &infoFromState))
         .def("__repr__", [](const I& info) {
             return "ServerInfo('" + std::string(info.getDisplayName()) + "' at " +
                    connectId(info) + ")";

@@ -37,6 +37,18 @@ def test_server_record_as_attributes(server):
     assert (info.display_name, info.storage_id) == (server.display_name, server.storage_id)
 
 
+def test_a_server_record_copies_and_pickles_whole(server):
+    import copy
+    import pickle
+    info = server.info
+    fields = ("display_name", "host_name", "host_uuid", "storage_id", "database", "product",
+              "vendor", "product_version", "protocol_version", "address")
+    for twin in (copy.copy(info), copy.deepcopy(info), pickle.loads(pickle.dumps(info))):
+        assert [getattr(twin, f) for f in fields] == [getattr(info, f) for f in fields]
+    with pytest.raises(ValueError):
+        vantrel.ServerInfo.__new__(vantrel.ServerInfo).__setstate__((b"not a record",))
+
+
 def test_resolve_parent_and_clip_facts(server):
     clip = server.resolve(REEL + "/Shot 010")
     assert clip.name == "Shot 010" and clip.type == "CLIP"
