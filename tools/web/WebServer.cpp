@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <atomic>
 #include <optional>
 
 #include "RequestGuard.h"
@@ -14,6 +15,10 @@ namespace {
 
 // How often an idle event stream sends a comment, so that a closed page is noticed.
 constexpr std::chrono::seconds KEEP_ALIVE{15};
+// Event streams open at once (one per open page) and the workers that answer requests: the
+// streams never take every worker, so other requests are answered with any number of pages.
+constexpr int MAX_EVENT_STREAMS = 32;
+constexpr size_t WORKER_THREADS = MAX_EVENT_STREAMS + 16;
 
 void sendJson(httplib::Response& response, const json& document, int status = 200) {
     response.status = status;
@@ -69,6 +74,8 @@ class WebServer::Routes {
 public:
     Routes(WebApi& api, EventFeed& feed, const std::string& pageDirectory)
         : api_(api), feed_(feed) {
+        // Each open event stream holds a worker for as long as its page stays open.
+        server_.new_task_queue = [] { return new httplib::ThreadPool(WORKER_THREADS); };
         server_.set_mount_point("/", pageDirectory);
         server_.set_pre_routing_handler([this](const httplib::Request& request,
                                                httplib::Response& response) {
@@ -151,10 +158,10 @@ private:
                             jpeg ? ThumbnailKind::JPEG : ThumbnailKind::PNG);
                         response.set_content(*image, jpeg ? "image/jpeg" : "image/png");
                     }));
-        server_.Get("/api/events", [this](const httplib::Request& request,
-                                          httplib::Response& response) {
-            streamEvents(request, response);
-        });
+        server_.Get("/api/events", handler([this](const httplib::Request& request,
+                                                  httplib::Response& response) {
+                        streamEvents(request, response);
+                    }));
     }
 
     void addChanges() {
@@ -175,6 +182,11 @@ private:
     // Server-Sent Events: the feed's messages from now on (or after Last-Event-ID when the
     // browser reconnects), a comment every KEEP_ALIVE while nothing happens.
     void streamEvents(const httplib::Request& request, httplib::Response& response) {
+        if (++openStreams_ > MAX_EVENT_STREAMS) {
+            --openStreams_;
+            throw ApiError(503, "too many event streams are open (at most " +
+                                    std::to_string(MAX_EVENT_STREAMS) + "): close a page");
+        }
         uint64_t after = feed_.latest();
         if (request.has_header("Last-Event-ID")) {
             try {
@@ -192,11 +204,13 @@ private:
                     return false;
                 }
                 return sink.write(text.data(), text.size());
-            });
+            },
+            [this](bool) { --openStreams_; });
     }
 
     WebApi& api_;
     EventFeed& feed_;
+    std::atomic<int> openStreams_{0};
     RequestGuard guard_{0};
     httplib::Server server_;
 };

@@ -8,7 +8,9 @@
 //
 // Ownership: the WebApi and the EventFeed are not owned and must outlive the object.
 // Threads: listen() blocks until stop(), answering on a pool of threads; stop() from any
-// thread (a signal's waiter) after closing the feed, so that event streams end.
+// thread (a signal's waiter) after closing the feed, so that event streams end. At most
+// MAX_EVENT_STREAMS event streams are open at once (a further one is answered 503), so open
+// pages never hold every thread of the pool.
 #pragma once
 
 #include <memory>

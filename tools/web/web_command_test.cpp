@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <ftw.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <OpenImageIO/imageio.h>
 
@@ -104,6 +108,48 @@ std::vector<int> pixelOf(const std::string& bytes, int x, int y, int* width = nu
     input->read_image(0, 0, 0, spec.nchannels, OIIO::TypeDesc::UINT8, pixels.data());
     const unsigned char* p = &pixels[(size_t(y) * spec.width + x) * spec.nchannels];
     return {p[0], p[1], p[2]};
+}
+
+// Opens an event stream on the web view at `port` as a page does and reads its status line:
+// the socket (to be closed by the caller) and the HTTP status, or -1 and 0.
+std::pair<int, int> openEventStream(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const timeval limit{20, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    const std::string request = "GET /api/events HTTP/1.1\r\nHost: 127.0.0.1:" +
+                                std::to_string(port) + "\r\nAccept: text/event-stream\r\n\r\n";
+    char status[13] = {};
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) != ssize_t(request.size()) ||
+        ::recv(fd, status, 12, MSG_WAITALL) != 12) {
+        ::close(fd);
+        return {-1, 0};
+    }
+    return {fd, std::atoi(status + 9)};  // "HTTP/1.1 200"
+}
+
+// Every open page holds an event stream: with as many pages open as the view takes, requests
+// are still answered, and a page beyond them is told so (503) instead of waiting for a worker.
+TEST(WebView, OpenPagesNeverHoldEveryWorker) {
+    WebView web({});
+    ASSERT_TRUE(web.running());
+    const int port = std::stoi(web.host().substr(web.host().rfind(':') + 1));
+    std::vector<int> streams;
+    for (int i = 0; i < 32; ++i) {
+        const auto [fd, status] = openEventStream(port);
+        ASSERT_EQ(status, 200) << "stream " << i;
+        streams.push_back(fd);
+    }
+    EXPECT_EQ(web.get("/api/servers", {})["servers"].size(), 1u);
+    const auto [beyond, status] = openEventStream(port);
+    EXPECT_EQ(status, 503);
+    ::close(beyond);
+    EXPECT_TRUE(web.get("/api/node", {{"server", web.server()}, {"id", ""}}).contains("id"));
+    for (int fd : streams) ::close(fd);
 }
 
 TEST(WebView, DescribesNodesAndScalesFramesOfTheSampleTree) {
