@@ -12,7 +12,9 @@
 
 #include <OpenImageIO/imageio.h>
 
+#include <chrono>
 #include <fstream>
+#include <thread>
 #include <regex>
 
 #include <nlohmann/json.hpp>
@@ -108,6 +110,37 @@ std::vector<int> pixelOf(const std::string& bytes, int x, int y, int* width = nu
     input->read_image(0, 0, 0, spec.nchannels, OIIO::TypeDesc::UINT8, pixels.data());
     const unsigned char* p = &pixels[(size_t(y) * spec.width + x) * spec.nchannels];
     return {p[0], p[1], p[2]};
+}
+
+// A frame written after its thumbnail was made is shown anew: the clip's event drops the
+// cached thumbnails (fetched again until it does, at most 20 s).
+TEST(WebView, AFrameWrittenLaterIsNotShownFromTheCache) {
+    WebView web({});
+    ASSERT_TRUE(web.running());
+    const std::string bars = web.at(BARS);
+    const httplib::Params frame0 = {
+        {"server", web.server()}, {"id", bars}, {"index", "0"}, {"width", "64"}};
+    const auto before = web.fetch("/api/frame", frame0);
+    ASSERT_TRUE(before && before->status == 200);
+    EXPECT_EQ(pixelOf(before->body, 2, 2), (std::vector<int>{191, 191, 191}));
+
+    const TempDir dir;
+    std::string red(256 * 144 * 3, '\0');
+    for (size_t i = 0; i < red.size(); i += 3) red[i] = '\xff';
+    std::ofstream(dir / "red.raw", std::ios::binary) << red;
+    std::string path = web.server() + ":";
+    for (const std::string& name : BARS) path += "/" + name;
+    const tool_testing::ToolResult put = tool_testing::runTool({"put", dir / "red.raw", path});
+    ASSERT_EQ(put.status, 0) << put.err;
+
+    std::vector<int> shown;
+    for (int tries = 0; tries < 100 && shown != std::vector<int>{255, 0, 0}; ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        const auto after = web.fetch("/api/frame", frame0);
+        ASSERT_TRUE(after && after->status == 200);
+        shown = pixelOf(after->body, 2, 2);
+    }
+    EXPECT_EQ(shown, (std::vector<int>{255, 0, 0}));
 }
 
 // Opens an event stream on the web view at `port` as a page does and reads its status line:
