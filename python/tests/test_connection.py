@@ -32,7 +32,10 @@ def test_an_unreachable_server_raises_connection_error(library):
         assert isinstance(raised.value, vantrel.Error)
 
 
-def test_stop_from_another_thread_cuts_a_waiting_call_short(library):
+@pytest.mark.parametrize("call", [lambda server: server.root,
+                                  lambda server: server.watch("folder 1", lambda event: None)],
+                         ids=["root", "watch"])
+def test_stop_from_another_thread_cuts_a_waiting_call_short(library, call):
     silent = socket.socket()  # accepts connections (backlog) and never answers
     silent.bind(("127.0.0.1", 0))
     silent.listen(4)
@@ -41,7 +44,7 @@ def test_stop_from_another_thread_cuts_a_waiting_call_short(library):
 
     def wait_for_root():
         try:
-            server.root
+            call(server)
             outcome.append("answered")
         except vantrel.Error as error:
             outcome.append(error)
