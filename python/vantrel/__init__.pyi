@@ -15,8 +15,11 @@ Texts (names, paths, stream names) travel to servers in UTF-8 and are read back 
 library converts them through the process's locale, which Python sets to a UTF-8 one. A
 text holding a NUL character is refused with ValueError (the library would cut it there).
 
-Once the interpreter begins to exit, callbacks receive no more events, and a thread still
-inside a call when it ends is left waiting there until the process ends.
+Once the interpreter begins to exit (after its atexit functions), callbacks receive no more
+events: the exit waits up to 5 s for callbacks already running and for Servers a callback
+released, and a thread still inside a call then is left waiting there until the process ends
+(it never comes back into a shutting-down interpreter). A callback may drop the last
+reference to its own Server.
 """
 import builtins
 import os
