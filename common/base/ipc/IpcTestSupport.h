@@ -1,7 +1,11 @@
 // Helpers shared by the tests of this module. Not part of the library.
 #pragma once
 
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -35,7 +39,11 @@ private:
 // For death tests: messages posted to standard output show up where EXPECT_DEATH looks.
 inline void sendStdoutToStderr() {
     std::fflush(stdout);
+#ifdef _WIN32
+    _dup2(_fileno(stderr), _fileno(stdout));
+#else
     dup2(STDERR_FILENO, STDOUT_FILENO);
+#endif
 }
 
 // A fifo whose free-running counts start `before` steps short of the wrap at 2^32.

@@ -127,7 +127,7 @@ TEST(CoLastErrLogger, LongTextIsCutTo2047Characters) {
     EXPECT_EQ(logger.getLastError(), std::string(2047, 'e'));
 }
 
-TEST(ComparisonAssertion, NamesTheJoinedConditionAndItsSourceLine) {
+TEST(ComparisonAssertionDeathTest, NamesTheJoinedConditionAndItsSourceLine) {
     EXPECT_DEATH((FloatUtil::ThrowAssertionFailed<int, 1>::throwAssertionFailed(
                      "caller.cpp", 7, "a", " < ", "b", 1, 2, 3)),
                  "a < b.*condition.c_str\\(\\) == 0.*floatUtil.inline, line 1851");

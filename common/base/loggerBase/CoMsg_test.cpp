@@ -245,7 +245,7 @@ TEST_F(CoMsgTest, StderrLoggerFiltersByItsOwnReadingOfTheSetting) {
     unsetenv("ZR_MSG_LEVEL");
 }
 
-TEST(CoMsgDeath, NullFormatStopsTheProcess) {
+TEST(CoMsgDeathTest, NullFormatStopsTheProcess) {
     EXPECT_DEATH(
         {
             CoMsg::setFilterLevel(CoMsg::DEBUGGING_LEVEL);

@@ -381,15 +381,16 @@ bool rcAttrStream::getNumberText(const char* name, char (&text)[NUMBER_TEXT_SIZE
 bool rcAttrStream::getIntValue(const char* name, int& value) const {
     char text[NUMBER_TEXT_SIZE];
     if (!getNumberText(name, text)) return false;
-    // atoi's conversion, without its undefined result for numbers beyond an int.
-    value = static_cast<int>(std::strtol(text, nullptr, 10));
+    // atoi's conversion, without its undefined result for numbers beyond an int; 64 bits on
+    // every platform (long has 32 on Windows), so a text reads the same everywhere.
+    value = static_cast<int>(std::strtoll(text, nullptr, 10));
     return true;
 }
 
 bool rcAttrStream::getUIntValue(const char* name, unsigned int& value) const {
     char text[NUMBER_TEXT_SIZE];
     if (!getNumberText(name, text)) return false;
-    value = static_cast<unsigned int>(std::strtol(text, nullptr, 10));
+    value = static_cast<unsigned int>(std::strtoll(text, nullptr, 10));
     return true;
 }
 
@@ -417,7 +418,8 @@ bool rcAttrStream::getUCharValue(const char* name, unsigned char& value) const {
 bool rcAttrStream::getFloatValue(const char* name, float& value) const {
     char text[NUMBER_TEXT_SIZE];
     if (!getNumberText(name, text)) return false;
-    value = static_cast<float>(std::atof(text));
+    // strtod, not atof: some C libraries' atof reads no hexadecimal numbers.
+    value = static_cast<float>(std::strtod(text, nullptr));
     return true;
 }
 
