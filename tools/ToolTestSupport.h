@@ -205,6 +205,8 @@ inline void addWideFolder(const std::string& tree, int count) {
 
 class SampleServer {
 public:
+    static constexpr int READY_WITHIN_MS = 60000;
+
     // Changes the sample tree (its folder given) before the server opens it.
     using TreeEdit = std::function<void(const std::string& tree)>;
 
@@ -225,7 +227,8 @@ public:
         args.insert(args.end(), extraArgs.begin(), extraArgs.end());
         args.push_back(tree);
         process_ = std::make_unique<vantreld::testing::VantreldProcess>(args);
-        port_ = process_->waitUntilReady();
+        // A sanitizer build on a loaded machine takes many seconds to load a wide tree.
+        port_ = process_->waitUntilReady(READY_WITHIN_MS);
     }
 
     bool running() const { return port_ > 0; }
