@@ -101,7 +101,8 @@ void runExport(Tool& tool, const ExportOptions& options) {
         usageError("'" + options.output + "' has no frame number (such as %04d) for " +
                    std::to_string(selection.size()) + " frames");
     const VantrelClipFormat& format = reader.format();
-    const auto [width, height] = outputSize(options, format);
+    const std::pair<int, int> size = outputSize(options, format);
+    const int width = size.first, height = size.second;
     if (options.noClobber || options.dryRun) {
         const nlohmann::json planned = plannedFiles(names, selection, options.start);
         if (options.noClobber) refuseExisting(planned);
