@@ -318,13 +318,13 @@ void writeFrameImage(const std::string& path, const VantrelClipFormat& format, c
 }
 
 OIIO::ImageBuf resizedImage(const OIIO::ImageBuf& image, int width, int height) {
-    const OIIO::ImageSpec& spec = image.spec();
-    if (width == spec.width && height == spec.height) return image;
+    const OIIO::ImageSpec& shape = image.spec();
+    if (width == shape.width && height == shape.height) return image;
     if (width <= 0 || height <= 0)
         throw ImageError("cannot resize a frame to " + std::to_string(width) + "x" +
                          std::to_string(height));
     OIIO::ImageBuf result = OIIO::ImageBufAlgo::resize(
-        image, "", 0.0f, OIIO::ROI(0, width, 0, height, 0, 1, 0, spec.nchannels), 1);
+        image, "", 0.0f, OIIO::ROI(0, width, 0, height, 0, 1, 0, shape.nchannels), 1);
     if (result.has_error()) throw ImageError("cannot resize a frame: " + oneLine(result.geterror()));
     return result;
 }
@@ -332,14 +332,14 @@ OIIO::ImageBuf resizedImage(const OIIO::ImageBuf& image, int width, int height) 
 void writeResizedFrameImage(const std::string& path, const VantrelClipFormat& format,
                             const void* frame, size_t size, int width, int height) {
     const OIIO::ImageBuf resized = resizedImage(frameImage(format, frame, size), width, height);
-    OIIO::ImageSpec spec = imageSpecOf(format);
-    spec.width = spec.full_width = width;
-    spec.height = spec.full_height = height;
-    std::vector<unsigned char> pixels(spec.image_bytes());
-    if (!resized.get_pixels(OIIO::ROI(0, width, 0, height, 0, 1, 0, spec.nchannels), spec.format,
-                            pixels.data()))
+    OIIO::ImageSpec description = imageSpecOf(format);
+    description.width = description.full_width = width;
+    description.height = description.full_height = height;
+    std::vector<unsigned char> pixels(description.image_bytes());
+    const OIIO::ROI whole(0, width, 0, height, 0, 1, 0, description.nchannels);
+    if (!resized.get_pixels(whole, description.format, pixels.data()))
         throw ImageError("cannot resize a frame: " + oneLine(resized.geterror()));
-    writeImageFile(path, spec, pixels.data());
+    writeImageFile(path, description, pixels.data());
 }
 
 void writeImageFile(const std::string& path, const OIIO::ImageSpec& image, const void* pixels) {
