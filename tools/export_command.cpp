@@ -36,9 +36,11 @@ int proportional(int side, int scaled, int whole) {
     return std::max(1, static_cast<int>(std::lround(double(side) * scaled / whole)));
 }
 
-// The size the images are written at: the clip's, or what --resize or --scale ask for (a side
-// left out of --resize keeps the frame's shape).
-std::pair<int, int> outputSize(const ExportOptions& options, const VantrelClipFormat& format) {
+// The most pixels an exported image may have (resizing holds a few copies in memory).
+constexpr long long MAX_OUTPUT_PIXELS = 100LL * 1000 * 1000;
+
+// What --resize or --scale asked for (a side left out of --resize keeps the frame's shape).
+std::pair<int, int> requestedSize(const ExportOptions& options, const VantrelClipFormat& format) {
     const int width = format.width(), height = format.height();
     if (options.scale > 0)
         return {proportional(width, static_cast<int>(std::lround(options.scale * 1000)), 1000),
@@ -84,6 +86,16 @@ std::string withTargetName(std::string message, const std::string& temporary,
 std::string sizeNote(int width, int height, const VantrelClipFormat& format) {
     if (width == format.width() && height == format.height()) return "";
     return ", resized to " + std::to_string(width) + "x" + std::to_string(height);
+}
+
+// The size the images are written at: the clip's, or the one asked for, within
+// MAX_OUTPUT_PIXELS.
+std::pair<int, int> outputSize(const ExportOptions& options, const VantrelClipFormat& format) {
+    const std::pair<int, int> size = requestedSize(options, format);
+    if (static_cast<long long>(size.first) * size.second > MAX_OUTPUT_PIXELS)
+        usageError("images of " + std::to_string(size.first) + "x" + std::to_string(size.second) +
+                   " are too large (at most " + std::to_string(MAX_OUTPUT_PIXELS) + " pixels)");
+    return size;
 }
 
 void runExport(Tool& tool, const ExportOptions& options) {

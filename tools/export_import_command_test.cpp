@@ -368,6 +368,7 @@ TEST(ToolImportExport, RefusalsNameWhatIsWrong) {
         {{"export", shot, dir / "r.%d.png", "--resize", "64"}, 2, "'64' is not WIDTHxHEIGHT"},
         {{"export", shot, dir / "r.%d.png", "--resize", "x"}, 2, "'x' names no size"},
         {{"export", shot, dir / "r.%d.png", "--scale", "0"}, 2, "--scale"},
+        {{"export", shot, dir / "r.%d.png", "--resize", "99999x99999"}, 2, "too large"},
         {{"export", shot, dir / "r.%d.png", "--scale", "2", "--resize", "4x4"}, 2, "excludes"},
         {{"import", "--dry-run", dir / "a.png", server.node(DAILIES + "/Take 1")},
          1,
